@@ -1,0 +1,72 @@
+#include "Errors.h"
+
+namespace qim::Errors {
+
+int SerialErrorNumber(QSerialPort::SerialPortError e) {
+    switch (e) {
+    case QSerialPort::DeviceNotFoundError:
+    case QSerialPort::PermissionError:
+    case QSerialPort::OpenError:
+    case QSerialPort::ResourceError:
+        return PortNotAvailable;
+    case QSerialPort::WriteError:
+        return 8010;
+    case QSerialPort::ReadError:
+        return 8011;
+    case QSerialPort::UnsupportedOperationError:
+        return 8012;
+    case QSerialPort::TimeoutError:
+        return 8013;
+    case QSerialPort::NotOpenError:
+        return 8014;
+    default:
+        return 8099;
+    }
+}
+
+int SocketErrorNumber(QAbstractSocket::SocketError e) {
+    switch (e) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return 10061;
+    case QAbstractSocket::RemoteHostClosedError:
+        return 10054;
+    case QAbstractSocket::HostNotFoundError:
+        return 11001;
+    case QAbstractSocket::SocketAccessError:
+        return 10013;
+    case QAbstractSocket::SocketResourceError:
+        return 10055;
+    case QAbstractSocket::SocketTimeoutError:
+        return 10060;
+    case QAbstractSocket::DatagramTooLargeError:
+        return 10040;
+    case QAbstractSocket::NetworkError:
+        return 10050;
+    case QAbstractSocket::AddressInUseError:
+        return 10048;
+    case QAbstractSocket::SocketAddressNotAvailableError:
+        return 10049;
+    case QAbstractSocket::UnsupportedSocketOperationError:
+        return 10045;
+    case QAbstractSocket::UnfinishedSocketOperationError:
+        return 10036;
+    default:
+        return 10000;
+    }
+}
+
+bool IsUnreachable(QAbstractSocket::SocketError e) {
+    switch (e) {
+    case QAbstractSocket::ConnectionRefusedError:
+    case QAbstractSocket::HostNotFoundError:
+    case QAbstractSocket::SocketTimeoutError:
+    case QAbstractSocket::NetworkError:
+    case QAbstractSocket::SocketAddressNotAvailableError:
+    case QAbstractSocket::RemoteHostClosedError:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace qim::Errors

@@ -1,0 +1,51 @@
+#pragma once
+// Error numbers the link shows in its messages. Each table is the one place
+// where a Qt error becomes a number.
+
+#include <QAbstractSocket>
+#include <QSerialPort>
+
+namespace qim::Errors {
+
+// Serial port errors. The "port not available" class all share 8002 and get
+// the port-unavailable message; every other error is " Communication Error "
+// and its number.
+//
+//   QSerialPort error              number  class
+//   DeviceNotFoundError            8002    not available
+//   PermissionError                8002    not available
+//   OpenError                      8002    not available (already open elsewhere)
+//   ResourceError                  8002    not available (device vanished, adapter pulled)
+//   WriteError                     8010
+//   ReadError                      8011
+//   UnsupportedOperationError      8012
+//   TimeoutError                   8013
+//   NotOpenError                   8014
+//   UnknownError and anything else 8099
+constexpr int PortNotAvailable = 8002;
+int SerialErrorNumber(QSerialPort::SerialPortError e);
+
+// Socket errors, numbered as the Windows socket layer numbers them, which is
+// what engineers meet in every other Modbus tool's logs.
+//
+//   QAbstractSocket error          number
+//   ConnectionRefusedError         10061
+//   RemoteHostClosedError          10054
+//   HostNotFoundError              11001
+//   SocketAccessError              10013
+//   SocketResourceError            10055
+//   SocketTimeoutError             10060
+//   DatagramTooLargeError          10040
+//   NetworkError                   10050
+//   AddressInUseError              10048
+//   SocketAddressNotAvailableError 10049
+//   UnsupportedSocketOperationError 10045
+//   UnfinishedSocketOperationError 10036
+//   anything else                  10000
+int SocketErrorNumber(QAbstractSocket::SocketError e);
+
+// Errors that only mean "the server could not be reached": a connection
+// attempt ends as if its time had run out.
+bool IsUnreachable(QAbstractSocket::SocketError e);
+
+} // namespace qim::Errors

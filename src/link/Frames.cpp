@@ -1,0 +1,143 @@
+#include "Frames.h"
+
+#include "General.h"
+
+namespace qim {
+
+namespace {
+
+void put16(QByteArray& f, int32_t v) {
+    f.append(static_cast<char>(HiByte(v)));
+    f.append(static_cast<char>(LoByte(v)));
+}
+
+int32_t valueAt(std::span<const int32_t> values, int index) {
+    // The caller passes its whole register image; a register beyond it goes out as 0.
+    return index >= 0 && static_cast<size_t>(index) < values.size()
+               ? values[static_cast<size_t>(index)]
+               : 0;
+}
+
+// The PDU from the function code on, shared by both links.
+QByteArray pdu(Function fn, int16_t a, int32_t b) {
+    QByteArray f;
+    f.append(static_cast<char>(fn));
+    put16(f, a);
+    put16(f, b);
+    return f;
+}
+
+QByteArray pduMultiple(int16_t start, int16_t count, std::span<const int32_t> values) {
+    QByteArray f;
+    f.append(static_cast<char>(Function::WriteMultipleRegisters));
+    put16(f, start);
+    put16(f, count);
+    f.append(static_cast<char>(LoByte(2 * count)));
+    for (int i = 0; i < count; ++i)
+        put16(f, valueAt(values, start + i));
+    return f;
+}
+
+Frame rtu(uint8_t slave, const QByteArray& body, int expected) {
+    QByteArray f;
+    f.append(static_cast<char>(slave));
+    f.append(body);
+    const int32_t crc = CRC16(f, static_cast<int>(f.size()));
+    f.append(static_cast<char>(LoByte(crc)));
+    f.append(static_cast<char>(HiByte(crc)));
+    return {f, expected};
+}
+
+Frame tcp(int32_t transactionId, uint8_t slave, const QByteArray& body, int expected) {
+    QByteArray f;
+    put16(f, transactionId);
+    put16(f, 0);
+    f.append('\0');
+    f.append(static_cast<char>(LoByte(static_cast<int32_t>(body.size()) + 1)));
+    f.append(static_cast<char>(slave));
+    f.append(body);
+    return {f, expected};
+}
+
+bool exceptionBit(const QByteArray& rx, int functionIndex) {
+    return rx.size() > functionIndex && (static_cast<uint8_t>(rx[functionIndex]) & 0x80u);
+}
+
+} // namespace
+
+namespace Rtu {
+Frame ReadHoldingRegisters(uint8_t slave, int16_t start, int16_t count) {
+    return rtu(slave, pdu(Function::ReadHoldingRegisters, start, count), 2 * count + 5);
+}
+Frame ReadInputRegisters(uint8_t slave, int16_t start, int16_t count) {
+    return rtu(slave, pdu(Function::ReadInputRegisters, start, count), 2 * count + 5);
+}
+Frame ReportSlaveId(uint8_t slave) {
+    return rtu(slave, QByteArray(1, static_cast<char>(Function::ReportSlaveId)), 23);
+}
+Frame WriteSingleCoil(uint8_t slave, int16_t address, int32_t value) {
+    return rtu(slave, pdu(Function::WriteSingleCoil, address, value), 8);
+}
+Frame WriteSingleRegister(uint8_t slave, int16_t address, int32_t value) {
+    return rtu(slave, pdu(Function::WriteSingleRegister, address, value), 8);
+}
+Frame WriteMultipleRegisters(uint8_t slave, int16_t start, int16_t count,
+                             std::span<const int32_t> values) {
+    return rtu(slave, pduMultiple(start, count, values), 8);
+}
+} // namespace Rtu
+
+namespace Tcp {
+Frame ReadHoldingRegisters(int32_t id, uint8_t slave, int16_t start, int16_t count) {
+    return tcp(id, slave, pdu(Function::ReadHoldingRegisters, start, count), 2 * count + 3);
+}
+Frame ReadInputRegisters(int32_t id, uint8_t slave, int16_t start, int16_t count) {
+    return tcp(id, slave, pdu(Function::ReadInputRegisters, start, count), 2 * count + 3);
+}
+Frame ReportSlaveId(int32_t id, uint8_t slave) {
+    return tcp(id, slave, QByteArray(1, static_cast<char>(Function::ReportSlaveId)), 21);
+}
+Frame WriteSingleCoil(int32_t id, uint8_t slave, int16_t address, int32_t value) {
+    return tcp(id, slave, pdu(Function::WriteSingleCoil, address, value), 6);
+}
+Frame WriteSingleRegister(int32_t id, uint8_t slave, int16_t address, int32_t value) {
+    return tcp(id, slave, pdu(Function::WriteSingleRegister, address, value), 6);
+}
+Frame WriteMultipleRegisters(int32_t id, uint8_t slave, int16_t start, int16_t count,
+                             std::span<const int32_t> values) {
+    return tcp(id, slave, pduMultiple(start, count, values), 6);
+}
+} // namespace Tcp
+
+int16_t ExceptionStatus(uint8_t code) {
+    return code >= Status::LinkDown ? Status::WrongLength : static_cast<int16_t>(code);
+}
+
+int16_t EvaluateSerialReply(const QByteArray& rx, int expectedLength) {
+    const int n = static_cast<int>(rx.size());
+    const bool exceptionShape = n == SerialExceptionLength && exceptionBit(rx, 1);
+    if (n != expectedLength && !exceptionShape)
+        return Status::WrongLength;
+    if (n < 3 || !CheckCRC(rx, n))
+        return n < 3 ? Status::WrongLength : Status::CrcError;
+    if (exceptionBit(rx, 1))
+        return ExceptionStatus(static_cast<uint8_t>(rx[2]));
+    return Status::Ok;
+}
+
+TcpVerdict EvaluateTcpReply(const QByteArray& rx, int expectedLength, bool finalCall) {
+    const int n = static_cast<int>(rx.size());
+    const int good = expectedLength + 6;
+    if (n == good && n >= 9) {
+        if (exceptionBit(rx, 7))
+            return {true, ExceptionStatus(static_cast<uint8_t>(rx[8]))};
+        return {true, Status::Ok};
+    }
+    if (n == TcpExceptionLength && exceptionBit(rx, 7))
+        return {true, ExceptionStatus(static_cast<uint8_t>(rx[8]))};
+    if (n > good || finalCall)
+        return {true, Status::WrongLength};
+    return {false, 0};
+}
+
+} // namespace qim

@@ -1,0 +1,68 @@
+#pragma once
+// Request frames of both links and the rules that judge a reply. Pure
+// functions: the engines feed them bytes, the tests and the fuzzer too.
+
+#include <QByteArray>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace qim {
+
+enum class Function : uint8_t {
+    ReadHoldingRegisters = 3,
+    ReadInputRegisters = 4,
+    WriteSingleCoil = 5,
+    WriteSingleRegister = 6,
+    WriteMultipleRegisters = 16,
+    ReportSlaveId = 17,
+};
+
+// A request and the exact length of its good reply: for RTU the whole frame
+// with CRC, for TCP counted from the unit identifier on.
+struct Frame {
+    QByteArray bytes;
+    int expectedLength = 0;
+};
+
+namespace Rtu {
+Frame ReadHoldingRegisters(uint8_t slave, int16_t start, int16_t count);
+Frame ReadInputRegisters(uint8_t slave, int16_t start, int16_t count);
+Frame ReportSlaveId(uint8_t slave);
+Frame WriteSingleCoil(uint8_t slave, int16_t address, int32_t value);
+Frame WriteSingleRegister(uint8_t slave, int16_t address, int32_t value);
+// values is indexed by register address; values[start .. start+count-1] go out.
+Frame WriteMultipleRegisters(uint8_t slave, int16_t start, int16_t count,
+                             std::span<const int32_t> values);
+} // namespace Rtu
+
+namespace Tcp {
+Frame ReadHoldingRegisters(int32_t transactionId, uint8_t slave, int16_t start, int16_t count);
+Frame ReadInputRegisters(int32_t transactionId, uint8_t slave, int16_t start, int16_t count);
+Frame ReportSlaveId(int32_t transactionId, uint8_t slave);
+Frame WriteSingleCoil(int32_t transactionId, uint8_t slave, int16_t address, int32_t value);
+Frame WriteSingleRegister(int32_t transactionId, uint8_t slave, int16_t address, int32_t value);
+Frame WriteMultipleRegisters(int32_t transactionId, uint8_t slave, int16_t start, int16_t count,
+                             std::span<const int32_t> values);
+} // namespace Tcp
+
+// Judges a complete serial reply (everything that was waiting when the wait
+// ended). A 5-byte reply is an exception only with bit 7 of its function
+// code set; otherwise a length other than the expected one is 253.
+int16_t EvaluateSerialReply(const QByteArray& rx, int expectedLength);
+
+// Judges the bytes received so far on a TCP connection (MBAP header
+// included). complete = false means "keep collecting"; with finalCall set
+// (timeout, peer closed) the verdict is always complete.
+struct TcpVerdict {
+    bool complete = false;
+    int16_t status = 0;
+};
+TcpVerdict EvaluateTcpReply(const QByteArray& rx, int expectedLength, bool finalCall);
+
+// The status for an exception reply carrying code. Codes that would read as
+// one of our own status values (252..255) are reported as a bad reply:
+// a module must never be able to make a failure look like success.
+int16_t ExceptionStatus(uint8_t code);
+
+} // namespace qim

@@ -1,0 +1,82 @@
+#include "General.h"
+
+#include <cmath>
+
+namespace qim {
+
+void AssignLinkDefaults() {
+    using namespace General;
+    CommMode = 0;
+    BaudIndex = 1;
+    ComPortIndex = 1;
+    SerialTimeout = 1000;
+    IPAddress = QStringLiteral("192.168.1.0");
+    ServerPort = 502;
+    TCPTimeout = 1000;
+    TCPConnectTimeout = 3000;
+    IPAddressMode = 0;
+}
+
+void AdvanceTransactionId() {
+    General::TransactionId = General::TransactionId < 65535 ? General::TransactionId + 1 : 0;
+}
+
+int BaudRateOf(int baudIndex) {
+    static constexpr int rates[] = {9600, 19200, 57600, 115200};
+    return baudIndex >= 0 && baudIndex < 4 ? rates[baudIndex] : 0;
+}
+
+QString PortUnavailableMessage() {
+    return QStringLiteral(" The Comm Port you have selected is not available in your computer or "
+                          "being used by another program.");
+}
+
+int32_t CRC16(std::span<const uint8_t> data, int n) {
+    uint32_t crc = 0xFFFF;
+    const int end = std::min<int>(n, static_cast<int>(data.size()));
+    for (int i = 0; i < end; ++i) {
+        crc ^= data[static_cast<size_t>(i)];
+        for (int bit = 0; bit < 8; ++bit) {
+            const bool lsb = crc & 1u;
+            crc >>= 1;
+            if (lsb)
+                crc ^= 0xA001;
+        }
+    }
+    return static_cast<int32_t>(crc);
+}
+
+int32_t CRC16(const QByteArray& data, int n) {
+    return CRC16(std::span(reinterpret_cast<const uint8_t*>(data.constData()),
+                           static_cast<size_t>(data.size())),
+                 n);
+}
+
+bool CheckCRC(const QByteArray& frame, int n) {
+    // Only ever asked about frames of at least five bytes; anything shorter
+    // cannot carry a CRC and fails instead of reading outside the frame.
+    if (n < 3 || n > frame.size())
+        return false;
+    const int32_t crc = CRC16(frame, n - 2);
+    return LoByte(crc) == static_cast<uint8_t>(frame[n - 2]) &&
+           HiByte(crc) == static_cast<uint8_t>(frame[n - 1]);
+}
+
+uint8_t ByteOf(int32_t value, int index) {
+    if (index < 0 || index > 3)
+        return 0;
+    return static_cast<uint8_t>((static_cast<uint32_t>(value) >> (8 * index)) & 0xFFu);
+}
+
+uint8_t PackBits(std::span<const uint8_t> bits) {
+    unsigned sum = 0;
+    for (size_t i = 0; i < bits.size() && i < 8; ++i)
+        sum += static_cast<unsigned>(bits[i] & 1u) << i;
+    return static_cast<uint8_t>(sum);
+}
+
+uint8_t GetBit(uint8_t value, uint8_t bit) { return bit > 7 ? 0 : (value >> bit) & 1u; }
+
+double RoundHalfEven(double v) { return std::nearbyint(v); }
+
+} // namespace qim

@@ -1,0 +1,373 @@
+#include "Link.h"
+
+#include "Errors.h"
+#include "PortNames.h"
+
+#include <QCoreApplication>
+#include <QMetaMethod>
+
+namespace qim {
+
+namespace {
+QPointer<Link> g_link;
+
+bool isTransaction(Link::Kind k) { return k == Link::Kind::Serial || k == Link::Kind::Tcp; }
+} // namespace
+
+Link& Link::instance() {
+    if (!g_link)
+        g_link = new Link(QCoreApplication::instance());
+    return *g_link;
+}
+
+Link::Link(QObject* parent) : QObject(parent), m_port(this), m_socket(this), m_timeout(this) {
+    qRegisterMetaType<qim::TransactionRecord>();
+    m_timeout.setSingleShot(true);
+    m_timeout.setTimerType(Qt::PreciseTimer);
+    // The line buffer of the original serial component: a babbling line
+    // cannot grow our memory, the excess stays in the driver until discarded.
+    m_port.setReadBufferSize(2048);
+    connect(&m_timeout, &QTimer::timeout, this, &Link::onTimeout);
+    connect(&m_port, &QSerialPort::readyRead, this, &Link::onSerialReadyRead);
+    connect(&m_port, &QSerialPort::errorOccurred, this, &Link::onSerialError);
+    connect(&m_socket, &QTcpSocket::connected, this, &Link::onConnected);
+    connect(&m_socket, &QTcpSocket::readyRead, this, &Link::onSocketReadyRead);
+    connect(&m_socket, &QTcpSocket::errorOccurred, this, &Link::onSocketError);
+}
+
+void Link::submit(Kind kind, Frame frame, Requester who) {
+    if (who.coalesceKey >= 0 && who.context) {
+        for (Job& queued : m_queue) {
+            if (queued.context == who.context && queued.coalesceKey == who.coalesceKey) {
+                queued.kind = kind;
+                queued.frame = std::move(frame);
+                queued.done = std::move(who.done);
+                return;
+            }
+        }
+    }
+    Job job;
+    job.kind = kind;
+    job.frame = std::move(frame);
+    job.context = who.context;
+    job.hasContext = who.context != nullptr;
+    job.done = std::move(who.done);
+    job.coalesceKey = who.coalesceKey;
+    m_queue.push_back(std::move(job));
+    pump();
+}
+
+void Link::cancel(const QObject* context) {
+    std::erase_if(m_queue, [context](const Job& j) { return j.hasContext && j.context == context; });
+}
+
+int Link::pending() const { return static_cast<int>(m_queue.size()) + (m_current ? 1 : 0); }
+
+void Link::closeAll() {
+    if (m_port.isOpen())
+        m_port.close();
+    if (m_socket.state() == QAbstractSocket::ConnectedState)
+        m_socket.abort();
+}
+
+void Link::reset() {
+    m_queue.clear();
+    m_current.reset();
+    m_phase = Phase::Idle;
+    m_timeout.stop();
+    if (m_port.isOpen())
+        m_port.close();
+    m_port.clearError();
+    m_portNumber = 0;
+    m_socket.abort();
+    m_tcpRx.clear();
+}
+
+void Link::pump() {
+    while (!m_current && !m_queue.empty()) {
+        Job job = std::move(m_queue.front());
+        m_queue.pop_front();
+        if (job.hasContext && !job.context)
+            continue; // its window is gone
+        m_current = std::move(job);
+        start();
+    }
+}
+
+void Link::start() {
+    m_inStart = true;
+    ++m_seq;
+    m_started = QDateTime::currentDateTime();
+    m_clock.start();
+    switch (m_current->kind) {
+    case Kind::OpenSerialPort:
+        startOpenSerialPort();
+        break;
+    case Kind::Serial:
+        General::TxBuffer = m_current->frame.bytes;
+        startSerial();
+        break;
+    case Kind::Tcp:
+    case Kind::TcpConnect:
+        General::TxBuffer = m_current->frame.bytes;
+        startTcp();
+        break;
+    }
+    m_inStart = false;
+}
+
+void Link::complete(Reply reply, bool noReply) {
+    if (m_inStart) {
+        // Never call back from inside submit(): the requester may not be ready.
+        m_inStart = false;
+        m_timeout.stop();
+        m_phase = Phase::Idle;
+        const quint64 seq = m_seq;
+        QMetaObject::invokeMethod(
+            this,
+            [this, reply, noReply, seq] {
+                if (m_current && m_seq == seq)
+                    complete(reply, noReply);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    m_timeout.stop();
+    m_phase = Phase::Idle;
+    Job job = std::move(*m_current);
+    m_current.reset();
+
+    if (isTransaction(job.kind) && isSignalConnected(QMetaMethod::fromSignal(
+                                       &Link::transactionFinished))) {
+        TransactionRecord rec;
+        rec.started = m_started;
+        rec.durationUs = m_clock.nsecsElapsed() / 1000;
+        rec.tcp = job.kind == Kind::Tcp;
+        const QByteArray& f = job.frame.bytes;
+        const int at = rec.tcp ? 6 : 0;
+        rec.slave = f.size() > at ? static_cast<uint8_t>(f[at]) : 0;
+        rec.function = f.size() > at + 1 ? static_cast<uint8_t>(f[at + 1]) : 0;
+        rec.request = f;
+        rec.reply = rec.tcp ? m_tcpRx : reply.bytes;
+        rec.status = reply.status;
+        rec.noReply = noReply;
+        Q_EMIT transactionFinished(rec);
+    }
+
+    if (job.done && (!job.hasContext || job.context))
+        job.done(reply);
+    pump();
+}
+
+// ---------------------------------------------------------------- serial
+
+bool Link::configurePort(int portNumber, int baudIndex) {
+    m_portNumber = portNumber;
+    m_port.setPortName(PortNames::Resolve(portNumber).device);
+    // A baud index outside the list leaves the line speed as it was.
+    if (const int rate = BaudRateOf(baudIndex))
+        m_port.setBaudRate(rate);
+    m_port.setDataBits(QSerialPort::Data8);
+    m_port.setParity(QSerialPort::NoParity);
+    m_port.setStopBits(QSerialPort::TwoStop);
+    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    return !m_port.portName().isEmpty();
+}
+
+void Link::startOpenSerialPort() {
+    General::Connected = false;
+    m_timeout.stop();
+    if (m_port.isOpen())
+        m_port.close();
+    m_phase = Phase::Opening;
+    const bool named = configurePort(General::ComPortIndex + 1, General::BaudIndex);
+    if (!named || !m_port.open(QIODevice::ReadWrite)) {
+        failSerial(named ? m_port.error() : QSerialPort::DeviceNotFoundError);
+        return;
+    }
+    // The test only proves the port opens; the first transaction opens it for good.
+    m_port.close();
+    General::Connected = true;
+    complete({Status::Ok, {}, false});
+}
+
+void Link::startSerial() {
+    m_timeout.stop();
+    m_phase = Phase::Opening;
+    if (m_portNumber == 0)
+        configurePort(General::ComPortIndex + 1, General::BaudIndex);
+    if (m_port.isOpen()) {
+        m_port.clear(QSerialPort::Input);
+        m_port.readAll();
+    } else {
+        // Re-resolve: a pinned COMn may point at a new device since the last open.
+        m_port.setPortName(PortNames::Resolve(m_portNumber).device);
+        if (m_port.portName().isEmpty()) {
+            failSerial(QSerialPort::DeviceNotFoundError);
+            return;
+        }
+        if (!m_port.open(QIODevice::ReadWrite)) {
+            failSerial(m_port.error());
+            return;
+        }
+    }
+    m_port.write(m_current->frame.bytes);
+    m_phase = Phase::SerialWait;
+    m_timeout.start(General::SerialTimeout);
+    // Bytes may already be waiting from before the discard raced the line.
+    if (m_port.bytesAvailable() == m_current->frame.expectedLength)
+        finishSerial(false);
+}
+
+void Link::finishSerial(bool timedOut) {
+    m_timeout.stop();
+    const QByteArray rx = m_port.readAll();
+    const int16_t status = EvaluateSerialReply(rx, m_current->frame.expectedLength);
+    General::RxBuffer = rx;
+    General::RxCount = static_cast<int32_t>(rx.size());
+    General::CommStatus = status;
+    complete({status, rx, false}, timedOut && rx.isEmpty());
+}
+
+void Link::failSerial(QSerialPort::SerialPortError error) {
+    m_timeout.stop();
+    if (m_port.isOpen())
+        m_port.close();
+    m_port.clearError();
+    General::CommStatus = Status::LinkDown;
+    const int number = Errors::SerialErrorNumber(error);
+    Q_EMIT message(number == Errors::PortNotAvailable
+                       ? PortUnavailableMessage()
+                       : QStringLiteral(" Communication Error %1").arg(number));
+    complete({Status::LinkDown, {}, false});
+}
+
+void Link::onSerialReadyRead() {
+    if (m_phase == Phase::SerialWait &&
+        m_port.bytesAvailable() == m_current->frame.expectedLength)
+        finishSerial(false);
+}
+
+void Link::onSerialError(QSerialPort::SerialPortError error) {
+    if (error == QSerialPort::NoError || m_phase == Phase::Opening)
+        return; // open() failures are handled where open() is called
+    if (m_phase == Phase::SerialWait) {
+        failSerial(error);
+        return;
+    }
+    // Between transactions (the adapter was pulled): close quietly; the next
+    // transaction reports it when the port does not open.
+    if (m_port.isOpen())
+        m_port.close();
+    m_port.clearError();
+}
+
+// ---------------------------------------------------------------- TCP
+
+void Link::startTcp() {
+    General::Connected = false;
+    m_timeout.stop();
+    m_tcpRx.clear();
+    if (m_socket.state() != QAbstractSocket::UnconnectedState)
+        m_socket.abort();
+    m_phase = Phase::TcpConnecting;
+    m_timeout.start(General::TCPConnectTimeout);
+    m_socket.connectToHost(General::IPAddress, static_cast<quint16>(General::ServerPort));
+}
+
+void Link::onConnected() {
+    if (m_phase != Phase::TcpConnecting)
+        return;
+    m_timeout.stop();
+    General::Connected = true;
+    if (m_current->kind == Kind::TcpConnect) {
+        complete({Status::Ok, {}, true});
+        return;
+    }
+    m_phase = Phase::TcpWaiting;
+    m_socket.write(m_current->frame.bytes);
+    m_timeout.start(General::TCPTimeout);
+}
+
+void Link::connectFailed(QAbstractSocket::SocketError error, bool unreachable) {
+    m_timeout.stop();
+    m_socket.abort();
+    General::Connected = false;
+    const bool test = m_current->kind == Kind::TcpConnect;
+    if (unreachable) {
+        if (test)
+            Q_EMIT message(QStringLiteral(" Device at ") + General::IPAddress +
+                           QStringLiteral(" was not found!"));
+        else
+            General::CommStatus = Status::LinkDown;
+    } else {
+        General::CommStatus = Status::LinkDown;
+        if (test)
+            Q_EMIT message(
+                QStringLiteral(" TCP/IP Error %1").arg(Errors::SocketErrorNumber(error)));
+    }
+    complete({Status::LinkDown, {}, true});
+}
+
+void Link::onSocketReadyRead() {
+    if (m_phase != Phase::TcpWaiting) {
+        m_socket.readAll(); // late bytes of a finished transaction
+        return;
+    }
+    m_tcpRx += m_socket.readAll();
+    if (EvaluateTcpReply(m_tcpRx, m_current->frame.expectedLength, false).complete)
+        finishTcp(false);
+}
+
+void Link::finishTcp(bool finalCall) {
+    m_timeout.stop();
+    m_tcpRx += m_socket.readAll();
+    const TcpVerdict v = EvaluateTcpReply(m_tcpRx, m_current->frame.expectedLength, finalCall);
+    if (!m_tcpRx.isEmpty())
+        General::RxCount = static_cast<int32_t>(m_tcpRx.size());
+    // A reply we could not use leaves the previous reply bytes in place.
+    if (v.status != Status::WrongLength)
+        General::RxBuffer = m_tcpRx.mid(6);
+    General::CommStatus = v.status;
+    complete({v.status, m_tcpRx.mid(6), true}, m_tcpRx.isEmpty());
+}
+
+void Link::onSocketError(QAbstractSocket::SocketError error) {
+    switch (m_phase) {
+    case Phase::TcpConnecting:
+        connectFailed(error, Errors::IsUnreachable(error));
+        return;
+    case Phase::TcpWaiting:
+        if (error == QAbstractSocket::RemoteHostClosedError) {
+            // The reply cannot grow any more: judge what came.
+            finishTcp(true);
+            return;
+        }
+        m_timeout.stop();
+        m_socket.abort();
+        General::CommStatus = Status::LinkDown;
+        Q_EMIT message(QStringLiteral("TCP/IP Error %1").arg(Errors::SocketErrorNumber(error)));
+        complete({Status::LinkDown, {}, true});
+        return;
+    default:
+        return;
+    }
+}
+
+void Link::onTimeout() {
+    switch (m_phase) {
+    case Phase::SerialWait:
+        finishSerial(true);
+        return;
+    case Phase::TcpConnecting:
+        connectFailed(QAbstractSocket::SocketTimeoutError, true);
+        return;
+    case Phase::TcpWaiting:
+        finishTcp(true);
+        return;
+    default:
+        return;
+    }
+}
+
+} // namespace qim

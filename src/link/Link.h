@@ -1,0 +1,116 @@
+#pragma once
+// The program's one link: a FIFO of transactions with exactly one on the
+// wire, the serial (RTU) engine on QSerialPort and the TCP engine on
+// QTcpSocket. Nothing here blocks: a wait is a timer or a socket signal, and
+// each transaction ends in its requester's completion callback.
+
+#include "Frames.h"
+#include "Reply.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+#include <QSerialPort>
+#include <QTcpSocket>
+#include <QTimer>
+#include <deque>
+#include <optional>
+
+namespace qim {
+
+// One finished transaction, for whoever watches the wire.
+struct TransactionRecord {
+    QDateTime started;
+    qint64 durationUs = 0;
+    bool tcp = false;
+    uint8_t slave = 0;
+    uint8_t function = 0;
+    QByteArray request;
+    QByteArray reply; // exactly what arrived (TCP: header included)
+    int16_t status = 0;
+    bool noReply = false; // 253 with not a single byte received
+};
+
+class Link : public QObject {
+    Q_OBJECT
+public:
+    enum class Kind {
+        Serial,         // SerialTransaction
+        Tcp,            // TCPTransaction
+        OpenSerialPort, // the connection test of the serial link
+        TcpConnect,     // the connection test of the TCP link
+    };
+
+    static Link& instance();
+
+    void submit(Kind kind, Frame frame, Requester who);
+    // Drops every queued (not yet started) transaction of context.
+    void cancel(const QObject* context);
+    // Queued plus the one on the wire.
+    int pending() const;
+    bool serialPortOpen() const { return m_port.isOpen(); }
+    bool socketConnected() const {
+        return m_socket.state() == QAbstractSocket::ConnectedState;
+    }
+    // Closes an open port and a connected socket (the main window's unload).
+    void closeAll();
+    // Back to the state of a fresh start: nothing queued, nothing open.
+    void reset();
+
+Q_SIGNALS:
+    // A text for the user (port not available, TCP errors), raised before the
+    // requester's callback runs.
+    void message(const QString& text);
+    void transactionFinished(const qim::TransactionRecord& record);
+
+private:
+    explicit Link(QObject* parent);
+
+    struct Job {
+        Kind kind = Kind::Serial;
+        Frame frame;
+        QPointer<QObject> context;
+        bool hasContext = false;
+        Completion done;
+        int coalesceKey = -1;
+    };
+    enum class Phase { Idle, Opening, SerialWait, TcpConnecting, TcpWaiting };
+
+    void pump();
+    void start();
+    void startOpenSerialPort();
+    void startSerial();
+    void startTcp();
+    bool configurePort(int portNumber, int baudIndex);
+    void finishSerial(bool timedOut);
+    void finishTcp(bool finalCall);
+    void failSerial(QSerialPort::SerialPortError error);
+    void connectFailed(QAbstractSocket::SocketError error, bool unreachable);
+    void complete(Reply reply, bool noReply = false);
+
+    void onTimeout();
+    void onSerialReadyRead();
+    void onSerialError(QSerialPort::SerialPortError error);
+    void onConnected();
+    void onSocketReadyRead();
+    void onSocketError(QAbstractSocket::SocketError error);
+
+    std::deque<Job> m_queue;
+    std::optional<Job> m_current;
+    Phase m_phase = Phase::Idle;
+    bool m_inStart = false;
+    quint64 m_seq = 0; // tells a deferred completion from a later transaction
+
+    QSerialPort m_port;
+    int m_portNumber = 0; // what the last OpenSerialPort set; 0 = never set
+    QTcpSocket m_socket;
+    QTimer m_timeout;
+    QByteArray m_tcpRx;
+    QDateTime m_started;
+    QElapsedTimer m_clock;
+};
+
+} // namespace qim
+
+Q_DECLARE_METATYPE(qim::TransactionRecord)

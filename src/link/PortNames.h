@@ -1,0 +1,37 @@
+#pragma once
+// "COM1".."COM32" on every system. Outside Windows a COMn resolves, in this
+// order, to:
+//   1. the target of the entry COMn in the per-user port folder
+//      (<runtime dir>/qimtool/ports/), where the simulator publishes its pty
+//      and where a user pins a device: ln -s /dev/serial/by-id/... COM1
+//   2. otherwise the n-th serial port the system reports, ordered by device
+//      path, skipping ttyS placeholders that have no hardware behind them.
+
+#include <QString>
+#include <QStringList>
+
+namespace qim::PortNames {
+
+constexpr int PortCount = 32;
+
+QString ComName(int n); // "COM" + n
+QString PortFolder();   // created on demand by Publish
+
+struct Resolution {
+    enum Source { None, Pinned, Enumerated };
+    QString device; // the path QSerialPort opens; empty when nothing does
+    Source source = None;
+};
+Resolution Resolve(int n);
+
+// One line for the connection dialog: which device COMn opens, or that none does.
+QString Describe(int n);
+
+// The system's real serial ports in the order rule 2 counts them.
+QStringList EnumeratedPorts();
+
+// Pins COMn to device (replacing an earlier entry); returns false on failure.
+bool Publish(int n, const QString& device);
+void Unpublish(int n, const QString& expectedDevice = {});
+
+} // namespace qim::PortNames

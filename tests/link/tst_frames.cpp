@@ -1,0 +1,181 @@
+// Byte functions, request frames and reply verdicts against the documented vectors.
+#include "Frames.h"
+#include "General.h"
+#include "TestSupport.h"
+
+#include <QTest>
+#include <array>
+
+using namespace qim;
+
+namespace {
+QByteArray hex(const char* h) { return QByteArray::fromHex(h); }
+} // namespace
+
+class TestFrames : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void crcAndCheck() {
+        const QByteArray digits("123456789");
+        QCOMPARE(CRC16(digits, 9) & 0xFFFF, 0x4B37);
+        QCOMPARE(CRC16(hex("010300000001"), 6) & 0xFFFF, 0x0A84);
+        QCOMPARE(CRC16(digits, 0) & 0xFFFF, 0xFFFF);
+        QCOMPARE(CRC16(digits, -3) & 0xFFFF, 0xFFFF);
+
+        QVERIFY(CheckCRC(hex("010300000001840A"), 8));
+        // High-low order instead of low-high fails unless both bytes match.
+        QVERIFY(!CheckCRC(hex("0103000000010A84"), 8));
+        // A frame shorter than it claims is not read past its end.
+        QVERIFY(!CheckCRC(hex("0103"), 8));
+    }
+
+    void byteFunctions() {
+        QCOMPARE(ByteOf(0x1234, 1), 0x12);
+        QCOMPARE(ByteOf(-2, 3), 0xFF);
+        QCOMPARE(LoByte(-1), 0xFF);
+        QCOMPARE(HiByte(-256), 0xFF);
+        QCOMPARE(HiByte(0xFF00), 0xFF);
+        QCOMPARE(LoByte(0xFF00), 0x00);
+
+        const std::array<uint8_t, 8> bits{1, 0, 1, 0, 0, 0, 0, 1};
+        QCOMPARE(PackBits(bits), 0x85);
+        QCOMPARE(PackBits({}), 0);
+        QCOMPARE(GetBit(0x85, 7), 1);
+        QCOMPARE(GetBit(0x85, 1), 0);
+        QCOMPARE(GetBit(0x85, 0), 1);
+    }
+
+    void transactionIdWrapsAndDefaults() {
+        General::TransactionId = 65534;
+        AdvanceTransactionId();
+        QCOMPARE(General::TransactionId, 65535);
+        AdvanceTransactionId();
+        QCOMPARE(General::TransactionId, 0);
+
+        General::CommMode = 1;
+        General::IPAddress = QStringLiteral("127.0.0.1");
+        AssignLinkDefaults();
+        QCOMPARE(General::CommMode, 0);
+        QCOMPARE(General::ComPortIndex, 1);
+        QCOMPARE(General::BaudIndex, 1);
+        QCOMPARE(General::SerialTimeout, 1000);
+        QCOMPARE(General::IPAddress, QStringLiteral("192.168.1.0"));
+        QCOMPARE(General::ServerPort, 502);
+        QCOMPARE(General::TCPTimeout, 1000);
+        QCOMPARE(General::TCPConnectTimeout, 3000);
+        QCOMPARE(General::IPAddressMode, 0);
+    }
+
+    void roundingIsHalfToEven() {
+        QCOMPARE(RoundHalfEven(100.5), 100.0);
+        QCOMPARE(RoundHalfEven(101.5), 102.0);
+        QCOMPARE(RoundHalfEven(-0.5), -0.0);
+        QCOMPARE(RoundHalfEven(99.5), 100.0);
+    }
+
+    void serialFrames() {
+        Frame f = Rtu::ReadHoldingRegisters(1, 0, 1);
+        QCOMPARE(f.bytes, hex("010300000001840A"));
+        QCOMPARE(f.expectedLength, 7);
+
+        f = Rtu::ReportSlaveId(5);
+        QCOMPARE(f.bytes.size(), 4);
+        QCOMPARE(f.bytes.left(2), hex("0511"));
+        QVERIFY(CheckCRC(f.bytes, 4));
+        QCOMPARE(f.expectedLength, 23);
+
+        QCOMPARE(Rtu::ReadInputRegisters(1, 0, 12).expectedLength, 29);
+        QCOMPARE(Rtu::ReadInputRegisters(1, 0, 12).bytes[1], '\x04');
+
+        f = Rtu::WriteSingleCoil(1, 2, 0xFF00);
+        QCOMPARE(f.bytes.mid(1, 5), hex("050002FF00"));
+        QCOMPARE(f.expectedLength, 8);
+        QCOMPARE(Rtu::WriteSingleCoil(1, 2, 0).bytes.mid(4, 2), hex("0000"));
+        QCOMPARE(Rtu::WriteSingleRegister(1, 3, -1).bytes.mid(1, 5), hex("060003FFFF"));
+
+        std::array<int32_t, 29> image{};
+        for (int i = 0; i < 29; ++i)
+            image[static_cast<size_t>(i)] = 1000 + i;
+        f = Rtu::WriteMultipleRegisters(9, 7, 20, image);
+        QCOMPARE(f.bytes.size(), 49);
+        QCOMPARE(static_cast<uint8_t>(f.bytes[6]), 40);
+        QCOMPARE(f.bytes.mid(7, 2), hex("03EF")); // values[7] = 1007
+        QCOMPARE(f.bytes.mid(45, 2), hex("0402")); // values[26] = 1026
+        QVERIFY(CheckCRC(f.bytes, 49));
+        QCOMPARE(f.expectedLength, 8);
+    }
+
+    void tcpFrames() {
+        QCOMPARE(Tcp::ReadHoldingRegisters(1, 1, 0, 1).bytes, hex("000100000006010300000001"));
+        QCOMPARE(Tcp::ReadHoldingRegisters(1, 1, 0, 1).expectedLength, 5);
+        QCOMPARE(Tcp::ReportSlaveId(300, 5).bytes, hex("012C000000020511"));
+        QCOMPARE(Tcp::ReportSlaveId(300, 5).expectedLength, 21);
+        QCOMPARE(Tcp::ReadInputRegisters(65535, 1, 0, 12).bytes.left(2), hex("FFFF"));
+        QCOMPARE(Tcp::ReadInputRegisters(0, 1, 0, 12).expectedLength, 27);
+
+        std::array<int32_t, 8> dac{1, 2, 3, 4, 5, 6, 7, 4095};
+        const Frame f = Tcp::WriteMultipleRegisters(0, 3, 0, 8, dac);
+        QCOMPARE(f.bytes.size(), 29);
+        QCOMPARE(static_cast<uint8_t>(f.bytes[5]), 23);
+        QCOMPARE(static_cast<uint8_t>(f.bytes[12]), 16);
+        QCOMPARE(f.bytes.right(2), hex("0FFF"));
+        QCOMPARE(Tcp::WriteSingleCoil(0, 1, 0, 0xFF00).bytes, hex("00000000000601050000FF00"));
+    }
+
+    void serialVerdicts_data() {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("expected");
+        QTest::addColumn<int>("status");
+        const QByteArray good = WithCrcHex("010306000100020003");
+        QTest::newRow("good") << good << 11 << 255;
+        QByteArray badCrc = good;
+        badCrc[10] = static_cast<char>(badCrc[10] ^ 0x5A);
+        QTest::newRow("crc wrong") << badCrc << 11 << 254;
+        QTest::newRow("one byte more") << good + QByteArray(1, 'x') << 11 << 253;
+        QTest::newRow("short") << good.left(9) << 11 << 253;
+        QTest::newRow("silence") << QByteArray() << 11 << 253;
+        QTest::newRow("exception") << hex("018302C0F1") << 7 << 2;
+        QTest::newRow("exception bad crc") << hex("018302C0F2") << 7 << 254;
+        // Five bytes without the exception bit are a wrong length, not success.
+        QTest::newRow("five bytes, no exception bit") << WithCrcHex("010300") << 7 << 253;
+        // An exception code that reads as our own success never becomes success.
+        QTest::newRow("exception code 255") << WithCrcHex("0183FF") << 7 << 253;
+        QTest::newRow("exception code 252") << WithCrcHex("0183FC") << 7 << 253;
+        QTest::newRow("expected length with exception bit") << WithCrcHex("01900400") << 6 << 4;
+    }
+    void serialVerdicts() {
+        QFETCH(QByteArray, reply);
+        QFETCH(int, expected);
+        QFETCH(int, status);
+        QCOMPARE(EvaluateSerialReply(reply, expected), status);
+    }
+
+    void tcpVerdicts() {
+        // 12 input registers: 27 bytes after the header, 33 in all.
+        QByteArray good = hex("000100000019010418") + QByteArray(24, '\x01');
+        QCOMPARE(good.size(), 33);
+        QCOMPARE(EvaluateTcpReply(good, 27, false).complete, true);
+        QCOMPARE(EvaluateTcpReply(good, 27, false).status, 255);
+        // A piece of it: keep collecting; at the end it is 253.
+        QCOMPARE(EvaluateTcpReply(good.left(20), 27, false).complete, false);
+        QCOMPARE(EvaluateTcpReply(good.left(20), 27, true).status, 253);
+        QCOMPARE(EvaluateTcpReply(good + "x", 27, false).status, 253);
+        QCOMPARE(EvaluateTcpReply({}, 27, true).status, 253);
+
+        QCOMPARE(EvaluateTcpReply(hex("000100000003018402"), 27, false).status, 2);
+        // Nine bytes without the exception bit are only a piece.
+        QCOMPARE(EvaluateTcpReply(hex("000100000003010402"), 27, false).complete, false);
+        QCOMPARE(EvaluateTcpReply(hex("000100000003010402"), 27, true).status, 253);
+        // The transaction identifier and length field of a reply are not checked.
+        QByteArray other = good;
+        other[0] = '\x7F';
+        other[5] = '\x00';
+        QCOMPARE(EvaluateTcpReply(other, 27, false).status, 255);
+    }
+
+private:
+    static QByteArray WithCrcHex(const char* h) { return qimtest::WithCrc(hex(h)); }
+};
+
+QIM_TEST_GUILESS_MAIN(TestFrames)
+#include "tst_frames.moc"

@@ -1,0 +1,137 @@
+// Our requests against Modbus servers that nobody here wrote: Qt's own
+// QModbusTcpServer, and QModbusRtuSerialServer over a socat pty pair.
+#include "General.h"
+#include "Link.h"
+#include "PortNames.h"
+#include "Requests.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QModbusRtuSerialServer>
+#include <QModbusTcpServer>
+#include <QProcess>
+#include <QSerialPort>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTest>
+
+using namespace qim;
+using namespace qimtest;
+
+class TestPeers : public QObject {
+    Q_OBJECT
+
+    static QModbusDataUnitMap map() {
+        QModbusDataUnitMap m;
+        m.insert(QModbusDataUnit::Coils, {QModbusDataUnit::Coils, 0, 8});
+        m.insert(QModbusDataUnit::HoldingRegisters, {QModbusDataUnit::HoldingRegisters, 0, 32});
+        m.insert(QModbusDataUnit::InputRegisters, {QModbusDataUnit::InputRegisters, 0, 16});
+        return m;
+    }
+
+    // Functions 3, 4, 5, 6 and 16 against server, both ways.
+    void exercise(QModbusServer& server, bool tcp) {
+        General::CommMode = tcp ? 1 : 0;
+        General::TransactionId = 0;
+        server.setData(QModbusDataUnit::InputRegisters, 11, 0xBEEF);
+        server.setData(QModbusDataUnit::HoldingRegisters, 2, 1234);
+
+        Outcome o = Await([](Requester r) { ByMode::ReadInputRegisters(1, 0, 12, r); });
+        QCOMPARE(o.reply->status, 255);
+        QCOMPARE(o.reply->reg(11).value(), 0xBEEF);
+
+        o = Await([](Requester r) { ByMode::ReadHoldingRegisters(1, 2, 1, r); });
+        QCOMPARE(o.reply->status, 255);
+        QCOMPARE(o.reply->reg(0).value(), 1234);
+
+        QCOMPARE(Await([](Requester r) { ByMode::WriteSingleCoil(1, 2, 0xFF00, r); }).reply->status,
+                 255);
+        quint16 v = 0;
+        QVERIFY(server.data(QModbusDataUnit::Coils, 2, &v));
+        QVERIFY(v != 0);
+        QCOMPARE(Await([](Requester r) { ByMode::WriteSingleCoil(1, 2, 0, r); }).reply->status, 255);
+        QVERIFY(server.data(QModbusDataUnit::Coils, 2, &v));
+        QCOMPARE(v, 0);
+
+        QCOMPARE(Await([](Requester r) { ByMode::WriteSingleRegister(1, 6, -1, r); }).reply->status,
+                 255);
+        QVERIFY(server.data(QModbusDataUnit::HoldingRegisters, 6, &v));
+        QCOMPARE(v, 0xFFFF);
+
+        std::array<int32_t, 29> image{};
+        for (int i = 7; i <= 26; ++i)
+            image[static_cast<size_t>(i)] = i * 10;
+        o = Await([&](Requester r) { ByMode::WriteMultipleRegisters(1, 7, 20, image, r); });
+        QCOMPARE(o.reply->status, 255);
+        for (int i = 7; i <= 26; ++i) {
+            QVERIFY(server.data(QModbusDataUnit::HoldingRegisters, static_cast<quint16>(i), &v));
+            QCOMPARE(v, i * 10);
+        }
+        // An address outside the server's map: its exception, 2.
+        o = Await([](Requester r) { ByMode::ReadHoldingRegisters(1, 100, 1, r); });
+        QCOMPARE(o.reply->status, 2);
+    }
+
+private Q_SLOTS:
+    void init() {
+        Link::instance().reset();
+        AssignLinkDefaults();
+        General::SerialTimeout = 1000;
+        General::TCPTimeout = 1000;
+    }
+    void cleanup() { Link::instance().reset(); }
+
+    void qtTcpServer() {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        const quint16 port = probe.serverPort();
+        probe.close();
+
+        QModbusTcpServer server;
+        server.setServerAddress(1);
+        server.setMap(map());
+        server.setConnectionParameter(QModbusDevice::NetworkAddressParameter,
+                                      QStringLiteral("127.0.0.1"));
+        server.setConnectionParameter(QModbusDevice::NetworkPortParameter, port);
+        QVERIFY(server.connectDevice());
+        General::IPAddress = QStringLiteral("127.0.0.1");
+        General::ServerPort = port;
+        exercise(server, true);
+    }
+
+    void qtRtuServerOverPtyPair() {
+        const QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+        const QString ours = dir + QStringLiteral("/peer-ours");
+        const QString theirs = dir + QStringLiteral("/peer-theirs");
+        QProcess socat;
+        socat.start(QStringLiteral("socat"),
+                    {QStringLiteral("pty,raw,echo=0,link=") + ours,
+                     QStringLiteral("pty,raw,echo=0,link=") + theirs});
+        QVERIFY(socat.waitForStarted());
+        QTRY_VERIFY(QFileInfo::exists(ours) && QFileInfo::exists(theirs));
+
+        QModbusRtuSerialServer server;
+        server.setServerAddress(1);
+        server.setMap(map());
+        server.setConnectionParameter(QModbusDevice::SerialPortNameParameter, theirs);
+        server.setConnectionParameter(QModbusDevice::SerialBaudRateParameter,
+                                      QSerialPort::Baud19200);
+        server.setConnectionParameter(QModbusDevice::SerialDataBitsParameter, QSerialPort::Data8);
+        server.setConnectionParameter(QModbusDevice::SerialParityParameter, QSerialPort::NoParity);
+        server.setConnectionParameter(QModbusDevice::SerialStopBitsParameter,
+                                      QSerialPort::TwoStop);
+        QVERIFY(server.connectDevice());
+        QVERIFY(PortNames::Publish(2, QFileInfo(ours).symLinkTarget()));
+
+        exercise(server, false);
+
+        Link::instance().reset();
+        server.disconnectDevice();
+        socat.terminate();
+        socat.waitForFinished();
+    }
+};
+
+QIM_TEST_GUILESS_MAIN(TestPeers)
+#include "tst_peers.moc"

@@ -1,0 +1,181 @@
+#include "TestSupport.h"
+
+#include "General.h"
+#include "Link.h"
+#include "PortNames.h"
+
+#include <QDir>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace qimtest {
+
+void PrepareEnvironment() {
+    static QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/qimtest-XXXXXX"));
+    qputenv("XDG_RUNTIME_DIR", dir.path().toLocal8Bit());
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty()
+                                   ? QByteArray("offscreen")
+                                   : qgetenv("QT_QPA_PLATFORM"));
+}
+
+int RtuRequestLength(const QByteArray& head) {
+    if (head.size() < 2)
+        return 0;
+    switch (static_cast<uint8_t>(head[1])) {
+    case 17:
+        return 4;
+    case 16:
+        return head.size() < 7 ? 0 : 9 + static_cast<uint8_t>(head[6]);
+    default:
+        return 8;
+    }
+}
+
+QByteArray WithCrc(QByteArray body) {
+    const int32_t crc = qim::CRC16(body, static_cast<int>(body.size()));
+    body.append(static_cast<char>(qim::LoByte(crc)));
+    body.append(static_cast<char>(qim::HiByte(crc)));
+    return body;
+}
+
+// ------------------------------------------------------------------ pty
+
+PtySlave::PtySlave(Script s, QObject* parent) : QObject(parent), script(std::move(s)) {
+    m_master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    grantpt(m_master);
+    unlockpt(m_master);
+    m_device = QString::fromLocal8Bit(ptsname(m_master));
+    // Hold the slave side open so the master never sees a hang-up between
+    // the link's opens, and make it raw so nothing is echoed or cooked.
+    m_slaveKeep = ::open(ptsname(m_master), O_RDWR | O_NOCTTY);
+    termios t{};
+    tcgetattr(m_slaveKeep, &t);
+    cfmakeraw(&t);
+    tcsetattr(m_slaveKeep, TCSANOW, &t);
+    m_notifier = std::make_unique<QSocketNotifier>(m_master, QSocketNotifier::Read);
+    connect(m_notifier.get(), &QSocketNotifier::activated, this, &PtySlave::onReadable);
+}
+
+PtySlave::~PtySlave() { vanish(); }
+
+bool PtySlave::publishAs(int n) { return qim::PortNames::Publish(n, m_device); }
+
+void PtySlave::vanish() {
+    m_notifier.reset();
+    if (m_master >= 0)
+        ::close(m_master);
+    if (m_slaveKeep >= 0)
+        ::close(m_slaveKeep);
+    m_master = m_slaveKeep = -1;
+}
+
+void PtySlave::onReadable() {
+    char buf[512];
+    const ssize_t n = ::read(m_master, buf, sizeof buf);
+    if (n <= 0)
+        return;
+    m_rx.append(buf, n);
+    for (;;) {
+        const int len = RtuRequestLength(m_rx);
+        if (len == 0 || m_rx.size() < len)
+            return;
+        const QByteArray request = m_rx.left(len);
+        m_rx.remove(0, len);
+        requests << request;
+        int at = 0;
+        for (const Chunk& c : script(request)) {
+            at += c.delayMs;
+            if (at == 0)
+                send(c.bytes);
+            else
+                QTimer::singleShot(at, this, [this, b = c.bytes] { send(b); });
+        }
+    }
+}
+
+void PtySlave::send(const QByteArray& bytes) {
+    if (m_master >= 0)
+        [[maybe_unused]] auto w = ::write(m_master, bytes.constData(), bytes.size());
+}
+
+// ------------------------------------------------------------------ TCP
+
+TcpSlave::TcpSlave(Script s, QObject* parent) : QObject(parent), script(std::move(s)) {
+    m_server.listen(QHostAddress::LocalHost, 0);
+    connect(&m_server, &QTcpServer::newConnection, this, &TcpSlave::onConnection);
+}
+
+void TcpSlave::onConnection() {
+    while (QTcpSocket* s = m_server.nextPendingConnection()) {
+        ++connections;
+        connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+        connect(s, &QTcpSocket::readyRead, this, [this, s] {
+            const QByteArray request = s->readAll();
+            requests << request;
+            int at = 0;
+            for (const Chunk& c : script(request)) {
+                at += c.delayMs;
+                auto act = [s = QPointer<QTcpSocket>(s), b = c.bytes] {
+                    if (!s)
+                        return;
+                    if (b == "<close>")
+                        s->disconnectFromHost();
+                    else if (b == "<reset>") {
+                        // Linger 0: the close sends RST, as a crashing gateway does.
+                        const linger l{1, 0};
+                        ::setsockopt(static_cast<int>(s->socketDescriptor()), SOL_SOCKET,
+                                     SO_LINGER, &l, sizeof l);
+                        s->abort();
+                    }
+                    else
+                        s->write(b);
+                };
+                if (at == 0)
+                    act();
+                else
+                    QTimer::singleShot(at, this, act);
+            }
+        });
+    }
+}
+
+// ------------------------------------------------------------------ never accepting
+
+NeverAccepting::NeverAccepting() {
+    m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(m_listen, 0);
+    socklen_t len = sizeof a;
+    ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &len);
+    m_port = ntohs(a.sin_port);
+    // Fill the accept queue; later handshakes are dropped by the kernel.
+    for (int i = 0; i < 3; ++i) {
+        const int c = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ::connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        m_fill << c;
+    }
+    usleep(100 * 1000);
+}
+
+NeverAccepting::~NeverAccepting() {
+    for (int c : m_fill)
+        ::close(c);
+    ::close(m_listen);
+}
+
+MessageLog::MessageLog() {
+    connect(&qim::Link::instance(), &qim::Link::message, this,
+            [this](const QString& t) { texts << t; });
+}
+
+} // namespace qimtest

@@ -1,0 +1,142 @@
+#pragma once
+// Fixtures shared by the test programs: an isolated per-user runtime folder,
+// pty pairs, scripted serial and TCP slaves, a port that never accepts, and
+// a recorder for the link's messages.
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QSocketNotifier>
+#include <QString>
+#include <QStringList>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <functional>
+#include <memory>
+
+namespace qimtest {
+
+// Points XDG_RUNTIME_DIR at a private temporary folder, so tests never see a
+// demo simulator's published ports and Qt has a valid runtime folder.
+void PrepareEnvironment();
+
+// One piece of a scripted reply: bytes sent after a pause.
+struct Chunk {
+    QByteArray bytes;
+    int delayMs = 0;
+};
+using Script = std::function<QList<Chunk>(const QByteArray& request)>;
+
+// The length of a complete RTU request that starts with these bytes, or 0
+// when more bytes are needed to tell.
+int RtuRequestLength(const QByteArray& head);
+
+QByteArray WithCrc(QByteArray body);
+
+// A pty whose slave side our link opens; the test plays the module on the
+// master side.
+class PtySlave : public QObject {
+    Q_OBJECT
+public:
+    explicit PtySlave(Script script, QObject* parent = nullptr);
+    ~PtySlave() override;
+    QString device() const { return m_device; }
+    // Publishes the pty as COMn in the runtime folder.
+    bool publishAs(int n);
+    QList<QByteArray> requests;
+    Script script;
+    // The port vanishes: closes both ends, as when an adapter is pulled.
+    void vanish();
+
+private:
+    void onReadable();
+    void send(const QByteArray& bytes);
+    int m_master = -1;
+    int m_slaveKeep = -1;
+    QString m_device;
+    QByteArray m_rx;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+};
+
+// A loopback server answering each request by script; a script that
+// returns an empty list stays silent. A chunk whose bytes are "<close>"
+// closes the connection instead.
+class TcpSlave : public QObject {
+    Q_OBJECT
+public:
+    explicit TcpSlave(Script script, QObject* parent = nullptr);
+    quint16 port() const { return m_server.serverPort(); }
+    QList<QByteArray> requests;
+    Script script;
+    int connections = 0;
+
+private:
+    void onConnection();
+    QTcpServer m_server;
+};
+
+// A loopback port whose accept queue is full: connection attempts hang.
+class NeverAccepting {
+public:
+    NeverAccepting();
+    ~NeverAccepting();
+    quint16 port() const { return m_port; }
+
+private:
+    int m_listen = -1;
+    QList<int> m_fill;
+    quint16 m_port = 0;
+};
+
+// Records what the link asks the user to read.
+class MessageLog : public QObject {
+    Q_OBJECT
+public:
+    MessageLog();
+    QStringList texts;
+};
+
+} // namespace qimtest
+
+// QTEST_MAIN with the environment prepared first.
+#define QIM_TEST_MAIN(TestObject)                                                                  \
+    int main(int argc, char** argv) {                                                              \
+        qimtest::PrepareEnvironment();                                                             \
+        QApplication app(argc, argv);                                                              \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                   \
+        TestObject tc;                                                                             \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
+        return QTest::qExec(&tc, argc, argv);                                                      \
+    }
+
+#define QIM_TEST_GUILESS_MAIN(TestObject)                                                          \
+    int main(int argc, char** argv) {                                                              \
+        qimtest::PrepareEnvironment();                                                             \
+        QCoreApplication app(argc, argv);                                                          \
+        TestObject tc;                                                                             \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
+        return QTest::qExec(&tc, argc, argv);                                                      \
+    }
+
+#include "Reply.h"
+#include <QElapsedTimer>
+#include <QTest>
+#include <optional>
+
+namespace qimtest {
+
+// Issues one request through `issue` and waits for its callback.
+struct Outcome {
+    std::optional<qim::Reply> reply;
+    qint64 elapsedMs = 0;
+};
+template <class Issue> Outcome Await(Issue issue, int timeoutMs = 15000) {
+    auto box = std::make_shared<std::optional<qim::Reply>>();
+    QElapsedTimer t;
+    t.start();
+    issue(qim::Requester{nullptr, [box](const qim::Reply& r) { *box = r; }});
+    (void)QTest::qWaitFor([&] { return box->has_value(); }, timeoutMs);
+    return {*box, t.elapsed()};
+}
+
+} // namespace qimtest
