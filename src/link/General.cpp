@@ -75,8 +75,12 @@ uint8_t PackBits(std::span<const uint8_t> bits) {
     return static_cast<uint8_t>(sum);
 }
 
-uint8_t GetBit(uint8_t value, uint8_t bit) { return bit > 7 ? 0 : (value >> bit) & 1u; }
+uint8_t GetBit(uint8_t value, uint8_t bit) {
+    return bit > 7 ? 0 : (value >> bit) & 1u;
+}
 
-double RoundHalfEven(double v) { return std::nearbyint(v); }
+double RoundHalfEven(double v) {
+    return std::nearbyint(v);
+}
 
 } // namespace qim

@@ -14,7 +14,7 @@ namespace General {
 
 // Link settings (defaults are assigned by AssignLinkDefaults when the main
 // window loads; the connection dialog overwrites them).
-inline int16_t CommMode = 0; // 0 = serial RS422, anything else = Modbus TCP
+inline int16_t CommMode = 0;     // 0 = serial RS422, anything else = Modbus TCP
 inline int16_t ComPortIndex = 1; // 0..31 -> COM1..COM32
 inline int16_t BaudIndex = 1;    // 0 = 9600, 1 = 19200, 2 = 57600, 3 = 115200
 inline int16_t SerialTimeout = 1000;
@@ -59,8 +59,12 @@ int32_t CRC16(const QByteArray& data, int n);
 // True when frame[n-2], frame[n-1] hold the CRC of frame[0..n-3], low byte first.
 bool CheckCRC(const QByteArray& frame, int n);
 uint8_t ByteOf(int32_t value, int index);
-inline uint8_t HiByte(int32_t value) { return ByteOf(value, 1); }
-inline uint8_t LoByte(int32_t value) { return ByteOf(value, 0); }
+inline uint8_t HiByte(int32_t value) {
+    return ByteOf(value, 1);
+}
+inline uint8_t LoByte(int32_t value) {
+    return ByteOf(value, 0);
+}
 uint8_t PackBits(std::span<const uint8_t> bits);
 uint8_t GetBit(uint8_t value, uint8_t bit);
 

@@ -11,7 +11,9 @@ namespace qim {
 namespace {
 QPointer<Link> g_link;
 
-bool isTransaction(Link::Kind k) { return k == Link::Kind::Serial || k == Link::Kind::Tcp; }
+bool isTransaction(Link::Kind k) {
+    return k == Link::Kind::Serial || k == Link::Kind::Tcp;
+}
 } // namespace
 
 Link& Link::instance() {
@@ -58,10 +60,13 @@ void Link::submit(Kind kind, Frame frame, Requester who) {
 }
 
 void Link::cancel(const QObject* context) {
-    std::erase_if(m_queue, [context](const Job& j) { return j.hasContext && j.context == context; });
+    std::erase_if(m_queue,
+                  [context](const Job& j) { return j.hasContext && j.context == context; });
 }
 
-int Link::pending() const { return static_cast<int>(m_queue.size()) + (m_current ? 1 : 0); }
+int Link::pending() const {
+    return static_cast<int>(m_queue.size()) + (m_current ? 1 : 0);
+}
 
 void Link::closeAll() {
     if (m_port.isOpen())
@@ -137,8 +142,8 @@ void Link::complete(Reply reply, bool noReply) {
     Job job = std::move(*m_current);
     m_current.reset();
 
-    if (isTransaction(job.kind) && isSignalConnected(QMetaMethod::fromSignal(
-                                       &Link::transactionFinished))) {
+    if (isTransaction(job.kind) &&
+        isSignalConnected(QMetaMethod::fromSignal(&Link::transactionFinished))) {
         TransactionRecord rec;
         rec.started = m_started;
         rec.durationUs = m_clock.nsecsElapsed() / 1000;
@@ -243,8 +248,7 @@ void Link::failSerial(QSerialPort::SerialPortError error) {
 }
 
 void Link::onSerialReadyRead() {
-    if (m_phase == Phase::SerialWait &&
-        m_port.bytesAvailable() == m_current->frame.expectedLength)
+    if (m_phase == Phase::SerialWait && m_port.bytesAvailable() == m_current->frame.expectedLength)
         finishSerial(false);
 }
 

@@ -50,9 +50,7 @@ public:
     // Queued plus the one on the wire.
     int pending() const;
     bool serialPortOpen() const { return m_port.isOpen(); }
-    bool socketConnected() const {
-        return m_socket.state() == QAbstractSocket::ConnectedState;
-    }
+    bool socketConnected() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
     // Closes an open port and a connected socket (the main window's unload).
     void closeAll();
     // Back to the state of a fresh start: nothing queued, nothing open.

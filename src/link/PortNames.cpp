@@ -48,7 +48,9 @@ bool isPlaceholder(const QSerialPortInfo& info) {
 
 } // namespace
 
-QString ComName(int n) { return QStringLiteral("COM%1").arg(n); }
+QString ComName(int n) {
+    return QStringLiteral("COM%1").arg(n);
+}
 
 QString PortFolder() {
     return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) +

@@ -13,7 +13,9 @@ void tcp(Frame f, Requester who) {
     General::TxBuffer = f.bytes;
     Link::instance().submit(Link::Kind::Tcp, std::move(f), std::move(who));
 }
-bool useTcp() { return General::CommMode != 0; }
+bool useTcp() {
+    return General::CommMode != 0;
+}
 } // namespace
 
 void ReadHoldingRegisters(uint8_t slave, int16_t start, int16_t count, Requester who) {

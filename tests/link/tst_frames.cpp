@@ -9,7 +9,9 @@
 using namespace qim;
 
 namespace {
-QByteArray hex(const char* h) { return QByteArray::fromHex(h); }
+QByteArray hex(const char* h) {
+    return QByteArray::fromHex(h);
+}
 } // namespace
 
 class TestFrames : public QObject {
@@ -99,7 +101,7 @@ private Q_SLOTS:
         f = Rtu::WriteMultipleRegisters(9, 7, 20, image);
         QCOMPARE(f.bytes.size(), 49);
         QCOMPARE(static_cast<uint8_t>(f.bytes[6]), 40);
-        QCOMPARE(f.bytes.mid(7, 2), hex("03EF")); // values[7] = 1007
+        QCOMPARE(f.bytes.mid(7, 2), hex("03EF"));  // values[7] = 1007
         QCOMPARE(f.bytes.mid(45, 2), hex("0402")); // values[26] = 1026
         QVERIFY(CheckCRC(f.bytes, 49));
         QCOMPARE(f.expectedLength, 8);

@@ -50,7 +50,8 @@ class TestPeers : public QObject {
         quint16 v = 0;
         QVERIFY(server.data(QModbusDataUnit::Coils, 2, &v));
         QVERIFY(v != 0);
-        QCOMPARE(Await([](Requester r) { ByMode::WriteSingleCoil(1, 2, 0, r); }).reply->status, 255);
+        QCOMPARE(Await([](Requester r) { ByMode::WriteSingleCoil(1, 2, 0, r); }).reply->status,
+                 255);
         QVERIFY(server.data(QModbusDataUnit::Coils, 2, &v));
         QCOMPARE(v, 0);
 
@@ -105,9 +106,8 @@ private Q_SLOTS:
         const QString ours = dir + QStringLiteral("/peer-ours");
         const QString theirs = dir + QStringLiteral("/peer-theirs");
         QProcess socat;
-        socat.start(QStringLiteral("socat"),
-                    {QStringLiteral("pty,raw,echo=0,link=") + ours,
-                     QStringLiteral("pty,raw,echo=0,link=") + theirs});
+        socat.start(QStringLiteral("socat"), {QStringLiteral("pty,raw,echo=0,link=") + ours,
+                                              QStringLiteral("pty,raw,echo=0,link=") + theirs});
         QVERIFY(socat.waitForStarted());
         QTRY_VERIFY(QFileInfo::exists(ours) && QFileInfo::exists(theirs));
 
@@ -119,8 +119,7 @@ private Q_SLOTS:
                                       QSerialPort::Baud19200);
         server.setConnectionParameter(QModbusDevice::SerialDataBitsParameter, QSerialPort::Data8);
         server.setConnectionParameter(QModbusDevice::SerialParityParameter, QSerialPort::NoParity);
-        server.setConnectionParameter(QModbusDevice::SerialStopBitsParameter,
-                                      QSerialPort::TwoStop);
+        server.setConnectionParameter(QModbusDevice::SerialStopBitsParameter, QSerialPort::TwoStop);
         QVERIFY(server.connectDevice());
         QVERIFY(PortNames::Publish(2, QFileInfo(ours).symLinkTarget()));
 

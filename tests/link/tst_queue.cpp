@@ -42,12 +42,10 @@ private Q_SLOTS:
         QObject a, b;
         QList<int> gotA, gotB;
         for (int i = 0; i < 3; ++i) {
-            TCPReadHoldingRegisters(1, 0, 1, {&a, [&](const Reply& r) {
-                                                  gotA << r.reg(0).value_or(-1);
-                                              }});
-            TCPReadHoldingRegisters(2, 0, 1, {&b, [&](const Reply& r) {
-                                                  gotB << r.reg(0).value_or(-1);
-                                              }});
+            TCPReadHoldingRegisters(1, 0, 1,
+                                    {&a, [&](const Reply& r) { gotA << r.reg(0).value_or(-1); }});
+            TCPReadHoldingRegisters(2, 0, 1,
+                                    {&b, [&](const Reply& r) { gotB << r.reg(0).value_or(-1); }});
         }
         QCOMPARE(Link::instance().pending(), 6);
         QTRY_COMPARE_WITH_TIMEOUT(gotA.size() + gotB.size(), 6, 10000);
@@ -65,8 +63,10 @@ private Q_SLOTS:
         auto queued = std::make_unique<QObject>();
         auto onWire = std::make_unique<QObject>();
         bool queuedCalled = false, onWireCalled = false;
-        TCPReadHoldingRegisters(1, 0, 1, {onWire.get(), [&](const Reply&) { onWireCalled = true; }});
-        TCPReadHoldingRegisters(7, 0, 1, {queued.get(), [&](const Reply&) { queuedCalled = true; }});
+        TCPReadHoldingRegisters(1, 0, 1,
+                                {onWire.get(), [&](const Reply&) { onWireCalled = true; }});
+        TCPReadHoldingRegisters(7, 0, 1,
+                                {queued.get(), [&](const Reply&) { queuedCalled = true; }});
         TCPReadHoldingRegisters(3, 0, 1, {&first, [&](const Reply&) { firstCalled = true; }});
         onWire.reset(); // on the wire: finishes there, nobody is called
         queued.reset(); // still queued: never sent

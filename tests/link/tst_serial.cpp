@@ -10,8 +10,12 @@ using namespace qim;
 using namespace qimtest;
 
 namespace {
-QByteArray hex(const char* h) { return QByteArray::fromHex(h); }
-QByteArray threeRegisters() { return WithCrc(hex("010306000A000B000C")); }
+QByteArray hex(const char* h) {
+    return QByteArray::fromHex(h);
+}
+QByteArray threeRegisters() {
+    return WithCrc(hex("010306000A000B000C"));
+}
 } // namespace
 
 class TestSerial : public QObject {

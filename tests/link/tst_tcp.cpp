@@ -10,7 +10,9 @@ using namespace qim;
 using namespace qimtest;
 
 namespace {
-QByteArray hex(const char* h) { return QByteArray::fromHex(h); }
+QByteArray hex(const char* h) {
+    return QByteArray::fromHex(h);
+}
 // A reply to "read 12 input registers" from unit 1: 33 bytes in all.
 QByteArray twelveRegisters() {
     QByteArray r = hex("000100000019010418");

@@ -20,9 +20,8 @@ namespace qimtest {
 void PrepareEnvironment() {
     static QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/qimtest-XXXXXX"));
     qputenv("XDG_RUNTIME_DIR", dir.path().toLocal8Bit());
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty()
-                                   ? QByteArray("offscreen")
-                                   : qgetenv("QT_QPA_PLATFORM"));
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen")
+                                                                    : qgetenv("QT_QPA_PLATFORM"));
 }
 
 int RtuRequestLength(const QByteArray& head) {
@@ -63,9 +62,13 @@ PtySlave::PtySlave(Script s, QObject* parent) : QObject(parent), script(std::mov
     connect(m_notifier.get(), &QSocketNotifier::activated, this, &PtySlave::onReadable);
 }
 
-PtySlave::~PtySlave() { vanish(); }
+PtySlave::~PtySlave() {
+    vanish();
+}
 
-bool PtySlave::publishAs(int n) { return qim::PortNames::Publish(n, m_device); }
+bool PtySlave::publishAs(int n) {
+    return qim::PortNames::Publish(n, m_device);
+}
 
 void PtySlave::vanish() {
     m_notifier.reset();
@@ -101,8 +104,8 @@ void PtySlave::onReadable() {
 }
 
 void PtySlave::send(const QByteArray& bytes) {
-    if (m_master >= 0)
-        [[maybe_unused]] auto w = ::write(m_master, bytes.constData(), bytes.size());
+    if (m_master >= 0) [[maybe_unused]]
+        auto w = ::write(m_master, bytes.constData(), bytes.size());
 }
 
 // ------------------------------------------------------------------ TCP
@@ -130,11 +133,10 @@ void TcpSlave::onConnection() {
                     else if (b == "<reset>") {
                         // Linger 0: the close sends RST, as a crashing gateway does.
                         const linger l{1, 0};
-                        ::setsockopt(static_cast<int>(s->socketDescriptor()), SOL_SOCKET,
-                                     SO_LINGER, &l, sizeof l);
+                        ::setsockopt(static_cast<int>(s->socketDescriptor()), SOL_SOCKET, SO_LINGER,
+                                     &l, sizeof l);
                         s->abort();
-                    }
-                    else
+                    } else
                         s->write(b);
                 };
                 if (at == 0)

@@ -1,0 +1,64 @@
+#include "MessagePresenter.h"
+
+#include "Link.h"
+#include "Version.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace qim {
+
+namespace {
+QPointer<MessagePresenter> g_presenter;
+}
+
+MessagePresenter& MessagePresenter::instance() {
+    if (!g_presenter)
+        g_presenter = new MessagePresenter(QCoreApplication::instance());
+    return *g_presenter;
+}
+
+MessagePresenter::MessagePresenter(QObject* parent) : QObject(parent) {
+    connect(&Link::instance(), &Link::message, this, &MessagePresenter::show);
+}
+
+void MessagePresenter::show(const QString& text) {
+    m_history << text;
+    m_queue << text;
+    if (!m_box)
+        next();
+}
+
+void MessagePresenter::next() {
+    if (m_queue.isEmpty())
+        return;
+    const QString text = m_queue.takeFirst();
+    auto* box = new QMessageBox(QMessageBox::NoIcon, ProgramTitle, text, QMessageBox::Ok,
+                                QApplication::activeWindow());
+    box->setObjectName(QStringLiteral("MessageBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::ApplicationModal);
+    m_box = box;
+    connect(box, &QMessageBox::finished, this, [this] {
+        m_box = nullptr;
+        next();
+    });
+    box->open();
+    Q_EMIT shown(text);
+}
+
+void MessagePresenter::dismissAll() {
+    m_queue.clear();
+    if (m_box) {
+        QMessageBox* box = m_box;
+        m_box = nullptr;
+        box->disconnect(this);
+        box->close();
+    }
+}
+
+void ShowMessage(const QString& text) {
+    MessagePresenter::instance().show(text);
+}
+
+} // namespace qim

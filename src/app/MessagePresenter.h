@@ -1,0 +1,44 @@
+#pragma once
+// The one way a window shows a message: an application-wide queue of OK-only
+// message boxes (title "QIMTool", no icon, application-modal, opened with
+// open()), shown one at a time in the order raised. The link's own messages
+// come through here too, so they always precede a caller's follow-up message.
+
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+
+#include <QMessageBox>
+
+namespace qim {
+
+class MessagePresenter : public QObject {
+    Q_OBJECT
+public:
+    static MessagePresenter& instance();
+
+    void show(const QString& text);
+    // The box on screen now, if any (tests press its OK button).
+    QMessageBox* current() const { return m_box; }
+    int queued() const { return static_cast<int>(m_queue.size()); }
+    // Every text shown or queued this run, in order.
+    const QStringList& history() const { return m_history; }
+    void clearHistory() { m_history.clear(); }
+    // Closes the box on screen and forgets the queue (program end, tests).
+    void dismissAll();
+
+Q_SIGNALS:
+    void shown(const QString& text);
+
+private:
+    explicit MessagePresenter(QObject* parent);
+    void next();
+    QStringList m_queue;
+    QStringList m_history;
+    QPointer<QMessageBox> m_box;
+};
+
+// Shorthand for MessagePresenter::instance().show(text).
+void ShowMessage(const QString& text);
+
+} // namespace qim

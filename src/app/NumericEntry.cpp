@@ -1,0 +1,44 @@
+#include "NumericEntry.h"
+
+#include "General.h"
+
+#include <QLocale>
+#include <cmath>
+
+namespace qim {
+
+namespace {
+std::optional<double> number(const QString& text) {
+    const QString t = text.trimmed();
+    if (t.isEmpty())
+        return std::nullopt;
+    QLocale locale;
+    // "1,5" must not silently become 15 in a locale whose group separator is ","
+    locale.setNumberOptions(QLocale::RejectGroupSeparator);
+    bool ok = false;
+    const double v = locale.toDouble(t, &ok);
+    if (!ok || !std::isfinite(v))
+        return std::nullopt;
+    return v;
+}
+
+Entry entry(double v) {
+    return {v, static_cast<int>(RoundHalfEven(v))};
+}
+} // namespace
+
+std::optional<Entry> ParseEntry(const QString& text, double low, double high) {
+    const auto v = number(text);
+    if (!v || *v < low || *v > high)
+        return std::nullopt;
+    return entry(*v);
+}
+
+std::optional<Entry> ParseEntryAbove(const QString& text, double low, double high) {
+    const auto v = number(text);
+    if (!v || *v <= low || *v > high)
+        return std::nullopt;
+    return entry(*v);
+}
+
+} // namespace qim

@@ -1,0 +1,24 @@
+#pragma once
+// The one rule for numbers typed by the user: the text must be non-empty and
+// a number in the user's locale (sign, decimal separator and exponent
+// allowed, blanks around it ignored); its value, as a real number, must lie
+// within [low, high]; the accepted value becomes the nearest integer, halves
+// to even.
+
+#include <QString>
+#include <optional>
+
+namespace qim {
+
+struct Entry {
+    double value = 0; // as typed
+    int rounded = 0;  // nearest integer, halves to even
+};
+
+// nullopt when the text is empty, not a number, or outside [low, high].
+std::optional<Entry> ParseEntry(const QString& text, double low, double high);
+
+// The variant with an exclusive lower bound (low < value <= high).
+std::optional<Entry> ParseEntryAbove(const QString& text, double low, double high);
+
+} // namespace qim

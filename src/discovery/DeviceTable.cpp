@@ -1,0 +1,84 @@
+#include "DeviceTable.h"
+
+namespace qim {
+
+void ClearDeviceTable() {
+    for (DeviceRecord& r : DeviceTable)
+        r.clear();
+}
+
+QString DeviceNameOf(uint8_t code) {
+    switch (code) {
+    case 10:
+        return QStringLiteral("QIM-K520");
+    case 11:
+        return QStringLiteral("QIM-K530");
+    case 20:
+        return QStringLiteral("QIM-M640");
+    case 30:
+        return QStringLiteral("QIM-P750");
+    default:
+        return {};
+    }
+}
+
+QString DeviceTypeOf(uint8_t code) {
+    switch (code) {
+    case 10:
+        return QStringLiteral("8 Discrete Inputs & 8 Discrete Outputs");
+    case 11:
+        return QStringLiteral("8 Discrete Inputs & 8 Relay Outputs");
+    case 20:
+        return QStringLiteral("8 Analog Inputs & 8 Analog Outputs");
+    case 30:
+        return QStringLiteral("4 Temperature control loops");
+    default:
+        return {};
+    }
+}
+
+QString BaudRateTextOf(uint8_t code) {
+    switch (code) {
+    case 0:
+        return QStringLiteral("115200");
+    case 1:
+        return QStringLiteral("57600");
+    case 2:
+        return QStringLiteral("19200");
+    case 3:
+        return QStringLiteral("9600");
+    default:
+        return {};
+    }
+}
+
+bool AddFoundDevice(int index, const Reply& reply) {
+    if (index < 0 || index >= DeviceTableSize || !reply.holds(IdentificationMinimum))
+        return false;
+    DeviceRecord& d = DeviceTable[static_cast<size_t>(index)];
+    auto b = [&reply](int i) { return reply.byteAt(i); };
+    d.DeviceAddress = b(0);
+    d.DeviceCode = b(3);
+    d.InputRegisters = b(12);
+    d.OutputRegisters = b(13);
+    d.DiscreteInputs = b(14);
+    d.DiscreteOutputs = b(15);
+    d.Vendor.set(QStringLiteral("Velmora Labs"));
+    d.FirmwareRevision.set(QStringLiteral("%1.%2").arg(b(6)).arg(b(7)));
+    d.HardwareRevision.set(QString(QChar::fromLatin1(static_cast<char>(b(8)))));
+    d.ConnectionMode.set(b(9) == 0 ? QStringLiteral("RS422") : QStringLiteral("TCP/IP"));
+    // Unlisted codes leave the fields as they were (blank after the scan's clear).
+    if (const QString baud = BaudRateTextOf(b(10)); !baud.isEmpty())
+        d.BaudRate.set(baud);
+    if (const QString name = DeviceNameOf(b(3)); !name.isEmpty()) {
+        d.DeviceName.set(name);
+        d.DeviceType.set(DeviceTypeOf(b(3)));
+    }
+    return true;
+}
+
+QString DeviceListLine(const DeviceRecord& r) {
+    return r.DeviceName.text + QString(10, QLatin1Char(' ')) + QString::number(r.DeviceAddress);
+}
+
+} // namespace qim

@@ -1,0 +1,60 @@
+#pragma once
+// The poll loop every module panel runs, as a state machine:
+//
+//   start() -> [top] StopRequested? -> end
+//           -> wait one interval (timer; 0 = go on at once)
+//           -> advance TransactionId -> the panel's cycle (its requests)
+//           -> cycle done(status): 252 -> end
+//           -> PollCount already at the limit -> end (counts not refreshed)
+//           -> PollCount + 1, countsChanged() -> [top]
+//
+// Stop is looked at only at the top, so a cycle in progress (its wait and
+// its requests) always completes. shutdown() is for a window going away:
+// no further request goes out, queued ones are dropped.
+
+#include <QObject>
+#include <QTimer>
+#include <functional>
+
+namespace qim {
+
+class PollLoop : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int32_t PollLimit = 100000;
+    using Done = std::function<void(int16_t status)>;
+    // Makes the cycle's requests, with requester() as their context, and
+    // calls done with the status that decides whether polling goes on.
+    using Cycle = std::function<void(Done done)>;
+
+    PollLoop(QObject* requester, Cycle cycle);
+
+    // TransactionId = 0, StopRequested cleared, then the first wait begins.
+    void start(int intervalMs);
+    void requestStop() { StopRequested = true; }
+    bool running() const { return m_running; }
+    void shutdown();
+    QObject* requester() const { return m_requester; }
+
+    int32_t ErrorCount = 0;
+    int32_t PollCount = 0;
+    bool StopRequested = false;
+
+Q_SIGNALS:
+    void countsChanged();
+    void finished();
+
+private:
+    void top();
+    void tick();
+    void cycleDone(int16_t status);
+    void end();
+
+    QObject* m_requester;
+    Cycle m_cycle;
+    QTimer m_timer;
+    bool m_running = false;
+    quint64 m_generation = 0; // a shut-down loop ignores late completions
+};
+
+} // namespace qim
