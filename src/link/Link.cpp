@@ -103,7 +103,7 @@ void Link::start() {
     m_inStart = true;
     ++m_seq;
     m_rx.reset();
-    m_started = QDateTime::currentDateTime();
+    m_startedMs = QDateTime::currentMSecsSinceEpoch();
     m_clock.start();
     switch (m_current->kind) {
     case Kind::OpenSerialPort:
@@ -146,7 +146,7 @@ void Link::complete(Reply reply, bool noReply) {
     if (isTransaction(job.kind) &&
         isSignalConnected(QMetaMethod::fromSignal(&Link::transactionFinished))) {
         TransactionRecord rec;
-        rec.started = m_started;
+        rec.started = QDateTime::fromMSecsSinceEpoch(m_startedMs);
         rec.durationUs = m_clock.nsecsElapsed() / 1000;
         rec.tcp = job.kind == Kind::Tcp;
         const QByteArray& f = job.frame.bytes;
@@ -219,6 +219,7 @@ void Link::startSerial() {
     }
     m_rx.emplace(false, m_current->frame.expectedLength);
     m_port.write(m_current->frame.bytes);
+    m_port.flush(); // out now, not on the next turn of the event loop
     m_phase = Phase::SerialWait;
     m_timeout.start(General::SerialTimeout);
 }
@@ -290,6 +291,7 @@ void Link::onConnected() {
     }
     m_phase = Phase::TcpWaiting;
     m_socket.write(m_current->frame.bytes);
+    m_socket.flush(); // out now, not on the next turn of the event loop
     m_timeout.start(General::TCPTimeout);
 }
 

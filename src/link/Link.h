@@ -105,7 +105,7 @@ private:
     QTcpSocket m_socket;
     QTimer m_timeout;
     std::optional<ReplyCollector> m_rx; // the reply of the transaction on the wire
-    QDateTime m_started;
+    qint64 m_startedMs = 0;
     QElapsedTimer m_clock;
 };
 
