@@ -3,6 +3,7 @@
 #include "General.h"
 #include "Link.h"
 #include "Requests.h"
+#include "SimBus.h"
 #include "TestSupport.h"
 #include "TrafficWindow.h"
 
@@ -35,16 +36,19 @@ TransactionRecord fake(uint8_t slave, int16_t status) {
 
 class TestTraffic : public QObject {
     Q_OBJECT
-    std::unique_ptr<PtySlave> slave;
-    QList<Chunk> answer;
+    std::unique_ptr<qimsim::Bus> bus;
 
-    TrafficWindow* open() {
-        TrafficWindow* w = OpenTrafficWindow();
-        return w;
-    }
-    // Runs one serial read of a holding register against the scripted slave.
-    void transact(QList<Chunk> reply) {
-        answer = std::move(reply);
+    TrafficWindow* open() { return OpenTrafficWindow(); }
+    // One read of the discrete module's register 0 over the serial link,
+    // with the module misbehaving as told.
+    void transact(qimsim::Fault::Kind fault = qimsim::Fault::None, uint8_t code = 0) {
+        bus->module(1)->clearFaults();
+        if (fault != qimsim::Fault::None) {
+            qimsim::Fault f;
+            f.kind = fault;
+            f.exceptionCode = code;
+            bus->module(1)->setFault(3, f);
+        }
         Await([](Requester r) { ReadHoldingRegisters(1, 0, 1, r); });
     }
     QStringList outcomes(TrafficWindow* w) {
@@ -60,8 +64,10 @@ private Q_SLOTS:
         Link::instance().reset();
         AssignLinkDefaults();
         General::SerialTimeout = 200;
-        slave = std::make_unique<PtySlave>([this](const QByteArray&) { return answer; });
-        QVERIFY(slave->publishAs(2));
+        bus = std::make_unique<qimsim::Bus>();
+        bus->addModule(1, 10);
+        bus->module(1)->forceRead(3, 0, 7);
+        QVERIFY(bus->openPty(2));
     }
     void cleanup() {
         if (auto* w = qApp->findChild<TrafficWindow*>())
@@ -70,18 +76,16 @@ private Q_SLOTS:
             if (w->objectName() == QLatin1String("frmTraffic"))
                 delete w;
         Link::instance().reset();
-        slave.reset();
+        bus.reset();
     }
 
     void rowsTellEachOutcome() {
         TrafficWindow* w = open();
-        transact({{WithCrc(hex("0103020007"))}});
-        transact({{hex("018302C0F1")}});
-        transact({});
-        QByteArray bad = WithCrc(hex("0103020007"));
-        bad[6] = static_cast<char>(bad[6] ^ 0x55);
-        transact({{bad}});
-        transact({{WithCrc(hex("010302000700"))}});
+        transact();
+        transact(qimsim::Fault::Exception, 2);
+        transact(qimsim::Fault::Silence);
+        transact(qimsim::Fault::WrongCrc);
+        transact(qimsim::Fault::ExtraByte);
         QTRY_COMPARE(w->model()->rowCount(), 5);
         QCOMPARE(outcomes(w), (QStringList{"OK", "2 Illegal Data Address", "timeout", "CRC error",
                                            "wrong length"}));
@@ -101,13 +105,12 @@ private Q_SLOTS:
     }
 
     void historyBeforeOpeningAndNoDoubleRows() {
-        transact({{WithCrc(hex("0103020001"))}});
+        transact();
         TrafficWindow* w = open();
         QCOMPARE(w->model()->rowCount(), 1);
         // Two requesters sharing the link: each transaction is one row.
         QObject a, b;
         int done = 0;
-        answer = {{WithCrc(hex("0103020001"))}};
         ReadHoldingRegisters(1, 0, 1, {&a, [&](const Reply&) { ++done; }});
         ReadHoldingRegisters(1, 0, 1, {&b, [&](const Reply&) { ++done; }});
         QTRY_COMPARE(done, 2);
@@ -121,11 +124,12 @@ private Q_SLOTS:
         TrafficWindow* w = open();
         auto* pause = w->findChild<QPushButton*>(QStringLiteral("CmdPause"));
         pause->click();
-        transact({{WithCrc(hex("0103020001"))}});
+        transact();
         QTest::qWait(200);
         QCOMPARE(w->model()->rowCount(), 0);
         pause->click();
-        transact({{WithCrc(hex("0103020002"))}});
+        bus->module(1)->forceRead(3, 0, 2);
+        transact();
         QTRY_COMPARE(w->model()->rowCount(), 1);
         QVERIFY(w->model()->cellText(w->model()->record(0), TrafficModel::Reply).contains("00 02"));
     }
