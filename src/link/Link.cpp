@@ -85,7 +85,7 @@ void Link::reset() {
     m_port.clearError();
     m_portNumber = 0;
     m_socket.abort();
-    m_tcpRx.clear();
+    m_rx.reset();
 }
 
 void Link::pump() {
@@ -102,6 +102,7 @@ void Link::pump() {
 void Link::start() {
     m_inStart = true;
     ++m_seq;
+    m_rx.reset();
     m_started = QDateTime::currentDateTime();
     m_clock.start();
     switch (m_current->kind) {
@@ -153,7 +154,7 @@ void Link::complete(Reply reply, bool noReply) {
         rec.slave = f.size() > at ? static_cast<uint8_t>(f[at]) : 0;
         rec.function = f.size() > at + 1 ? static_cast<uint8_t>(f[at + 1]) : 0;
         rec.request = f;
-        rec.reply = rec.tcp ? m_tcpRx : reply.bytes;
+        rec.reply = m_rx ? m_rx->bytes() : QByteArray();
         rec.status = reply.status;
         rec.noReply = noReply;
         Q_EMIT transactionFinished(rec);
@@ -216,18 +217,17 @@ void Link::startSerial() {
             return;
         }
     }
+    m_rx.emplace(false, m_current->frame.expectedLength);
     m_port.write(m_current->frame.bytes);
     m_phase = Phase::SerialWait;
     m_timeout.start(General::SerialTimeout);
-    // Bytes may already be waiting from before the discard raced the line.
-    if (m_port.bytesAvailable() == m_current->frame.expectedLength)
-        finishSerial(false);
 }
 
 void Link::finishSerial(bool timedOut) {
     m_timeout.stop();
-    const QByteArray rx = m_port.readAll();
-    const int16_t status = EvaluateSerialReply(rx, m_current->frame.expectedLength);
+    m_rx->feed(m_port.readAll());
+    const QByteArray rx = m_rx->bytes();
+    const int16_t status = m_rx->verdict(true);
     General::RxBuffer = rx;
     General::RxCount = static_cast<int32_t>(rx.size());
     General::CommStatus = status;
@@ -271,7 +271,7 @@ void Link::onSerialError(QSerialPort::SerialPortError error) {
 void Link::startTcp() {
     General::Connected = false;
     m_timeout.stop();
-    m_tcpRx.clear();
+    m_rx.emplace(true, m_current->frame.expectedLength);
     if (m_socket.state() != QAbstractSocket::UnconnectedState)
         m_socket.abort();
     m_phase = Phase::TcpConnecting;
@@ -318,22 +318,23 @@ void Link::onSocketReadyRead() {
         m_socket.readAll(); // late bytes of a finished transaction
         return;
     }
-    m_tcpRx += m_socket.readAll();
-    if (EvaluateTcpReply(m_tcpRx, m_current->frame.expectedLength, false).complete)
+    if (m_rx->feed(m_socket.readAll()))
         finishTcp(false);
 }
 
 void Link::finishTcp(bool finalCall) {
     m_timeout.stop();
-    m_tcpRx += m_socket.readAll();
-    const TcpVerdict v = EvaluateTcpReply(m_tcpRx, m_current->frame.expectedLength, finalCall);
-    if (!m_tcpRx.isEmpty())
-        General::RxCount = static_cast<int32_t>(m_tcpRx.size());
+    if (finalCall)
+        m_rx->feed(m_socket.readAll());
+    const QByteArray& rx = m_rx->bytes();
+    const int16_t status = m_rx->verdict(finalCall);
+    if (!rx.isEmpty())
+        General::RxCount = static_cast<int32_t>(rx.size());
     // A reply we could not use leaves the previous reply bytes in place.
-    if (v.status != Status::WrongLength)
-        General::RxBuffer = m_tcpRx.mid(6);
-    General::CommStatus = v.status;
-    complete({v.status, m_tcpRx.mid(6), true}, m_tcpRx.isEmpty());
+    if (status != Status::WrongLength)
+        General::RxBuffer = rx.mid(6);
+    General::CommStatus = status;
+    complete({status, rx.mid(6), true}, rx.isEmpty());
 }
 
 void Link::onSocketError(QAbstractSocket::SocketError error) {

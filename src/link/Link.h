@@ -104,7 +104,7 @@ private:
     int m_portNumber = 0; // what the last OpenSerialPort set; 0 = never set
     QTcpSocket m_socket;
     QTimer m_timeout;
-    QByteArray m_tcpRx;
+    std::optional<ReplyCollector> m_rx; // the reply of the transaction on the wire
     QDateTime m_started;
     QElapsedTimer m_clock;
 };
