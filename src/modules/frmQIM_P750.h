@@ -33,6 +33,8 @@ public:
     static frmQIM_P750* instance() { return s_instance; }
 
     bool polling() const;
+    // The time between polls the last accepted Scan set, in milliseconds.
+    int pollInterval() const { return PollInterval; }
 
     // Refreshes loop n's LEDs and labels from the program-wide data; nothing
     // for n outside 1..4.
