@@ -6,11 +6,13 @@
 #include "Panels.h"
 #include "Pictures.h"
 #include "SimBus.h"
+#include "SimModels.h"
 #include "StatusPanels.h"
 #include "TempTestSupport.h"
 #include "TestSupport.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -75,10 +77,11 @@ class TestTempPanel : public QObject {
         press("CmdStop");
         QTRY_COMPARE_WITH_TIMEOUT(sb(3), QStringLiteral("STOP"), 10000);
     }
-    // Waits for `n` more finished polls.
+    // Waits until `n` more polls have finished: a poll's request goes out
+    // only after the previous poll was counted.
     void polls(int n) {
-        const int target = pollCount() + n;
-        QTRY_VERIFY_WITH_TIMEOUT(pollCount() >= target, 10000);
+        const auto target = requestsOf(*bus, 4).size() + n + 1;
+        QTRY_VERIFY_WITH_TIMEOUT(requestsOf(*bus, 4).size() >= target, 10000);
     }
 
 private Q_SLOTS:
@@ -471,13 +474,15 @@ private Q_SLOTS:
         press("Cmd_ControlReg");
         Find<QComboBox>("Combo_ControlLoop4")->setCurrentIndex(2);
         press("Cmd_ControlLoop4");
+        auto* loop = Find(QStringLiteral("frmQIM_P750_ControlLoop"));
         for (const auto& [box, value] : {std::pair{"Text_SetPoint", "1000"},
                                          {"Text_CycleTime", "3"},
                                          {"Text_Band", "20"},
                                          {"Text_AlarmHigh", "1010"},
                                          {"Text_AlarmLow", "5"}})
-            Find<QLineEdit>(box)->setText(value);
-        press("Cmd_OK");
+            loop->findChild<QLineEdit*>(box)->setText(value);
+        loop->findChild<QPushButton*>("Cmd_OK")->click();
+        QTRY_VERIFY(!Find(QStringLiteral("frmQIM_P750_ControlLoop")));
         bus->clearRequests();
         press("Cmd_Write");
         QTRY_COMPARE_WITH_TIMEOUT(bus->requests().size(), 3, 5000);
@@ -541,6 +546,62 @@ private Q_SLOTS:
         QCOMPARE(text("Label_PWM3"), QStringLiteral("0%"));
         QVERIFY(!Find<QCheckBox>("Check_Relay3")->isChecked());
         QCOMPARE(TempOutputRegs[3], 60);
+    }
+
+    // A user heats loop 1 to 120 degrees: set point and mode through the
+    // dialogs, written, then polled while the module's loop does its work.
+    void storyHeatingALoopToItsSetPoint() {
+        auto* p750 = static_cast<qimsim::TemperatureModule*>(module);
+        bus->setSpeedFactor(40);
+        scan("50");
+        QTRY_VERIFY_WITH_TIMEOUT(pollCount() >= 1, 5000);
+        const int room = text("Label_PVTemp1").toInt();
+        QVERIFY2(room > 15 && room < 30, qPrintable(text("Label_PVTemp1")));
+        QCOMPARE(led(1, "ON"), 0);
+        QCOMPARE(text("Label_HeaterPower1"), QStringLiteral("0%"));
+        stop();
+
+        press("Cmd_ConfigReg");
+        Find<QCheckBox>("Check_Alarm1")->setChecked(true);
+        press("Cmd_ControlReg");
+        Find<QComboBox>("Combo_ControlLoop1")->setCurrentIndex(1); // ON/OFF
+        press("Cmd_ControlLoop1");
+        auto* loop = Find(QStringLiteral("frmQIM_P750_ControlLoop"));
+        for (const auto& [box, value] : {std::pair{"Text_SetPoint", "120"},
+                                         {"Text_CycleTime", "0"},
+                                         {"Text_Band", "10"},
+                                         {"Text_AlarmHigh", "130"},
+                                         {"Text_AlarmLow", "100"}})
+            loop->findChild<QLineEdit*>(box)->setText(value);
+        loop->findChild<QPushButton*>("Cmd_OK")->click();
+        QTRY_VERIFY(!Find(QStringLiteral("frmQIM_P750_ControlLoop")));
+        press("Cmd_Write");
+        // Loop 2 stays manual: its PWM output is its heater.
+        Find<QSlider>("Slider_PWM2")->setValue(50);
+        QTRY_COMPARE_WITH_TIMEOUT(Link::instance().pending(), 0, 5000);
+        QCOMPARE(sb(1), QStringLiteral("Err: 0"));
+        QCOMPARE(module->holding(6), std::optional<uint16_t>(0x0001));
+        QCOMPARE(module->holding(7), std::optional<uint16_t>(120));
+
+        scan("50");
+        QTRY_COMPARE_WITH_TIMEOUT(text("Label_SPTemp1"), QStringLiteral("120"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(led(1, "ON") == 1 && text("Label_HeaterPower1") == "100%", 10000);
+        QCOMPARE(led(1, "ALL"), 1); // still below the alarm low
+        QTRY_VERIFY_WITH_TIMEOUT(text("Label_PVTemp1").toInt() >= 110, 20000);
+        // Over the set point the heater goes off, and on again below it.
+        QTRY_VERIFY_WITH_TIMEOUT(led(1, "ON") == 0 && text("Label_HeaterPower1") == "0%", 20000);
+        QVERIFY(std::abs(text("Label_PVTemp1").toInt() - 120) <= 3);
+        QCOMPARE(led(1, "ALL"), 0);
+        QCOMPARE(led(1, "ALH"), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(led(1, "ON") == 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(led(1, "TS"), 1, 20000);
+        QVERIFY(std::abs(p750->temperature(0) - 120) < 4);
+        // Loop 2 heats at half power, shown as such.
+        QCOMPARE(text("Label_HeaterPower2"), QStringLiteral("50%"));
+        QCOMPARE(led(2, "ON"), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(text("Label_PVTemp2").toInt() > room + 20, 20000);
+        stop();
+        QCOMPARE(sb(1), QStringLiteral("Err: 0"));
     }
 
     void servesOverTheSerialLink() {
