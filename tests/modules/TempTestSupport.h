@@ -7,7 +7,11 @@
 #include "TempRegisters.h"
 #include "frmQIM_P750.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QTest>
 #include <QWidget>
 
@@ -22,6 +26,24 @@ template <class T = QWidget> T* Find(const QString& name) {
             return t;
     }
     return nullptr;
+}
+
+// What a label, text box or list shows.
+inline QString Text(const QString& name) {
+    if (auto* l = Find<QLabel>(name))
+        return l->text();
+    if (auto* e = Find<QLineEdit>(name))
+        return e->text();
+    if (auto* c = Find<QComboBox>(name))
+        return c->currentText();
+    return QStringLiteral("<no %1>").arg(name);
+}
+
+// Clicks a button or check box that must be there and enabled.
+inline void Press(const QString& name) {
+    auto* b = Find<QAbstractButton>(name);
+    QVERIFY2(b && b->isEnabled(), qPrintable(name));
+    b->click();
 }
 
 // Everything the temperature windows share back at zero, and one

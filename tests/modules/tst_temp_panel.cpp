@@ -25,11 +25,6 @@ using namespace qimtest;
 namespace {
 constexpr uint8_t Slave = 4;
 
-QString text(const QString& name) {
-    if (auto* l = Find<QLabel>(name))
-        return l->text();
-    return QStringLiteral("<no %1>").arg(name);
-}
 int led(int loop, const char* suffix) {
     auto* p = Find<StatePicture>(QStringLiteral("StatusLED%1_%2").arg(loop).arg(suffix));
     return p ? p->state() : -1;
@@ -41,12 +36,6 @@ QString sb(int i) {
 bool enabled(const QString& name) {
     auto* w = Find(name);
     return w && w->isEnabled();
-}
-void press(const QString& name) {
-    auto* b = Find<QAbstractButton>(name);
-    QVERIFY2(b, qPrintable(name));
-    QVERIFY2(b->isEnabled(), qPrintable(name));
-    b->click();
 }
 int pollCount() {
     const QString t = sb(2);
@@ -70,11 +59,11 @@ class TestTempPanel : public QObject {
     // Types the interval and presses Scan.
     void scan(const QString& interval) {
         Find<QLineEdit>("TextScanTimer")->setText(interval);
-        press("CmdScan");
+        Press("CmdScan");
     }
     // Stops polling and waits until the panel is idle again.
     void stop() {
-        press("CmdStop");
+        Press("CmdStop");
         QTRY_COMPARE_WITH_TIMEOUT(sb(3), QStringLiteral("STOP"), 10000);
     }
     // Waits until `n` more polls have finished: a poll's request goes out
@@ -111,7 +100,7 @@ private Q_SLOTS:
 
     void loadsIdleForTheSelectedModule() {
         QCOMPARE(frmQIM_P750::instance()->windowTitle(), QStringLiteral("QIM-P750"));
-        QCOMPARE(text("lblAddress"), QStringLiteral("Address: 4"));
+        QCOMPARE(Text("lblAddress"), QStringLiteral("Address: 4"));
         QCOMPARE(Find<QLineEdit>("TextScanTimer")->text(), QStringLiteral("100"));
         QCOMPARE(sb(1), QStringLiteral("Err: 0"));
         QCOMPARE(sb(2), QStringLiteral("Poll: 0"));
@@ -121,8 +110,8 @@ private Q_SLOTS:
         for (int n = 1; n <= 4; ++n) {
             QCOMPARE(Find<QWidget>(QStringLiteral("Frame%1").arg(n))->property("title").toString(),
                      QStringLiteral("Thermocuple %1/ Control Loop %1").arg(n));
-            QCOMPARE(text(QStringLiteral("Label_PVTemp%1").arg(n)), QStringLiteral("0"));
-            QCOMPARE(text(QStringLiteral("Label_HeaterPower%1").arg(n)), QStringLiteral("0%"));
+            QCOMPARE(Text(QStringLiteral("Label_PVTemp%1").arg(n)), QStringLiteral("0"));
+            QCOMPARE(Text(QStringLiteral("Label_HeaterPower%1").arg(n)), QStringLiteral("0%"));
             for (const char* s : frmQIM_P750::LedSuffixes)
                 QCOMPARE(led(n, s), 0);
         }
@@ -149,7 +138,7 @@ private Q_SLOTS:
         DeviceTable[247] = DeviceTable[0];
         SelectedAddress = static_cast<int16_t>(selected);
         QVERIFY(OpenPanelFor(30));
-        QCOMPARE(text("lblAddress"), QStringLiteral("Address: "));
+        QCOMPARE(Text("lblAddress"), QStringLiteral("Address: "));
         for (const char* name : {"CmdScan", "CmdStop", "Cmd_Write", "Check_Relay1", "Slider_PWM1"})
             QVERIFY2(!enabled(name), name);
         // The dialogs only edit the image and stay usable.
@@ -181,29 +170,29 @@ private Q_SLOTS:
         for (const auto& c : cases) {
             module->forceRead(4, 0, c.pv);
             module->forceRead(4, 8, c.cj);
-            QTRY_COMPARE_WITH_TIMEOUT(text("Label_PVTemp1"), QLatin1String(c.pvText), 5000);
-            QTRY_COMPARE_WITH_TIMEOUT(text("Label_CJTemp1"), QLatin1String(c.cjText), 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(Text("Label_PVTemp1"), QLatin1String(c.pvText), 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(Text("Label_CJTemp1"), QLatin1String(c.cjText), 5000);
         }
         QCOMPARE(TempInputRegs[0], 0);
         QCOMPARE(TempInputRegs[8], -128);
 
-        QCOMPARE(text("Label_PVTemp2"), QStringLiteral("100"));
-        QCOMPARE(text("Label_PVTemp3"), QStringLiteral("-1"));
-        QCOMPARE(text("Label_CJTemp2"), QStringLiteral("25"));
-        QCOMPARE(text("Label_CJTemp3"), QStringLiteral("-1"));
+        QCOMPARE(Text("Label_PVTemp2"), QStringLiteral("100"));
+        QCOMPARE(Text("Label_PVTemp3"), QStringLiteral("-1"));
+        QCOMPARE(Text("Label_CJTemp2"), QStringLiteral("25"));
+        QCOMPARE(Text("Label_CJTemp3"), QStringLiteral("-1"));
 
         // Loop 2's status word: high byte 75, low byte 0x21.
         QCOMPARE(TempInputRegs[5], (75 << 8) | 0x21);
-        QCOMPARE(text("Label_HeaterPower2"), QStringLiteral("75%"));
+        QCOMPARE(Text("Label_HeaterPower2"), QStringLiteral("75%"));
         QCOMPARE(led(2, "OC"), 1);
         QCOMPARE(led(2, "ON"), 1);
         for (const char* s : {"SCG", "SCV", "TCF", "TS", "ALL", "ALH"})
             QCOMPARE(led(2, s), 0);
         // Every bit has its own LED.
-        QCOMPARE(text("Label_HeaterPower3"), QStringLiteral("0%"));
+        QCOMPARE(Text("Label_HeaterPower3"), QStringLiteral("0%"));
         for (const char* s : frmQIM_P750::LedSuffixes)
             QCOMPARE(led(3, s), 1);
-        QCOMPARE(text("Label_HeaterPower4"), QStringLiteral("100%"));
+        QCOMPARE(Text("Label_HeaterPower4"), QStringLiteral("100%"));
         QCOMPARE(led(4, "TS"), 1);
         QCOMPARE(led(4, "ALH"), 1);
         QCOMPARE(led(4, "OC") + led(4, "SCG") + led(4, "SCV") + led(4, "TCF") + led(4, "ON") +
@@ -245,7 +234,7 @@ private Q_SLOTS:
     void failedPollsCountAndKeepTheDisplay() {
         module->forceRead(4, 0, 321);
         scan("0");
-        QTRY_COMPARE_WITH_TIMEOUT(text("Label_PVTemp1"), QStringLiteral("321"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(Text("Label_PVTemp1"), QStringLiteral("321"), 5000);
         stop();
         QCOMPARE(sb(1), QStringLiteral("Err: 0"));
 
@@ -261,7 +250,7 @@ private Q_SLOTS:
         const int errors = sb(1).mid(5).toInt();
         QVERIFY(errors >= 3);
         QCOMPARE(errors, pollCount()); // every poll failed, and each counted once
-        QCOMPARE(text("Label_PVTemp1"), QStringLiteral("321"));
+        QCOMPARE(Text("Label_PVTemp1"), QStringLiteral("321"));
         QCOMPARE(TempInputRegs[0], 321);
 
         f.kind = qimsim::Fault::Silence;
@@ -270,7 +259,7 @@ private Q_SLOTS:
         polls(2);
         stop();
         QCOMPARE(sb(1).mid(5).toInt(), pollCount());
-        QCOMPARE(text("Label_PVTemp1"), QStringLiteral("321"));
+        QCOMPARE(Text("Label_PVTemp1"), QStringLiteral("321"));
         QVERIFY(MessagePresenter::instance().history().isEmpty());
     }
 
@@ -336,7 +325,7 @@ private Q_SLOTS:
         QVERIFY(enabled("CmdStop"));
         // The dialogs only edit the image: open while polling.
         for (const char* n : {"Cmd_ConfigReg", "Cmd_ControlReg", "Cmd_ControlLoop2"})
-            press(n);
+            Press(n);
         QVERIFY(Find("frmQIM_P750_Config") && Find("frmQIM_P750_ControlLoop"));
         polls(2);
         stop();
@@ -361,15 +350,15 @@ private Q_SLOTS:
     }
 
     void setPointLabelShowsTheImageAfterAPoll() {
-        press("Cmd_ControlLoop3");
+        Press("Cmd_ControlLoop3");
         Find<QLineEdit>("Text_SetPoint")->setText("333");
-        press("Cmd_OK");
+        Press("Cmd_OK");
         QTRY_VERIFY(!Find("frmQIM_P750_ControlLoop"));
         QCOMPARE(TempOutputRegs[17], 333);
-        QCOMPARE(text("Label_SPTemp3"), QStringLiteral("0"));
+        QCOMPARE(Text("Label_SPTemp3"), QStringLiteral("0"));
         scan("0");
-        QTRY_COMPARE_WITH_TIMEOUT(text("Label_SPTemp3"), QStringLiteral("333"), 5000);
-        QCOMPARE(text("Label_SPTemp1"), QStringLiteral("0"));
+        QTRY_COMPARE_WITH_TIMEOUT(Text("Label_SPTemp3"), QStringLiteral("333"), 5000);
+        QCOMPARE(Text("Label_SPTemp1"), QStringLiteral("0"));
         stop();
         // Not a value read from the module: nothing was written to it.
         QVERIFY(requestsOf(*bus, 16).isEmpty());
@@ -414,7 +403,7 @@ private Q_SLOTS:
         QCOMPARE(s2->maximum(), 100);
         s2->setValue(40);
         QCOMPARE(TempOutputRegs[2], 40);
-        QCOMPARE(text("Label_PWM2"), QStringLiteral("40%"));
+        QCOMPARE(Text("Label_PWM2"), QStringLiteral("40%"));
         QTRY_COMPARE(requestsOf(*bus, 6).size(), 1);
         const auto w = requestsOf(*bus, 6).first();
         QCOMPARE(w.start, uint16_t(2));
@@ -435,7 +424,7 @@ private Q_SLOTS:
             if (v % 10 == 0)
                 s4->setValue(v / 10);
         }
-        QCOMPARE(text("Label_PWM1"), QStringLiteral("100%"));
+        QCOMPARE(Text("Label_PWM1"), QStringLiteral("100%"));
         QTRY_COMPARE_WITH_TIMEOUT(Link::instance().pending(), 0, 10000);
         QCOMPARE(module->holding(1), std::optional<uint16_t>(100));
         QCOMPARE(module->holding(4), std::optional<uint16_t>(10));
@@ -448,7 +437,7 @@ private Q_SLOTS:
 
     void writeSendsTheImageInThreeRequests() {
         General::TransactionId = 500;
-        press("Cmd_Write");
+        Press("Cmd_Write");
         QTRY_COMPARE_WITH_TIMEOUT(bus->requests().size(), 3, 5000);
         const auto r = bus->requests();
         QCOMPARE(r[0].function, uint8_t(6));
@@ -469,11 +458,11 @@ private Q_SLOTS:
         QCOMPARE(sb(1), QStringLiteral("Err: 0"));
 
         // What the dialogs built reaches the module's registers.
-        press("Cmd_ConfigReg");
+        Press("Cmd_ConfigReg");
         Find<QComboBox>("Combo_Type")->setCurrentIndex(4);
-        press("Cmd_ControlReg");
+        Press("Cmd_ControlReg");
         Find<QComboBox>("Combo_ControlLoop4")->setCurrentIndex(2);
-        press("Cmd_ControlLoop4");
+        Press("Cmd_ControlLoop4");
         auto* loop = Find(QStringLiteral("frmQIM_P750_ControlLoop"));
         for (const auto& [box, value] : {std::pair{"Text_SetPoint", "1000"},
                                          {"Text_CycleTime", "3"},
@@ -484,7 +473,7 @@ private Q_SLOTS:
         loop->findChild<QPushButton*>("Cmd_OK")->click();
         QTRY_VERIFY(!Find(QStringLiteral("frmQIM_P750_ControlLoop")));
         bus->clearRequests();
-        press("Cmd_Write");
+        Press("Cmd_Write");
         QTRY_COMPARE_WITH_TIMEOUT(bus->requests().size(), 3, 5000);
         QTRY_COMPARE(Link::instance().pending(), 0);
         QCOMPARE(module->holding(5), std::optional<uint16_t>(0x40));
@@ -502,21 +491,21 @@ private Q_SLOTS:
         f.times = 1;
         // Register 5 fails: the count stays.
         module->setFault(6, f);
-        press("Cmd_Write");
+        Press("Cmd_Write");
         QTRY_COMPARE_WITH_TIMEOUT(bus->requests().size(), 3, 5000);
         QTRY_COMPARE(Link::instance().pending(), 0);
         QCOMPARE(sb(1), QStringLiteral("Err: 0"));
         // The function 16 request fails: one more error, though 5 and 6 went through.
         module->clearFaults();
         module->setFault(16, f);
-        press("Cmd_Write");
+        Press("Cmd_Write");
         QTRY_COMPARE_WITH_TIMEOUT(sb(1), QStringLiteral("Err: 1"), 5000);
         QCOMPARE(sb(2), QStringLiteral("Poll: 0"));
         QCOMPARE(bus->requests().size(), 6);
         // A silent module fails it too.
         f.kind = qimsim::Fault::Silence;
         module->setFault(16, f);
-        press("Cmd_Write");
+        Press("Cmd_Write");
         QTRY_COMPARE_WITH_TIMEOUT(sb(1), QStringLiteral("Err: 2"), 5000);
     }
 
@@ -525,25 +514,25 @@ private Q_SLOTS:
         module->forceRead(4, 6, (40 << 8) | 0x01);
         TempOutputRegs[LoopBase(3)] = 470;
         scan("0");
-        QTRY_COMPARE_WITH_TIMEOUT(text("Label_PVTemp3"), QStringLiteral("456"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(Text("Label_PVTemp3"), QStringLiteral("456"), 5000);
         stop();
         Find<QSlider>("Slider_PWM3")->setValue(60);
         Find<QCheckBox>("Check_Relay3")->click();
         QTRY_COMPARE(Link::instance().pending(), 0);
-        press("CmdCancel");
+        Press("CmdCancel");
         QTRY_VERIFY(!frmQIM_P750::instance());
 
         module->forceRead(4, 2, 1);
         QVERIFY(OpenPanelFor(30));
-        QCOMPARE(text("Label_PVTemp3"), QStringLiteral("456"));
-        QCOMPARE(text("Label_HeaterPower3"), QStringLiteral("40%"));
+        QCOMPARE(Text("Label_PVTemp3"), QStringLiteral("456"));
+        QCOMPARE(Text("Label_HeaterPower3"), QStringLiteral("40%"));
         QCOMPARE(led(3, "OC"), 1);
-        QCOMPARE(text("Label_SPTemp3"), QStringLiteral("470"));
+        QCOMPARE(Text("Label_SPTemp3"), QStringLiteral("470"));
         QCOMPARE(sb(1), QStringLiteral("Err: 0"));
         QCOMPARE(sb(2), QStringLiteral("Poll: 0"));
         // Outputs start at their design positions; the image keeps the PWM value.
         QCOMPARE(Find<QSlider>("Slider_PWM3")->value(), 0);
-        QCOMPARE(text("Label_PWM3"), QStringLiteral("0%"));
+        QCOMPARE(Text("Label_PWM3"), QStringLiteral("0%"));
         QVERIFY(!Find<QCheckBox>("Check_Relay3")->isChecked());
         QCOMPARE(TempOutputRegs[3], 60);
     }
@@ -555,17 +544,17 @@ private Q_SLOTS:
         bus->setSpeedFactor(40);
         scan("50");
         QTRY_VERIFY_WITH_TIMEOUT(pollCount() >= 1, 5000);
-        const int room = text("Label_PVTemp1").toInt();
-        QVERIFY2(room > 15 && room < 30, qPrintable(text("Label_PVTemp1")));
+        const int room = Text("Label_PVTemp1").toInt();
+        QVERIFY2(room > 15 && room < 30, qPrintable(Text("Label_PVTemp1")));
         QCOMPARE(led(1, "ON"), 0);
-        QCOMPARE(text("Label_HeaterPower1"), QStringLiteral("0%"));
+        QCOMPARE(Text("Label_HeaterPower1"), QStringLiteral("0%"));
         stop();
 
-        press("Cmd_ConfigReg");
+        Press("Cmd_ConfigReg");
         Find<QCheckBox>("Check_Alarm1")->setChecked(true);
-        press("Cmd_ControlReg");
+        Press("Cmd_ControlReg");
         Find<QComboBox>("Combo_ControlLoop1")->setCurrentIndex(1); // ON/OFF
-        press("Cmd_ControlLoop1");
+        Press("Cmd_ControlLoop1");
         auto* loop = Find(QStringLiteral("frmQIM_P750_ControlLoop"));
         for (const auto& [box, value] : {std::pair{"Text_SetPoint", "120"},
                                          {"Text_CycleTime", "0"},
@@ -575,7 +564,7 @@ private Q_SLOTS:
             loop->findChild<QLineEdit*>(box)->setText(value);
         loop->findChild<QPushButton*>("Cmd_OK")->click();
         QTRY_VERIFY(!Find(QStringLiteral("frmQIM_P750_ControlLoop")));
-        press("Cmd_Write");
+        Press("Cmd_Write");
         // Loop 2 stays manual: its PWM output is its heater.
         Find<QSlider>("Slider_PWM2")->setValue(50);
         QTRY_COMPARE_WITH_TIMEOUT(Link::instance().pending(), 0, 5000);
@@ -584,22 +573,22 @@ private Q_SLOTS:
         QCOMPARE(module->holding(7), std::optional<uint16_t>(120));
 
         scan("50");
-        QTRY_COMPARE_WITH_TIMEOUT(text("Label_SPTemp1"), QStringLiteral("120"), 5000);
-        QTRY_VERIFY_WITH_TIMEOUT(led(1, "ON") == 1 && text("Label_HeaterPower1") == "100%", 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(Text("Label_SPTemp1"), QStringLiteral("120"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(led(1, "ON") == 1 && Text("Label_HeaterPower1") == "100%", 10000);
         QCOMPARE(led(1, "ALL"), 1); // still below the alarm low
-        QTRY_VERIFY_WITH_TIMEOUT(text("Label_PVTemp1").toInt() >= 110, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(Text("Label_PVTemp1").toInt() >= 110, 20000);
         // Over the set point the heater goes off, and on again below it.
-        QTRY_VERIFY_WITH_TIMEOUT(led(1, "ON") == 0 && text("Label_HeaterPower1") == "0%", 20000);
-        QVERIFY(std::abs(text("Label_PVTemp1").toInt() - 120) <= 3);
+        QTRY_VERIFY_WITH_TIMEOUT(led(1, "ON") == 0 && Text("Label_HeaterPower1") == "0%", 20000);
+        QVERIFY(std::abs(Text("Label_PVTemp1").toInt() - 120) <= 3);
         QCOMPARE(led(1, "ALL"), 0);
         QCOMPARE(led(1, "ALH"), 0);
         QTRY_VERIFY_WITH_TIMEOUT(led(1, "ON") == 1, 20000);
         QTRY_COMPARE_WITH_TIMEOUT(led(1, "TS"), 1, 20000);
         QVERIFY(std::abs(p750->temperature(0) - 120) < 4);
         // Loop 2 heats at half power, shown as such.
-        QCOMPARE(text("Label_HeaterPower2"), QStringLiteral("50%"));
+        QCOMPARE(Text("Label_HeaterPower2"), QStringLiteral("50%"));
         QCOMPARE(led(2, "ON"), 1);
-        QTRY_VERIFY_WITH_TIMEOUT(text("Label_PVTemp2").toInt() > room + 20, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(Text("Label_PVTemp2").toInt() > room + 20, 20000);
         stop();
         QCOMPARE(sb(1), QStringLiteral("Err: 0"));
     }
@@ -612,8 +601,8 @@ private Q_SLOTS:
         module->forceRead(4, 0, 0x0FFF);
         module->forceRead(4, 4, (12 << 8) | 0x20);
         scan("10");
-        QTRY_COMPARE_WITH_TIMEOUT(text("Label_PVTemp1"), QStringLiteral("-1"), 5000);
-        QCOMPARE(text("Label_HeaterPower1"), QStringLiteral("12%"));
+        QTRY_COMPARE_WITH_TIMEOUT(Text("Label_PVTemp1"), QStringLiteral("-1"), 5000);
+        QCOMPARE(Text("Label_HeaterPower1"), QStringLiteral("12%"));
         QCOMPARE(led(1, "ON"), 1);
         stop();
         QCOMPARE(sb(1), QStringLiteral("Err: 0"));
@@ -621,7 +610,7 @@ private Q_SLOTS:
         bus->clearRequests();
         Find<QCheckBox>("Check_Relay4")->click();
         Find<QSlider>("Slider_PWM4")->setValue(25);
-        press("Cmd_Write");
+        Press("Cmd_Write");
         QTRY_COMPARE_WITH_TIMEOUT(bus->requests().size(), 5, 5000);
         QTRY_COMPARE(Link::instance().pending(), 0);
         for (const auto& r : bus->requests())
