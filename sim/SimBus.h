@@ -206,20 +206,6 @@ private:
     friend struct Serving;
 };
 
-// What the bus does with one request that came over a transport: the reply
-// frame in pieces, and whether the connection closes after it.
-struct Chunk {
-    QByteArray bytes;
-    int delayMs = 0; // after the previous piece
-};
-struct Served {
-    QList<Chunk> chunks; // empty: no reply
-    bool closeAfter = false;
-    // Serves an RTU frame (CRC already checked) or a whole Modbus TCP frame.
-    static Served Rtu(Bus& bus, const QByteArray& frame);
-    static Served Tcp(Bus& bus, const QByteArray& frame);
-};
-
 // The JSON bus file (format in the README). On failure returns false, says
 // why in error and leaves the bus as it was.
 bool LoadBusFile(const QString& path, Bus& bus, QString* error, double* speed = nullptr);

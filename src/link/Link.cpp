@@ -4,7 +4,6 @@
 #include "PortNames.h"
 
 #include <QCoreApplication>
-#include <QMetaMethod>
 
 namespace qim {
 
@@ -15,6 +14,25 @@ bool isTransaction(Link::Kind k) {
     return k == Link::Kind::Serial || k == Link::Kind::Tcp;
 }
 } // namespace
+
+void TrafficRing::append(const TransactionRecord& r) {
+    m_slots[m_next % Capacity] = r;
+    ++m_next;
+}
+
+QList<TransactionRecord> TrafficRing::since(quint64 from) const {
+    QList<TransactionRecord> out;
+    const quint64 first = std::max(from, m_next > Capacity ? m_next - Capacity : 0);
+    for (quint64 i = first; i < m_next; ++i)
+        out << m_slots[i % Capacity];
+    return out;
+}
+
+void TrafficRing::clear() {
+    for (TransactionRecord& r : m_slots)
+        r = {};
+    m_next = 0;
+}
 
 Link& Link::instance() {
     if (!g_link)
@@ -86,6 +104,7 @@ void Link::reset() {
     m_portNumber = 0;
     m_socket.abort();
     m_rx.reset();
+    m_traffic.clear();
 }
 
 void Link::pump() {
@@ -103,7 +122,7 @@ void Link::start() {
     m_inStart = true;
     ++m_seq;
     m_rx.reset();
-    m_started = QDateTime::currentDateTime();
+    m_startedMs = QDateTime::currentMSecsSinceEpoch();
     m_clock.start();
     switch (m_current->kind) {
     case Kind::OpenSerialPort:
@@ -143,10 +162,9 @@ void Link::complete(Reply reply, bool noReply) {
     Job job = std::move(*m_current);
     m_current.reset();
 
-    if (isTransaction(job.kind) &&
-        isSignalConnected(QMetaMethod::fromSignal(&Link::transactionFinished))) {
+    if (isTransaction(job.kind)) {
         TransactionRecord rec;
-        rec.started = m_started;
+        rec.startedMs = m_startedMs;
         rec.durationUs = m_clock.nsecsElapsed() / 1000;
         rec.tcp = job.kind == Kind::Tcp;
         const QByteArray& f = job.frame.bytes;
@@ -157,6 +175,7 @@ void Link::complete(Reply reply, bool noReply) {
         rec.reply = m_rx ? m_rx->bytes() : QByteArray();
         rec.status = reply.status;
         rec.noReply = noReply;
+        m_traffic.append(rec);
         Q_EMIT transactionFinished(rec);
     }
 
@@ -219,6 +238,7 @@ void Link::startSerial() {
     }
     m_rx.emplace(false, m_current->frame.expectedLength);
     m_port.write(m_current->frame.bytes);
+    m_port.flush(); // out now, not on the next turn of the event loop
     m_phase = Phase::SerialWait;
     m_timeout.start(General::SerialTimeout);
 }
@@ -290,6 +310,7 @@ void Link::onConnected() {
     }
     m_phase = Phase::TcpWaiting;
     m_socket.write(m_current->frame.bytes);
+    m_socket.flush(); // out now, not on the next turn of the event loop
     m_timeout.start(General::TCPTimeout);
 }
 

@@ -27,11 +27,13 @@ Request build(int kind, bool tcp) {
     case 0:
         return {tcp ? Tcp::ReadInputRegisters(1, 4, 0, 12) : Rtu::ReadInputRegisters(4, 0, 12), 12};
     case 1:
-        return {tcp ? Tcp::ReadHoldingRegisters(1, 1, 0, 1) : Rtu::ReadHoldingRegisters(1, 0, 1), 1};
+        return {tcp ? Tcp::ReadHoldingRegisters(1, 1, 0, 1) : Rtu::ReadHoldingRegisters(1, 0, 1),
+                1};
     case 2:
         return {tcp ? Tcp::ReportSlaveId(0, 7) : Rtu::ReportSlaveId(7), 0};
     case 3:
-        return {tcp ? Tcp::WriteSingleCoil(0, 4, 2, 0xFF00) : Rtu::WriteSingleCoil(4, 2, 0xFF00), 0};
+        return {tcp ? Tcp::WriteSingleCoil(0, 4, 2, 0xFF00) : Rtu::WriteSingleCoil(4, 2, 0xFF00),
+                0};
     case 4:
         return {tcp ? Tcp::WriteSingleRegister(0, 1, 0, 5) : Rtu::WriteSingleRegister(1, 0, 5), 0};
     default:
@@ -49,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool tcp = data[0] & 0x08;
     const Request req = build(data[0] & 0x07, tcp);
     uint32_t seed = data[1] * 2654435761u + 1;
-    const QByteArray wire(reinterpret_cast<const char*>(data + 2), static_cast<qsizetype>(size - 2));
+    const QByteArray wire(reinterpret_cast<const char*>(data + 2),
+                          static_cast<qsizetype>(size - 2));
 
     ReplyCollector rx(tcp, req.frame.expectedLength);
     bool endedEarly = false;
@@ -64,7 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // A success always carries the whole expected reply, never less.
     const int expected = req.frame.expectedLength;
-    const int got = tcp ? static_cast<int>(reply.bytes.size()) : static_cast<int>(rx.bytes().size());
+    const int got =
+        tcp ? static_cast<int>(reply.bytes.size()) : static_cast<int>(rx.bytes().size());
     if (reply.ok() && got != expected)
         abort();
     if (status >= 252 && status != 255 && status != 254 && status != 253 && status != 252)
