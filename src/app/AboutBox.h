@@ -1,0 +1,17 @@
+#pragma once
+// The about box frmAbout: product name, version and what the program is.
+
+#include <QDialog>
+
+namespace qim {
+
+class AboutBox : public QDialog {
+    Q_OBJECT
+public:
+    explicit AboutBox(QWidget* parent = nullptr);
+
+public Q_SLOTS:
+    void reject() override { close(); } // Escape unloads it like OK
+};
+
+} // namespace qim
