@@ -9,9 +9,6 @@ class AboutBox : public QDialog {
     Q_OBJECT
 public:
     explicit AboutBox(QWidget* parent = nullptr);
-
-public Q_SLOTS:
-    void reject() override { close(); } // Escape unloads it like OK
 };
 
 } // namespace qim

@@ -271,22 +271,27 @@ void ScanBusDialog::setInputsEnabled(bool idle) {
     m_time->setEnabled(idle);
 }
 
-void ScanBusDialog::reject() {
-    close();
+void ScanBusDialog::done(int result) {
+    abandonScan();
+    QDialog::done(result);
 }
 
 void ScanBusDialog::closeEvent(QCloseEvent* e) {
-    // Closed by its title bar in the middle of a scan: the scan ends here,
-    // no further request goes out, and a reply still on the wire finds
-    // nobody to call back.
-    if (m_state != State::Idle) {
-        Link::instance().cancel(this);
-        m_state = State::Idle;
-        m_timer->stop();
-        StopRequested = false;
-        Q_EMIT scanEnded(End::Closed);
-    }
-    e->accept();
+    abandonScan();
+    QDialog::closeEvent(e);
+}
+
+void ScanBusDialog::abandonScan() {
+    // Closed by its title bar (or Escape) in the middle of a scan: the scan
+    // ends here, no further request goes out, and a reply still on the wire
+    // finds nobody to call back.
+    if (m_state == State::Idle)
+        return;
+    Link::instance().cancel(this);
+    m_state = State::Idle;
+    m_timer->stop();
+    StopRequested = false;
+    Q_EMIT scanEnded(End::Closed);
 }
 
 } // namespace qim

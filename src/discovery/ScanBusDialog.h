@@ -53,11 +53,11 @@ public:
 Q_SIGNALS:
     void scanEnded(qim::ScanBusDialog::End how);
 
+public Q_SLOTS:
+    void done(int result) override; // Escape closes without a close event
+
 protected:
     void closeEvent(QCloseEvent* e) override;
-
-public Q_SLOTS:
-    void reject() override; // Escape closes like the title bar does
 
 private:
     enum class State { Idle, Pausing, Asking };
@@ -68,6 +68,7 @@ private:
     void ask();
     void onReply(const Reply& reply);
     void endScan(End how);
+    void abandonScan();
     void setInputsEnabled(bool idle);
 
     QPointer<MainWindow> m_main;

@@ -341,8 +341,4 @@ void CommSetupDialog::testDone() {
         close();
 }
 
-void CommSetupDialog::reject() {
-    close();
-}
-
 } // namespace qim

@@ -29,9 +29,6 @@ public:
     // Enables the controls of the serial link (mode 0) or of the TCP link.
     void UpdateModeControls(int16_t mode);
 
-public Q_SLOTS:
-    void reject() override; // Escape is Cancel
-
 Q_SIGNALS:
     // The link test ended; Connected tells how.
     void testFinished(bool connected);
