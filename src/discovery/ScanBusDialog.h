@@ -49,6 +49,7 @@ public:
     bool TimerTicked = false;
 
     enum class End { Natural, Stopped, ConnectionError, Closed };
+    Q_ENUM(End)
 
 Q_SIGNALS:
     void scanEnded(qim::ScanBusDialog::End how);

@@ -30,8 +30,9 @@ QList<Chunk> slowRtuRead(const QByteArray& req) {
     return {{WithCrc(req.left(2) + QByteArray::fromHex("02002a")), 300}};
 }
 QList<Chunk> slowTcpRead(const QByteArray& req) {
-    return {{req.left(4) + QByteArray::fromHex("0005") + req.mid(6, 2) + QByteArray::fromHex("02002a"),
-             300}};
+    return {
+        {req.left(4) + QByteArray::fromHex("0005") + req.mid(6, 2) + QByteArray::fromHex("02002a"),
+         300}};
 }
 struct Settings {
     int16_t mode, port, baud, serialTimeout, tcpTimeout, connectTimeout, ipMode;
@@ -39,7 +40,7 @@ struct Settings {
     int32_t serverPort;
     static Settings now() {
         using namespace General;
-        return {CommMode, ComPortIndex,      BaudIndex,     SerialTimeout, TCPTimeout,
+        return {CommMode,          ComPortIndex,  BaudIndex, SerialTimeout, TCPTimeout,
                 TCPConnectTimeout, IPAddressMode, IPAddress, ServerPort};
     }
     bool operator==(const Settings&) const = default;
@@ -168,8 +169,7 @@ private Q_SLOTS:
             resetMessages();
             type(d, "TextRS422ResTimeOut", QString::fromLatin1(bad));
             ok(d);
-            QCOMPARE(messages(),
-                     QStringList{"Serial Timeout must be a number from 1000 to 10000"});
+            QCOMPARE(messages(), QStringList{"Serial Timeout must be a number from 1000 to 10000"});
             QVERIFY(Settings::now() == before);
             QCOMPARE(sb->text(1), QStringLiteral("Disconnected"));
             QCOMPARE(sb->text(2), QString());
