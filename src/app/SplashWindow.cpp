@@ -14,10 +14,11 @@
 namespace qim {
 
 SplashWindow::SplashWindow(int durationMs, QWidget* parent)
-    : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint), m_timer(new QTimer(this)) {
+    : QFrame(parent, Qt::SplashScreen | Qt::FramelessWindowHint), m_timer(new QTimer(this)) {
     setObjectName(QStringLiteral("frmSplash"));
     setWindowTitle(ProgramTitle);
     setWindowIcon(ProgramIcon());
+    setFrameShape(QFrame::Box);
     setAutoFillBackground(true);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, QColor(246, 248, 252));

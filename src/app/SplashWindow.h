@@ -2,7 +2,7 @@
 // The splash window frmSplash: product name, version and picture, shown for
 // the start-up wait. Its timer TimerSplash ticks once and sets SplashDone.
 
-#include <QWidget>
+#include <QFrame>
 
 class QLabel;
 class QTimer;
@@ -12,7 +12,7 @@ namespace qim {
 // Set by the splash timer's one tick; read by the start-up.
 inline bool SplashDone = false;
 
-class SplashWindow : public QWidget {
+class SplashWindow : public QFrame {
     Q_OBJECT
 public:
     static constexpr int DefaultDurationMs = 5000;
