@@ -179,19 +179,20 @@ private Q_SLOTS:
         auto* list = child<QListWidget>(main, "DeviceList");
         list->addItem(QStringLiteral("from an earlier scan"));
         SelectedAddress = 5;
-        QCOMPARE(scan(d, "1", "247"), End::Natural);
-        QCOMPARE(requests(), 247);
-        for (int a = 1; a <= 247; ++a)
+        bus.modules = {{3, 10}, {7, 20}, {11, 30}};
+        QCOMPARE(scan(d, "1", "12"), End::Natural);
+        QCOMPARE(requests(), 12);
+        for (int a = 1; a <= 12; ++a)
             QCOMPARE(static_cast<uint8_t>(pty->requests[a - 1][0]), a);
         QCOMPARE(text(d, "lblDeviceCount"), QStringLiteral("3"));
-        QCOMPARE(text(d, "lblErrorCount"), QStringLiteral("244"));
-        QCOMPARE(text(d, "lblSlaveAddress"), QStringLiteral("247"));
+        QCOMPARE(text(d, "lblErrorCount"), QStringLiteral("9"));
+        QCOMPARE(text(d, "lblSlaveAddress"), QStringLiteral("12"));
         QCOMPARE(text(d, "lblIPAddress"), QString());
-        QCOMPARE(child<StatePicture>(d, "ImageAnim")->state(), 3); // 247 frames: 1..5 cycled
+        QCOMPARE(child<StatePicture>(d, "ImageAnim")->state(), 3); // frames 1..5 cycled, 12th is 2
         QCOMPARE(SelectedAddress, 0);
         QCOMPARE(General::TransactionId, 0);
 
-        const int addresses[] = {3, 7, 200};
+        const int addresses[] = {3, 7, 11};
         const char* names[] = {"QIM-K520", "QIM-M640", "QIM-P750"};
         QCOMPARE(list->count(), 3);
         for (int i = 0; i < 3; ++i) {
