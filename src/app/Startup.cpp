@@ -3,6 +3,8 @@
 #include "MainWindow.h"
 #include "SplashWindow.h"
 
+#include <QCoreApplication>
+
 namespace qim {
 
 Startup::Startup(int splashMs, QObject* parent) : QObject(parent), m_splashMs(splashMs) {}
@@ -26,6 +28,7 @@ void Startup::splashDone() {
     if (!SplashDone || m_main)
         return;
     m_main = new MainWindow;
+    connect(m_main, &MainWindow::programEnding, qApp, &QCoreApplication::quit);
     m_main->show();
     if (m_splash)
         m_splash->close();

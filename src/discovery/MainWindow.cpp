@@ -258,7 +258,7 @@ void MainWindow::closeEvent(QCloseEvent* e) {
         w->deleteLater();
     }
     e->accept();
-    QCoreApplication::quit();
+    Q_EMIT programEnding();
 }
 
 } // namespace qim

@@ -46,6 +46,11 @@ public:
     ScanBusDialog* scanBus() const;
     AboutBox* about() const;
 
+Q_SIGNALS:
+    // The user closed the main window: the program ends (the start-up quits
+    // the application on it).
+    void programEnding();
+
 protected:
     void closeEvent(QCloseEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;

@@ -282,7 +282,8 @@ void CommSetupDialog::applySerial() {
 
     // The test is a job of the link's queue like any request: when another
     // window's transaction is on the wire or waiting, the test waits its
-    // turn, so reopening the port never cuts a transaction short.
+    // turn, so reopening the port never cuts a transaction short. Closing
+    // the dialog before its turn drops the test.
     m_testing = true;
     m_ok->setEnabled(false);
     OpenSerialPort({this, [this](const Reply&) { testDone(); }});

@@ -20,6 +20,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableWidget>
 #include <QTimer>
 
@@ -265,7 +266,9 @@ private Q_SLOTS:
         ShowMessage(QStringLiteral("still waiting for OK"));
         QVERIFY(MessagePresenter::instance().current());
 
+        QSignalSpy ending(main.data(), &MainWindow::programEnding);
         main->close();
+        QCOMPARE(ending.size(), 1);
         QVERIFY(!Link::instance().socketConnected());
         QVERIFY(!MessagePresenter::instance().current());
         QTRY_VERIFY(!main && !about && !scan && !other);
