@@ -65,17 +65,17 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
 
     // Menus: two commands straight on the bar, About under Help.
     QMenuBar* bar = menuBar();
-    auto* comm = new QAction(QStringLiteral("&Connection"), this);
+    auto* comm = new QAction(QStringLiteral("Connection"), this);
     comm->setObjectName(QStringLiteral("mnuComm"));
     connect(comm, &QAction::triggered, this, &MainWindow::openCommSetup);
     bar->addAction(comm);
-    auto* scan = new QAction(QStringLiteral("&Scan"), this);
+    auto* scan = new QAction(QStringLiteral("Scan"), this);
     scan->setObjectName(QStringLiteral("mnuScan"));
     connect(scan, &QAction::triggered, this, &MainWindow::openScanBus);
     bar->addAction(scan);
-    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+    QMenu* help = bar->addMenu(QStringLiteral("Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));
-    auto* about = new QAction(QStringLiteral("&About"), this);
+    auto* about = new QAction(QStringLiteral("About"), this);
     about->setObjectName(QStringLiteral("mnuAbout"));
     connect(about, &QAction::triggered, this, &MainWindow::openAbout);
     help->addAction(about);

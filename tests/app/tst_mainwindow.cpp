@@ -133,13 +133,13 @@ private Q_SLOTS:
         const QList<QAction*> bar = main->menuBar()->actions();
         QCOMPARE(bar.size(), 3);
         QCOMPARE(bar[0]->objectName(), QStringLiteral("mnuComm"));
-        QCOMPARE(bar[0]->text().remove('&'), QStringLiteral("Connection"));
+        QCOMPARE(bar[0]->text(), QStringLiteral("Connection"));
         QCOMPARE(bar[1]->objectName(), QStringLiteral("mnuScan"));
-        QCOMPARE(bar[1]->text().remove('&'), QStringLiteral("Scan"));
+        QCOMPARE(bar[1]->text(), QStringLiteral("Scan"));
         QMenu* help = bar[2]->menu();
         QVERIFY(help);
         QCOMPARE(help->objectName(), QStringLiteral("mnuHelp"));
-        QCOMPARE(help->title().remove('&'), QStringLiteral("Help"));
+        QCOMPARE(help->title(), QStringLiteral("Help"));
         QCOMPARE(help->actions().value(0)->objectName(), QStringLiteral("mnuAbout"));
     }
 
