@@ -277,8 +277,8 @@ private Q_SLOTS:
 
     void stopEndsTheScanAfterTheRequestUnderWay() {
         bus.modules = {{1, 10}, {2, 10}, {3, 10}, {4, 10}};
-        bus.delayMs = 150;
-        General::SerialTimeout = 1000;
+        bus.delayMs = 500;
+        General::SerialTimeout = 2000;
         ScanBusDialog* d = open();
         type(d, "TextTime", "0");
         QSignalSpy ended(d, &ScanBusDialog::scanEnded);
@@ -300,7 +300,7 @@ private Q_SLOTS:
         bus.delayMs = 0;
         type(d, "TextStartAddress", "1");
         type(d, "TextEndAddress", "4");
-        type(d, "TextTime", "400");
+        type(d, "TextTime", "1500");
         ended.clear();
         click(d, "CmdStart");
         QTest::qWait(100);
@@ -351,15 +351,15 @@ private Q_SLOTS:
 
     void closingInTheMiddleOfAScanSendsNothingMore() {
         bus.modules = {{1, 10}, {2, 10}, {3, 10}};
-        bus.delayMs = 200;
-        General::SerialTimeout = 1000;
+        bus.delayMs = 500;
+        General::SerialTimeout = 2000;
         QPointer<ScanBusDialog> d = open();
         type(d, "TextTime", "0");
         click(d, "CmdStart");
         QTRY_COMPARE(requests(), 1);
         d->close(); // the title bar's close
         QTRY_VERIFY(!d);
-        QTest::qWait(500); // the reply on the wire comes and finds nobody
+        QTest::qWait(800); // the reply on the wire comes and finds nobody
         QCOMPARE(requests(), 1);
         QCOMPARE(Link::instance().pending(), 0);
         QCOMPARE(child<QListWidget>(main, "DeviceList")->count(), 0);

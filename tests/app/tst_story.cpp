@@ -190,10 +190,10 @@ private Q_SLOTS:
     void stopAndTheDeadLink() {
         qimsim::Fault slow;
         slow.kind = qimsim::Fault::Delay;
-        slow.delayMs = 150;
+        slow.delayMs = 500;
         for (int a = 1; a <= 20; ++a)
             bus->addModule(static_cast<uint8_t>(a), 10)->setFault(17, slow);
-        General::SerialTimeout = 1000;
+        General::SerialTimeout = 2000;
         menu("mnuScan");
         ScanBusDialog* d = main->scanBus();
         type(d, "TextTime", "0");
@@ -204,7 +204,7 @@ private Q_SLOTS:
         QVERIFY(ended.wait(5000));
         QCOMPARE(ended.at(0).at(0).value<End>(), End::Stopped);
         QCOMPARE(label("lblDeviceCount"), QStringLiteral("2"));
-        QTest::qWait(300);
+        QTest::qWait(700);
         QCOMPARE(bus->requests().size(), 2);
 
         // The port is pulled in the middle of a scan: the link says so, then the scan.
