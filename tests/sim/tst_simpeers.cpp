@@ -63,7 +63,8 @@ class TestSimPeers : public QObject {
         r = Finish(client.sendReadRequest({QModbusDataUnit::InputRegisters, 0, 1}, 1));
         QVERIFY(r);
         QCOMPARE(r->error(), QModbusDevice::ProtocolError);
-        QCOMPARE(r->rawResult().exceptionCode(), QModbusPdu::IllegalFunction);
+        // (Qt's inline exception decoding reads its enum out of range; the byte will do.)
+        QCOMPARE(r->rawResult().data().left(1), QByteArray(1, '\x01'));
     }
 
 private Q_SLOTS:
