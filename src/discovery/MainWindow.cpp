@@ -10,6 +10,7 @@
 #include "Panels.h"
 #include "ScanBusDialog.h"
 #include "StatusPanels.h"
+#include "TrafficWindow.h"
 #include "Version.h"
 
 #include <QAction>
@@ -63,7 +64,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowIcon(ProgramIcon());
 
-    // Menus: two commands straight on the bar, About under Help.
+    // Menus: commands straight on the bar, About under Help.
     QMenuBar* bar = menuBar();
     auto* comm = new QAction(QStringLiteral("Connection"), this);
     comm->setObjectName(QStringLiteral("mnuComm"));
@@ -73,6 +74,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     scan->setObjectName(QStringLiteral("mnuScan"));
     connect(scan, &QAction::triggered, this, &MainWindow::openScanBus);
     bar->addAction(scan);
+    auto* traffic = new QAction(QStringLiteral("Traffic"), this);
+    traffic->setObjectName(QStringLiteral("mnuTraffic"));
+    connect(traffic, &QAction::triggered, this, [] { OpenTrafficWindow(); });
+    bar->addAction(traffic);
     QMenu* help = bar->addMenu(QStringLiteral("Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));
     auto* about = new QAction(QStringLiteral("About"), this);

@@ -13,20 +13,6 @@
 
 namespace apptest {
 
-// The offscreen platform says, for every window with size limits and every
-// raise(), that it cannot do that. Those notices are about the platform, not
-// about us: drop them and pass everything else on to the test log.
-inline void QuietPlatformNotices() {
-    static QtMessageHandler previous = nullptr;
-    previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context,
-                                         const QString& text) {
-        if (type == QtWarningMsg && text.startsWith(QLatin1String("This plugin does not support")))
-            return;
-        if (previous)
-            previous(type, context, text);
-    });
-}
-
 // The control named name under parent; a missing control ends the test program.
 template <class T> T* child(const QObject* parent, const char* name) {
     T* w = parent ? parent->findChild<T*>(QString::fromLatin1(name)) : nullptr;

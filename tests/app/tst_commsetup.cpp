@@ -67,7 +67,7 @@ class TestCommSetup : public QObject {
     }
 
 private Q_SLOTS:
-    void initTestCase() { QuietPlatformNotices(); }
+    void initTestCase() { qimtest::QuietOffscreenPlatform(); }
     void init() {
         resetMessages();
         Link::instance().reset();

@@ -12,6 +12,7 @@
 #include "SplashWindow.h"
 #include "Startup.h"
 #include "StatusPanels.h"
+#include "TrafficWindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -48,7 +49,7 @@ class TestMainWindow : public QObject {
     QPointer<MainWindow> main;
 
 private Q_SLOTS:
-    void initTestCase() { QuietPlatformNotices(); }
+    void initTestCase() { qimtest::QuietOffscreenPlatform(); }
     void init() {
         resetMessages();
         Link::instance().reset();
@@ -129,14 +130,16 @@ private Q_SLOTS:
             QCOMPARE(fg->item(row, 1)->text(), QString());
         }
 
-        // Connection and Scan straight on the menu bar; About under Help.
+        // Connection, Scan and Traffic straight on the menu bar; About under Help.
         const QList<QAction*> bar = main->menuBar()->actions();
-        QCOMPARE(bar.size(), 3);
+        QCOMPARE(bar.size(), 4);
         QCOMPARE(bar[0]->objectName(), QStringLiteral("mnuComm"));
         QCOMPARE(bar[0]->text(), QStringLiteral("Connection"));
         QCOMPARE(bar[1]->objectName(), QStringLiteral("mnuScan"));
         QCOMPARE(bar[1]->text(), QStringLiteral("Scan"));
-        QMenu* help = bar[2]->menu();
+        QCOMPARE(bar[2]->objectName(), QStringLiteral("mnuTraffic"));
+        QCOMPARE(bar[2]->text(), QStringLiteral("Traffic"));
+        QMenu* help = bar[3]->menu();
         QVERIFY(help);
         QCOMPARE(help->objectName(), QStringLiteral("mnuHelp"));
         QCOMPARE(help->title(), QStringLiteral("Help"));
@@ -260,9 +263,10 @@ private Q_SLOTS:
         trigger(main, "mnuScan");
         QPointer<AboutBox> about = main->about();
         QPointer<ScanBusDialog> scan = main->scanBus();
-        QPointer<QWidget> other = new QWidget; // a window of another kind
-        other->setAttribute(Qt::WA_DeleteOnClose);
-        other->show();
+        trigger(main, "mnuTraffic");
+        QPointer<QWidget> other = OpenTrafficWindow(); // the open one, brought forward
+        QCOMPARE(other->objectName(), QStringLiteral("frmTraffic"));
+        QVERIFY(other->isVisible());
         ShowMessage(QStringLiteral("still waiting for OK"));
         QVERIFY(MessagePresenter::instance().current());
 

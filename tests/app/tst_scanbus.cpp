@@ -90,7 +90,7 @@ class TestScanBus : public QObject {
     int requests() const { return static_cast<int>(pty->requests.size()); }
 
 private Q_SLOTS:
-    void initTestCase() { QuietPlatformNotices(); }
+    void initTestCase() { qimtest::QuietOffscreenPlatform(); }
     void init() {
         resetMessages();
         Link::instance().reset();

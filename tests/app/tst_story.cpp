@@ -78,7 +78,7 @@ class TestStory : public QObject {
     QString label(const char* name) const { return child<QLabel>(main->scanBus(), name)->text(); }
 
 private Q_SLOTS:
-    void initTestCase() { QuietPlatformNotices(); }
+    void initTestCase() { qimtest::QuietOffscreenPlatform(); }
     void init() {
         resetMessages();
         Link::instance().reset();
