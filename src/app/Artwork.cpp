@@ -1,68 +1,62 @@
 #include "Artwork.h"
 
 #include <QPainter>
-#include <QPainterPath>
 #include <QPixmap>
 
 namespace qim {
 
+// The same picture as the desktop icon (data/qimtool.svg), in its 256-unit
+// square: a QIM module with its label and six LEDs, sitting on the bus.
 void PaintModulePicture(QPainter& p, const QRectF& r) {
     p.save();
     p.setRenderHint(QPainter::Antialiasing);
-    const qreal s = std::min(r.width(), r.height());
-    const QRectF box(r.center().x() - s / 2, r.center().y() - s / 2, s, s);
-    auto at = [&box, s](qreal x, qreal y) {
-        return QPointF(box.left() + x * s, box.top() + y * s);
-    };
-    auto rect = [&box, s](qreal x, qreal y, qreal w, qreal h) {
-        return QRectF(box.left() + x * s, box.top() + y * s, w * s, h * s);
-    };
+    const qreal side = std::min(r.width(), r.height());
+    p.translate(r.center().x() - side / 2, r.center().y() - side / 2);
+    p.scale(side / 256.0, side / 256.0);
 
-    // The DIN rail behind the module.
+    const QColor bus(0x1d, 0x6f, 0xb8);
     p.setPen(Qt::NoPen);
-    p.setBrush(QColor(150, 155, 165));
-    p.drawRect(rect(0.02, 0.44, 0.96, 0.12));
-    p.setBrush(QColor(120, 125, 135));
-    p.drawRect(rect(0.02, 0.53, 0.96, 0.03));
+    p.setBrush(bus);
+    p.drawRoundedRect(QRectF(12, 206, 232, 14), 7, 7);
+    p.drawRect(QRectF(118, 196, 20, 14));
 
-    // The housing.
-    QLinearGradient body(at(0.2, 0), at(0.8, 0));
-    body.setColorAt(0, QColor(34, 64, 120));
-    body.setColorAt(0.5, QColor(52, 96, 170));
-    body.setColorAt(1, QColor(30, 58, 110));
-    p.setPen(QPen(QColor(15, 30, 60), std::max<qreal>(1.0, s / 64)));
+    QLinearGradient body(0, 28, 0, 196);
+    body.setColorAt(0, QColor(0x4a, 0x5a, 0x7a));
+    body.setColorAt(1, QColor(0x27, 0x32, 0x4a));
     p.setBrush(body);
-    p.drawRoundedRect(rect(0.2, 0.06, 0.6, 0.88), s * 0.05, s * 0.05);
+    p.setPen(QPen(QColor(0x14, 0x1a, 0x28), 4));
+    p.drawRoundedRect(QRectF(40, 28, 176, 168), 18, 18);
 
-    // Terminal blocks at top and bottom.
-    p.setBrush(QColor(70, 160, 90));
-    p.setPen(QPen(QColor(30, 80, 40), std::max<qreal>(0.8, s / 96)));
-    for (qreal y : {0.1, 0.8}) {
-        p.drawRect(rect(0.26, y, 0.48, 0.1));
-        p.setBrush(QColor(200, 200, 200));
-        for (int i = 0; i < 4; ++i)
-            p.drawEllipse(at(0.32 + 0.12 * i, y + 0.05), s * 0.03, s * 0.03);
-        p.setBrush(QColor(70, 160, 90));
-    }
-
-    // Status LEDs.
-    const QColor leds[] = {QColor(60, 220, 80), QColor(255, 170, 0), QColor(60, 220, 80)};
     p.setPen(Qt::NoPen);
-    for (int i = 0; i < 3; ++i) {
-        p.setBrush(leds[i]);
-        p.drawEllipse(at(0.32 + 0.12 * i, 0.3), s * 0.028, s * 0.028);
+    p.setBrush(QColor(0xd9, 0xe2, 0xf0));
+    p.drawRoundedRect(QRectF(60, 48, 136, 34), 6, 6);
+    if (side >= 32) {
+        QFont f(QStringLiteral("DejaVu Sans"));
+        f.setBold(true);
+        f.setPixelSize(24);
+        p.setFont(f);
+        p.setPen(QColor(0x27, 0x32, 0x4a));
+        p.drawText(QRectF(60, 48, 136, 34), Qt::AlignCenter, QStringLiteral("QIM"));
+        p.setPen(Qt::NoPen);
     }
 
-    // The label plate with the family name.
-    p.setBrush(QColor(235, 238, 245));
-    p.drawRoundedRect(rect(0.27, 0.4, 0.46, 0.2), s * 0.02, s * 0.02);
-    if (s >= 40) {
-        QFont f = p.font();
-        f.setBold(true);
-        f.setPixelSize(std::max(6, static_cast<int>(s * 0.12)));
-        p.setFont(f);
-        p.setPen(QColor(34, 64, 120));
-        p.drawText(rect(0.27, 0.4, 0.46, 0.2), Qt::AlignCenter, QStringLiteral("QIM"));
+    const struct {
+        qreal x, y;
+        bool lit;
+    } leds[] = {{76, 114, true},  {128, 114, false}, {180, 114, true},
+                {76, 160, false}, {128, 160, true},  {180, 160, false}};
+    for (const auto& led : leds) {
+        QRadialGradient g(QPointF(led.x - 14 + 28 * 0.38, led.y - 14 + 28 * 0.35), 28 * 0.7);
+        if (led.lit) {
+            g.setColorAt(0, QColor(0xff, 0xd9, 0xd0));
+            g.setColorAt(0.4, QColor(0xff, 0x3a, 0x2a));
+            g.setColorAt(1, QColor(0xa0, 0x00, 0x00));
+        } else {
+            g.setColorAt(0, QColor(0x8c, 0x4a, 0x4a));
+            g.setColorAt(1, QColor(0x3a, 0x08, 0x08));
+        }
+        p.setBrush(g);
+        p.drawEllipse(QPointF(led.x, led.y), 14, 14);
     }
     p.restore();
 }

@@ -1,6 +1,6 @@
 #pragma once
-// The program's own pictures: a QIM module on its rail, drawn with QPainter
-// so the splash, the about box and the window icon stay crisp at any scale.
+// The program's own picture: a QIM module on its bus, drawn with QPainter so
+// the splash, the about box and the window icon stay crisp at any scale.
 
 #include <QIcon>
 #include <QWidget>
