@@ -124,10 +124,6 @@ void DiscretePanel::buildControls() {
     connect(m_scan, &QPushButton::clicked, this, &DiscretePanel::scanClick);
     connect(m_stop, &QPushButton::clicked, this, [this] { m_loop->requestStop(); });
     connect(m_close, &QPushButton::clicked, this, &QWidget::close);
-    connect(m_scanTimer, &QLineEdit::returnPressed, this, [this] {
-        if (m_scan->isEnabled())
-            scanClick();
-    });
 }
 
 void DiscretePanel::load() {
