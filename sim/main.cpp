@@ -1,0 +1,177 @@
+// qimsim: serves an emulated bus of QIM modules over Modbus TCP and over a
+// Modbus RTU pty (or a serial device) until SIGINT or SIGTERM.
+#include "PortNames.h"
+#include "SimBus.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+    const char b = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &b, 1);
+}
+
+// A signal only writes a byte; the event loop reads it and quits, so the
+// bus is torn down (and its COMn entry removed) by ordinary destructors.
+void QuitOnSignals() {
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
+        return;
+    auto* n = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(n, &QSocketNotifier::activated, qApp, [n] {
+        n->setEnabled(false);
+        QCoreApplication::quit();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+}
+
+int Fail(const QString& text, int code = 1) {
+    std::fprintf(stderr, "qimsim: %s\n", qPrintable(text));
+    return code;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("qimsim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.10"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("An emulated bus of QIM modules for QIMTool: a Modbus TCP server and a "
+                       "Modbus RTU slave on a pty published as a COM port, serving the same "
+                       "modules at once.\n\nWithout a bus file it serves the demo bus: QIM-K520 "
+                       "at address 1, QIM-K530 at 2, QIM-M640 at 3, QIM-P750 at 4."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("busfile"),
+                                 QStringLiteral("A JSON bus file (format in the README)."),
+                                 QStringLiteral("[busfile]"));
+    const QCommandLineOption tcpAddress(QStringLiteral("tcp-address"),
+                                        QStringLiteral("Listen for Modbus TCP on <address> "
+                                                       "(default 127.0.0.1)."),
+                                        QStringLiteral("address"), QStringLiteral("127.0.0.1"));
+    const QCommandLineOption tcpPort(QStringLiteral("tcp-port"),
+                                     QStringLiteral("Modbus TCP port (default 1502; 0 picks a "
+                                                    "free one)."),
+                                     QStringLiteral("port"), QStringLiteral("1502"));
+    const QCommandLineOption noTcp(QStringLiteral("no-tcp"),
+                                   QStringLiteral("Serve no Modbus TCP."));
+    const QCommandLineOption com(QStringLiteral("com"),
+                                 QStringLiteral("Publish the pty as COM<n>, 1 to 32 (default 2); "
+                                                "0 publishes nothing."),
+                                 QStringLiteral("n"), QStringLiteral("2"));
+    const QCommandLineOption serial(QStringLiteral("serial"),
+                                    QStringLiteral("Serve Modbus RTU on serial <device> at 8N2 "
+                                                   "instead of a pty."),
+                                    QStringLiteral("device"));
+    const QCommandLineOption baud(QStringLiteral("baud"),
+                                  QStringLiteral("Line speed of --serial: 9600, 19200, 57600 or "
+                                                 "115200 (default 19200)."),
+                                  QStringLiteral("rate"), QStringLiteral("19200"));
+    const QCommandLineOption noSerial(QStringLiteral("no-serial"),
+                                      QStringLiteral("Serve no Modbus RTU."));
+    const QCommandLineOption speed(QStringLiteral("speed"),
+                                   QStringLiteral("Run simulated time <factor> times faster "
+                                                  "(default 1)."),
+                                   QStringLiteral("factor"));
+    const QCommandLineOption verbose(QStringList{QStringLiteral("v"), QStringLiteral("verbose")},
+                                     QStringLiteral("Print one line per request."));
+    parser.addOptions({tcpAddress, tcpPort, noTcp, com, serial, baud, noSerial, speed, verbose});
+    parser.process(app);
+
+    const QStringList files = parser.positionalArguments();
+    if (files.size() > 1)
+        return Fail(QStringLiteral("give at most one bus file"), 2);
+    const QHostAddress address(parser.value(tcpAddress));
+    if (address.isNull())
+        return Fail(QStringLiteral("--tcp-address: \"%1\" is not an IP address")
+                        .arg(parser.value(tcpAddress)),
+                    2);
+    bool ok = false;
+    const uint port = parser.value(tcpPort).toUInt(&ok);
+    if (!ok || port > 65535)
+        return Fail(QStringLiteral("--tcp-port must be a number from 0 to 65535"), 2);
+    const int comNumber = parser.value(com).toInt(&ok);
+    if (!ok || comNumber < 0 || comNumber > qim::PortNames::PortCount)
+        return Fail(QStringLiteral("--com must be a number from 0 to 32"), 2);
+    const int baudRate = parser.value(baud).toInt(&ok);
+    if (!ok || (baudRate != 9600 && baudRate != 19200 && baudRate != 57600 && baudRate != 115200))
+        return Fail(QStringLiteral("--baud must be 9600, 19200, 57600 or 115200"), 2);
+    std::optional<double> factor;
+    if (parser.isSet(speed)) {
+        factor = parser.value(speed).toDouble(&ok);
+        if (!ok || *factor <= 0)
+            return Fail(QStringLiteral("--speed must be a number above 0"), 2);
+    }
+    if (parser.isSet(noTcp) && parser.isSet(noSerial))
+        return Fail(QStringLiteral("--no-tcp and --no-serial leave nothing to serve"), 2);
+
+    qimsim::Bus bus;
+    bus.verbose = parser.isSet(verbose);
+    if (files.isEmpty()) {
+        bus.addDemoModules();
+    } else {
+        QString error;
+        double fileSpeed = 1;
+        if (!qimsim::LoadBusFile(files.first(), bus, &error, &fileSpeed))
+            return Fail(error, 2);
+        if (!factor)
+            factor = fileSpeed;
+    }
+    bus.setSpeedFactor(factor.value_or(1));
+
+    QuitOnSignals();
+
+    std::printf("qimsim %s\n", qPrintable(QCoreApplication::applicationVersion()));
+    for (qimsim::Module* m : bus.modules())
+        std::printf("  address %3d: device code %d%s\n", m->address(), m->deviceCode(),
+                    m->deviceCode() == 10   ? " (QIM-K520)"
+                    : m->deviceCode() == 11 ? " (QIM-K530)"
+                    : m->deviceCode() == 20 ? " (QIM-M640)"
+                    : m->deviceCode() == 30 ? " (QIM-P750)"
+                                            : " (unknown model)");
+    if (!parser.isSet(noTcp)) {
+        if (!bus.listenTcp(address, static_cast<quint16>(port)))
+            return Fail(bus.tcpError());
+        std::printf("Modbus TCP on %s port %u\n", qPrintable(address.toString()), bus.tcpPort());
+    }
+    if (!parser.isSet(noSerial)) {
+        if (parser.isSet(serial)) {
+            if (!bus.openSerial(parser.value(serial), baudRate))
+                return Fail(bus.serialError());
+            std::printf("Modbus RTU on %s at %d baud, 8N2\n", qPrintable(parser.value(serial)),
+                        baudRate);
+        } else {
+            if (!bus.openPty(comNumber))
+                return Fail(bus.serialError());
+            if (comNumber > 0)
+                std::printf("Modbus RTU on %s, published as %s (%s)\n", qPrintable(bus.ptyDevice()),
+                            qPrintable(qim::PortNames::ComName(comNumber)),
+                            qPrintable(qim::PortNames::PortFolder()));
+            else
+                std::printf("Modbus RTU on %s\n", qPrintable(bus.ptyDevice()));
+        }
+    }
+    if (bus.speedFactor() != 1)
+        std::printf("simulated time runs %g times faster\n", bus.speedFactor());
+    std::fflush(stdout);
+
+    const int rc = app.exec();
+    bus.stop();
+    return rc;
+}
