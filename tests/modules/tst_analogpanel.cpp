@@ -62,6 +62,7 @@ class TestAnalogPanel : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
+        IgnoreOffscreenPlatformNotes();
         MessagePresenter::instance();
         QLocale::setDefault(QLocale::c());
     }
