@@ -5,51 +5,33 @@
 #include "Panels.h"
 #include "Pictures.h"
 #include "PollLoop.h"
-#include "StatusPanels.h"
 #include "TestSupport.h"
 
-#include <QCheckBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QSignalSpy>
-#include <QTest>
 
 using namespace qim;
 using namespace paneltest;
+using Kind = qimsim::Fault::Kind;
 
-namespace {
-QList<int> litInputs(QWidget* panel) {
-    QList<int> lit;
-    for (int n = 1; n <= 8; ++n)
-        if (panel->findChild<StatePicture*>(QStringLiteral("Image_Input%1").arg(n))->state() == 1)
-            lit << n;
-    return lit;
-}
-} // namespace
-
-class TestDiscretePanel : public QObject {
+class TestDiscretePanel : public QObject, PanelFixture {
     Q_OBJECT
-    std::unique_ptr<qimsim::Bus> bus;
     qimsim::Module* module = nullptr;
 
-    DiscretePanel* openFor(uint8_t address, uint8_t code) {
-        SelectDevice(address, code);
-        if (!OpenPanelFor(code))
-            return nullptr;
-        return DiscretePanel::instance();
+    bool open(uint8_t address, uint8_t code, int index = 0) {
+        SelectDevice(address, code, index);
+        panel = DiscretePanel::open();
+        return panel;
     }
-    static QString sb(QWidget* panel, int i) {
-        return panel->findChild<StatusPanels*>(QStringLiteral("SB"))->text(i);
+    DiscretePanel* discrete() const { return static_cast<DiscretePanel*>(panel.data()); }
+    // Which pictures of a kind show "on", by number.
+    QList<int> on(const char* prefix) const {
+        QList<int> lit;
+        for (int n = 1; n <= 8; ++n)
+            if (w<StatePicture>(QLatin1String(prefix) + QString::number(n))->state() == 1)
+                lit << n;
+        return lit;
     }
-    // Presses Scan with the given interval text.
-    static void scan(QWidget* panel, const QString& interval) {
-        panel->findChild<QLineEdit*>(QStringLiteral("TextScanTimer"))->setText(interval);
-        panel->findChild<QPushButton*>(QStringLiteral("CmdScan"))->click();
-    }
-    static bool waitStopped(QWidget* panel, int timeoutMs = 10000) {
-        return QTest::qWaitFor([&] { return sb(panel, 3) == QLatin1String("STOP"); }, timeoutMs);
-    }
+    QList<int> inputs() const { return on("Image_Input"); }
 
 private Q_SLOTS:
     void initTestCase() {
@@ -57,322 +39,197 @@ private Q_SLOTS:
         MessagePresenter::instance();
     }
     void init() {
-        bus = TcpBus();
-        QVERIFY(bus);
+        QVERIFY(tcpBus());
         module = bus->addModule(5, 10);
-        MessagePresenter::instance().clearHistory();
     }
-    void cleanup() {
-        QVERIFY(CloseAndWait(DiscretePanel::instance()));
-        MessagePresenter::instance().dismissAll();
-        Link::instance().reset();
-        bus.reset();
-    }
+    void cleanup() { QVERIFY(closePanel()); }
 
-    void loadShowsTheSelectedModuleOnly() {
-        // A module of another kind, or a selection outside the table's used
-        // range, leaves the panel able only to close.
+    void loadAndSelection() {
+        // Another kind of module, or a selection outside the used table, can only be closed.
         for (auto [index, code] : {std::pair{0, 30}, std::pair{247, 10}}) {
-            SelectDevice(5, static_cast<uint8_t>(code), index);
-            auto* panel = DiscretePanel::open();
-            FIND(scanBtn, QPushButton, panel, "CmdScan");
-            FIND(stopBtn, QPushButton, panel, "CmdStop");
-            FIND(closeBtn, QPushButton, panel, "CmdCancel");
-            FIND(address, QLabel, panel, "lblAddress");
-            QVERIFY(!scanBtn->isEnabled());
-            QVERIFY(!stopBtn->isEnabled());
-            QVERIFY(closeBtn->isEnabled());
-            QCOMPARE(address->text(), QStringLiteral("Address: "));
-            QVERIFY(CloseAndWait(panel));
+            QVERIFY(open(5, static_cast<uint8_t>(code), index));
+            QVERIFY(!enabled("CmdScan") && !enabled("CmdStop") && enabled("CmdCancel"));
+            QCOMPARE(label("lblAddress"), QStringLiteral("Address: "));
+            QVERIFY(closePanel());
         }
+        QVERIFY(open(5, 11));
+        QCOMPARE(panel->windowTitle(), QStringLiteral("QIM-K520 / QIM-K530"));
+        QCOMPARE(label("lblAddress"), QStringLiteral("Address: 5"));
+        QCOMPARE(w<QLineEdit>("TextScanTimer")->text(), QStringLiteral("100"));
+        QVERIFY(enabled("CmdScan") && !enabled("CmdStop"));
+        QCOMPARE((QStringList{sb(1), sb(2), sb(3)}), (QStringList{"Err: 0", "Poll: 0", "STOP"}));
+        QVERIFY(inputs().isEmpty() && on("Image_Output").isEmpty());
 
-        for (uint8_t code : {10, 11}) {
-            auto* panel = openFor(5, code);
-            QVERIFY(panel);
-            QCOMPARE(panel->objectName(), QStringLiteral("frmQIM_K520"));
-            QCOMPARE(panel->windowTitle(), QStringLiteral("QIM-K520 / QIM-K530"));
-            FIND(address, QLabel, panel, "lblAddress");
-            FIND(interval, QLineEdit, panel, "TextScanTimer");
-            FIND(scanBtn, QPushButton, panel, "CmdScan");
-            QCOMPARE(address->text(), QStringLiteral("Address: 5"));
-            QCOMPARE(interval->text(), QStringLiteral("100"));
-            QVERIFY(scanBtn->isEnabled());
-            QCOMPARE(sb(panel, 1), QStringLiteral("Err: 0"));
-            QCOMPARE(sb(panel, 2), QStringLiteral("Poll: 0"));
-            QCOMPARE(sb(panel, 3), QStringLiteral("STOP"));
-            for (int n = 1; n <= 8; ++n) {
-                FIND(led, StatePicture, panel, qPrintable(QStringLiteral("Image_Input%1").arg(n)));
-                FIND(contact, StatePicture, panel,
-                     qPrintable(QStringLiteral("Image_Output%1").arg(n)));
-                FIND(box, QCheckBox, panel, qPrintable(QStringLiteral("Chk_Output%1").arg(n)));
-                QCOMPARE(led->kind(), StatePicture::Kind::Led);
-                QCOMPARE(contact->kind(), StatePicture::Kind::Contact);
-                QCOMPARE(led->state(), 0);
-                QCOMPARE(contact->state(), 0);
-                QVERIFY(!box->isChecked());
-            }
-            QVERIFY(CloseAndWait(panel));
-        }
-    }
-
-    void openingAgainKeepsTheModule() {
-        auto* panel = openFor(5, 10);
-        QVERIFY(panel);
-        SelectDevice(9, 11, 3);
-        QVERIFY(OpenPanelFor(11));
-        QCOMPARE(DiscretePanel::instance(), panel);
-        QCOMPARE(panel->findChild<QLabel*>(QStringLiteral("lblAddress"))->text(),
-                 QStringLiteral("Address: 5"));
-        QCOMPARE(panel->SlaveAddress, 5);
+        // Opening again only brings it forward; it keeps its module.
+        SelectDevice(9, 10, 3);
+        QVERIFY(OpenPanelFor(10));
+        QCOMPARE(DiscretePanel::instance(), discrete());
+        QCOMPARE(label("lblAddress"), QStringLiteral("Address: 5"));
         QVERIFY(!OpenPanelFor(99));
     }
 
     void intervalValidation_data() {
         QTest::addColumn<QString>("text");
-        QTest::newRow("above 10000") << "10000.5";
-        QTest::newRow("negative") << "-1";
-        QTest::newRow("not a number") << "abc";
-        QTest::newRow("empty") << "";
+        for (const char* t : {"10000.5", "-1", "abc", ""})
+            QTest::newRow(t) << t;
     }
     void intervalValidation() {
         QFETCH(QString, text);
-        auto* panel = openFor(5, 10);
-        QVERIFY(panel);
-        scan(panel, text);
-        QCOMPARE(MessagePresenter::instance().history(),
-                 QStringList{"Time between polls must be a number from 0 to 10000"});
-        QCOMPARE(panel->findChild<QLineEdit*>(QStringLiteral("TextScanTimer"))->text(), text);
-        QVERIFY(panel->findChild<QPushButton*>(QStringLiteral("CmdScan"))->isEnabled());
-        QCOMPARE(sb(panel, 3), QStringLiteral("STOP"));
-        QTest::qWait(200);
-        QVERIFY(bus->requests().isEmpty());
-    }
-
-    // The longest interval is accepted; a window closed from its title bar
-    // while it waits sends nothing afterwards.
-    void longestIntervalAndClosingWhileWaiting() {
-        auto* panel = openFor(5, 10);
-        QVERIFY(panel);
-        scan(panel, QStringLiteral("10000"));
-        QVERIFY(MessagePresenter::instance().history().isEmpty());
-        QCOMPARE(sb(panel, 3), QStringLiteral("SCAN"));
-        QVERIFY(panel->findChild<QPushButton*>(QStringLiteral("CmdStop"))->isEnabled());
-        QVERIFY(!panel->findChild<QPushButton*>(QStringLiteral("CmdCancel"))->isEnabled());
-        QVERIFY(!panel->findChild<QLineEdit*>(QStringLiteral("TextScanTimer"))->isEnabled());
-        QVERIFY(CloseAndWait(panel));
-        QTest::qWait(300);
+        QVERIFY(open(5, 10));
+        scan(text);
+        QCOMPARE(messages(), QStringList{"Time between polls must be a number from 0 to 10000"});
+        QCOMPARE(w<QLineEdit>("TextScanTimer")->text(), text);
+        QVERIFY(enabled("CmdScan"));
+        QCOMPARE(sb(3), QStringLiteral("STOP"));
+        QTest::qWait(100);
         QVERIFY(bus->requests().isEmpty());
     }
 
     void cycleWritesOutputsThenReadsInputs() {
-        auto* panel = openFor(5, 10);
-        QVERIFY(panel);
-        FIND(box3, QCheckBox, panel, "Chk_Output3");
-        box3->click();
-        // Idle: only the picture changes.
-        for (int n = 1; n <= 8; ++n)
-            QCOMPARE(
-                panel->findChild<StatePicture*>(QStringLiteral("Image_Output%1").arg(n))->state(),
-                n == 3 ? 1 : 0);
+        QVERIFY(open(5, 10));
+        click("Chk_Output3");
+        QCOMPARE(on("Image_Output"), QList<int>{3}); // idle: only the picture changes
+        module->forceRead(3, 0, 129);
         QTest::qWait(100);
         QVERIFY(bus->requests().isEmpty());
 
-        module->forceRead(3, 0, 129);
-        scan(panel, QStringLiteral("0"));
-        QTRY_VERIFY_WITH_TIMEOUT(bus->requests().size() >= 4, 10000);
-        QTRY_COMPARE(litInputs(panel), (QList<int>{1, 8}));
-        // Only the low byte is the inputs.
-        module->forceRead(3, 0, 0xFF42);
-        QTRY_COMPARE(litInputs(panel), (QList<int>{2, 7}));
-        panel->findChild<QPushButton*>(QStringLiteral("CmdStop"))->click();
-        QVERIFY(waitStopped(panel));
+        scan("0");
+        QTRY_COMPARE(inputs(), (QList<int>{1, 8}));
+        module->forceRead(3, 0, 0xFF42); // only the low byte is inputs
+        QTRY_COMPARE(inputs(), (QList<int>{2, 7}));
+        click("Chk_Output8");
+        QTRY_VERIFY(RequestsOf(*bus, 6).last().values == QVector<uint16_t>{0x84});
+        QVERIFY(stop());
 
         const auto reqs = bus->requests();
-        QVERIFY(reqs.size() >= 4);
-        QCOMPARE(reqs.size() % 2, 0);
+        QVERIFY(reqs.size() >= 4 && reqs.size() % 2 == 0);
         for (int i = 0; i < reqs.size(); ++i) {
-            const auto& r = reqs[i];
-            QCOMPARE(r.address, 5);
-            QCOMPARE(r.start, 0);
-            QCOMPARE(r.transactionId, i + 1); // advanced before each request
-            if (i % 2 == 0) {
-                QCOMPARE(r.function, 6);
-                QCOMPARE(r.values, (QVector<uint16_t>{4})); // output 3 = bit 2
-            } else {
-                QCOMPARE(r.function, 3);
-                QCOMPARE(r.count, 1);
-            }
+            QCOMPARE(reqs[i].address, 5);
+            QCOMPARE(reqs[i].start, 0);
+            QCOMPARE(reqs[i].transactionId, i + 1); // advanced before each request
+            QCOMPARE(reqs[i].function, i % 2 ? 3 : 6);
         }
-        QCOMPARE(sb(panel, 1), QStringLiteral("Err: 0"));
-        QCOMPARE(sb(panel, 2), QStringLiteral("Poll: %1").arg(reqs.size() / 2));
-        // The output pictures follow the boxes, never the inputs.
-        QCOMPARE(panel->findChild<StatePicture*>(QStringLiteral("Image_Output3"))->state(), 1);
-        QCOMPARE(panel->findChild<StatePicture*>(QStringLiteral("Image_Output2"))->state(), 0);
+        QCOMPARE(reqs[0].values, QVector<uint16_t>{4}); // output 3 is bit 2
+        QCOMPARE(reqs[1].count, 1);
+        QCOMPARE(sb(1), QStringLiteral("Err: 0"));
+        QCOMPARE(sb(2), QStringLiteral("Poll: %1").arg(reqs.size() / 2));
+        QCOMPARE(on("Image_Output"), (QList<int>{3, 8}));
     }
 
-    void outputBoxesWorkWhileScanning() {
-        auto* panel = openFor(5, 10);
-        QVERIFY(panel);
-        scan(panel, QStringLiteral("20"));
-        QTRY_VERIFY(!RequestsOf(*bus, 6).isEmpty());
-        FIND(box1, QCheckBox, panel, "Chk_Output1");
-        FIND(box8, QCheckBox, panel, "Chk_Output8");
-        QVERIFY(box1->isEnabled());
-        box1->click();
-        box8->click();
-        QTRY_VERIFY(RequestsOf(*bus, 6).last().values == QVector<uint16_t>{0x81});
-        box1->click();
-        QTRY_VERIFY(RequestsOf(*bus, 6).last().values == QVector<uint16_t>{0x80});
-        panel->findChild<QPushButton*>(QStringLiteral("CmdStop"))->click();
-        QVERIFY(waitStopped(panel));
-    }
-
-    // Every write refused, every read good: one error a cycle, and the
-    // inputs are shown all the same.
+    // Every write refused, every read good: one error a cycle, inputs shown.
     void failedWriteCountsOneErrorAndStillShowsInputs() {
-        auto* panel = openFor(5, 10);
-        QVERIFY(panel);
-        qimsim::Fault fault;
-        fault.kind = qimsim::Fault::Exception;
-        fault.exceptionCode = 2;
-        module->setFault(6, fault);
+        QVERIFY(open(5, 10));
+        module->setFault(6, FaultOf(Kind::Exception));
         module->forceRead(3, 0, 129);
-        scan(panel, QStringLiteral("0"));
-        QTRY_COMPARE(litInputs(panel), (QList<int>{1, 8}));
-        QTRY_VERIFY(panel->pollLoop()->PollCount >= 3);
-        panel->findChild<QPushButton*>(QStringLiteral("CmdStop"))->click();
-        QVERIFY(waitStopped(panel));
-        const int polls = panel->pollLoop()->PollCount;
-        QCOMPARE(sb(panel, 1), QStringLiteral("Err: %1").arg(polls));
-        QCOMPARE(sb(panel, 2), QStringLiteral("Poll: %1").arg(polls));
-        QCOMPARE(RequestsOf(*bus, 3).size(), polls);
+        scan("0");
+        QTRY_COMPARE(inputs(), (QList<int>{1, 8}));
+        QTRY_VERIFY(discrete()->pollLoop()->PollCount >= 3);
+        QVERIFY(stop());
+        const int polls = discrete()->pollLoop()->PollCount;
+        QCOMPARE(sb(1), QStringLiteral("Err: %1").arg(polls));
+        QCOMPARE(sb(2), QStringLiteral("Poll: %1").arg(polls));
     }
 
-    // A read that fails, or comes back a byte short, is an error and leaves
-    // the inputs as they were; polling goes on.
-    void failedReadsKeepTheLastInputs() {
-        auto* panel = openFor(5, 10);
-        QVERIFY(panel);
+    // A read that comes back a byte short is an error and leaves the inputs
+    // as they were; polling goes on.
+    void shortReadsKeepTheLastInputs() {
+        QVERIFY(open(5, 10));
         module->forceRead(3, 0, 129);
-        scan(panel, QStringLiteral("0"));
-        QTRY_COMPARE(litInputs(panel), (QList<int>{1, 8}));
-        QTRY_VERIFY(sb(panel, 2) != QLatin1String("Poll: 0"));
-
+        scan("0");
+        QTRY_COMPARE(inputs(), (QList<int>{1, 8}));
         module->forceRead(3, 0, 0);
-        qimsim::Fault shortReply;
-        shortReply.kind = qimsim::Fault::MissingByte;
-        module->setFault(3, shortReply);
-        QTRY_VERIFY_WITH_TIMEOUT(panel->pollLoop()->ErrorCount >= 3, 10000);
-        QCOMPARE(litInputs(panel), (QList<int>{1, 8}));
-        QCOMPARE(sb(panel, 3), QStringLiteral("SCAN"));
-
+        module->setFault(3, FaultOf(Kind::MissingByte));
+        QTRY_VERIFY(discrete()->pollLoop()->ErrorCount >= 3);
+        QCOMPARE(inputs(), (QList<int>{1, 8}));
+        QCOMPARE(sb(3), QStringLiteral("SCAN"));
         module->clearFaults();
-        QTRY_COMPARE_WITH_TIMEOUT(litInputs(panel), QList<int>{}, 5000);
-        panel->findChild<QPushButton*>(QStringLiteral("CmdStop"))->click();
-        QVERIFY(waitStopped(panel));
-        // Every failed cycle counted exactly one error, and only failed ones.
-        const int errors = panel->pollLoop()->ErrorCount;
-        QVERIFY(errors >= 3);
-        QCOMPARE(sb(panel, 1), QStringLiteral("Err: %1").arg(errors));
+        QTRY_VERIFY(inputs().isEmpty());
+        QVERIFY(stop());
     }
 
     void stopLetsTheCycleInProgressFinish() {
-        auto* panel = openFor(5, 10);
-        QVERIFY(panel);
-        FIND(stopBtn, QPushButton, panel, "CmdStop");
+        QVERIFY(open(5, 10));
         // Stop during the wait: the wait, the write and the read still happen.
-        scan(panel, QStringLiteral("300"));
-        stopBtn->click();
-        QVERIFY(waitStopped(panel));
+        scan("300");
+        QVERIFY(stop());
         QCOMPARE(bus->requests().size(), 2);
-        QCOMPARE(sb(panel, 2), QStringLiteral("Poll: 1"));
-        QVERIFY(panel->findChild<QPushButton*>(QStringLiteral("CmdScan"))->isEnabled());
-        QVERIFY(panel->findChild<QPushButton*>(QStringLiteral("CmdCancel"))->isEnabled());
-        QVERIFY(!stopBtn->isEnabled());
+        QCOMPARE(sb(2), QStringLiteral("Poll: 1"));
+        QVERIFY(enabled("CmdScan") && enabled("CmdCancel") && !enabled("CmdStop"));
 
-        // Stop while the write is on the wire: the read still follows.
+        // Stop while the write is on the wire: the read still follows, then nothing.
         bus->clearRequests();
-        qimsim::Fault slow;
-        slow.kind = qimsim::Fault::Delay;
-        slow.delayMs = 150;
-        module->setFault(6, slow);
-        scan(panel, QStringLiteral("0"));
+        module->setFault(6, FaultOf(Kind::Delay, 150));
         QSignalSpy received(bus.get(), &qimsim::Bus::requestReceived);
+        scan("0");
         QVERIFY(received.wait(5000));
-        stopBtn->click();
-        QVERIFY(waitStopped(panel));
-        QCOMPARE(bus->requests().size(), 2);
-        QCOMPARE(bus->requests()[1].function, 3);
+        QVERIFY(stop());
         QTest::qWait(200);
         QCOMPARE(bus->requests().size(), 2);
+        QCOMPARE(bus->requests()[1].function, 3);
     }
 
     void pollLimitEndsTheScan() {
-        auto* panel = openFor(5, 10);
-        QVERIFY(panel);
-        scan(panel, QStringLiteral("0"));
-        panel->pollLoop()->PollCount = PollLoop::PollLimit - 2;
-        QVERIFY(waitStopped(panel));
-        // Two cycles counted up to the limit; the third made its requests,
-        // found the limit and ended without touching the status panels.
+        QVERIFY(open(5, 10));
+        scan("0");
+        discrete()->pollLoop()->PollCount = PollLoop::PollLimit - 2;
+        QVERIFY(waitStopped());
+        // Two cycles count up to the limit; the third makes its requests,
+        // finds the limit and ends.
         QCOMPARE(bus->requests().size(), 6);
-        QCOMPARE(sb(panel, 2), QStringLiteral("Poll: 100000"));
-        QVERIFY(panel->findChild<QPushButton*>(QStringLiteral("CmdScan"))->isEnabled());
+        QCOMPARE(sb(2), QStringLiteral("Poll: 100000"));
+        QVERIFY(enabled("CmdScan"));
     }
 
     void unavailablePortEndsTheScan() {
-        Link::instance().reset();
         General::CommMode = 0;
-        General::ComPortIndex = 30; // COM31: nothing is published there
-        auto* panel = openFor(5, 10);
-        QVERIFY(panel);
-        scan(panel, QStringLiteral("0"));
-        QVERIFY(waitStopped(panel));
-        QCOMPARE(panel->pollLoop()->PollCount, 0);
-        QCOMPARE(panel->pollLoop()->ErrorCount, 2);
-        QVERIFY(!MessagePresenter::instance().history().isEmpty());
-        QCOMPARE(MessagePresenter::instance().history().first(), PortUnavailableMessage());
-        QVERIFY(panel->findChild<QPushButton*>(QStringLiteral("CmdScan"))->isEnabled());
+        General::ComPortIndex = 30; // COM31: nothing there
+        QVERIFY(open(5, 10));
+        scan("0");
+        QVERIFY(waitStopped());
+        QCOMPARE(discrete()->pollLoop()->ErrorCount, 2);
+        QCOMPARE(discrete()->pollLoop()->PollCount, 0);
+        QCOMPARE(messages().value(0), PortUnavailableMessage());
+        QVERIFY(enabled("CmdScan"));
     }
 
-    void closingWhileARequestIsOnTheWire() {
-        auto* panel = openFor(5, 10);
-        QVERIFY(panel);
-        qimsim::Fault slow;
-        slow.kind = qimsim::Fault::Delay;
-        slow.delayMs = 200;
-        module->setFault(6, slow);
-        scan(panel, QStringLiteral("0"));
+    // Closed from the title bar while polling: nothing more goes out.
+    void closingWhilePolling() {
+        QVERIFY(open(5, 10));
+        scan("10000");
+        QVERIFY(messages().isEmpty());
+        QCOMPARE(sb(3), QStringLiteral("SCAN"));
+        QVERIFY(!enabled("CmdScan") && !enabled("CmdCancel") && !enabled("TextScanTimer"));
+        QVERIFY(closePanel()); // while it waits
+        QTest::qWait(300);
+        QVERIFY(bus->requests().isEmpty());
+        QVERIFY(tcpBus());
+        module = bus->addModule(5, 10);
+        module->setFault(6, FaultOf(Kind::Delay, 200));
+        QVERIFY(open(5, 10));
         QSignalSpy received(bus.get(), &qimsim::Bus::requestReceived);
+        scan("0");
         QVERIFY(received.wait(5000));
-        QVERIFY(CloseAndWait(panel));
+        QVERIFY(closePanel()); // while its write is on the wire
         QTest::qWait(500);
-        // The write finished on the wire; no read followed it.
         QCOMPARE(bus->requests().size(), 1);
-        QCOMPARE(Link::instance().pending(), 0);
     }
 
     void serialStory() {
-        bus = SerialBus();
-        QVERIFY(bus);
+        QVERIFY(serialBus());
         module = bus->addModule(7, 11);
         module->forceRead(3, 0, 0x24);
-        auto* panel = openFor(7, 11);
-        QVERIFY(panel);
-        panel->findChild<QCheckBox*>(QStringLiteral("Chk_Output1"))->click();
-        panel->findChild<QCheckBox*>(QStringLiteral("Chk_Output8"))->click();
-        scan(panel, QStringLiteral("10"));
-        QTRY_COMPARE_WITH_TIMEOUT(litInputs(panel), (QList<int>{3, 6}), 10000);
-        panel->findChild<QPushButton*>(QStringLiteral("CmdStop"))->click();
-        QVERIFY(waitStopped(panel));
+        QVERIFY(open(7, 11));
+        click("Chk_Output1");
+        click("Chk_Output8");
+        scan("10");
+        QTRY_COMPARE_WITH_TIMEOUT(inputs(), (QList<int>{3, 6}), 10000);
+        QVERIFY(stop());
         const auto reqs = bus->requests();
-        QVERIFY(reqs.size() >= 2);
-        QVERIFY(!reqs[0].tcp);
+        QVERIFY(reqs.size() >= 2 && !reqs[0].tcp);
         QCOMPARE(reqs[0].address, 7);
-        QCOMPARE(reqs[0].function, 6);
-        QCOMPARE(reqs[0].values, (QVector<uint16_t>{0x81}));
+        QCOMPARE(reqs[0].values, QVector<uint16_t>{0x81});
         QCOMPARE(reqs[1].function, 3);
-        QCOMPARE(sb(panel, 1), QStringLiteral("Err: 0"));
+        QCOMPARE(sb(1), QStringLiteral("Err: 0"));
     }
 };
 
