@@ -1,7 +1,7 @@
 #include "Panels.h"
 
-#include "AnalogPanel.h"
-#include "DiscretePanel.h"
+#include "frmQIM_K520.h"
+#include "frmQIM_M640.h"
 
 namespace qim {
 
@@ -9,10 +9,10 @@ bool OpenPanelFor(uint8_t deviceCode) {
     switch (deviceCode) {
     case 10:
     case 11:
-        DiscretePanel::open();
+        frmQIM_K520::open();
         return true;
     case 20:
-        AnalogPanel::open();
+        frmQIM_M640::open();
         return true;
     default:
         return false;

@@ -1,10 +1,10 @@
 // The analog module's panel against the simulated bus: inputs as volts or
 // counts per channel range, the ADC configuration and DAC writes, counting.
-#include "AnalogPanel.h"
 #include "PanelTestSupport.h"
 #include "Panels.h"
 #include "PollLoop.h"
 #include "TestSupport.h"
+#include "frmQIM_M640.h"
 
 #include <QComboBox>
 
@@ -16,7 +16,7 @@ class TestAnalogPanel : public QObject, PanelFixture {
     Q_OBJECT
     qimsim::Module* module = nullptr;
 
-    AnalogPanel* analog() const { return static_cast<AnalogPanel*>(panel.data()); }
+    frmQIM_M640* analog() const { return static_cast<frmQIM_M640*>(panel.data()); }
     void pick(const QString& box, int index) const { w<QComboBox>(box)->setCurrentIndex(index); }
     void setRange(int n, int code) const { pick(QStringLiteral("ComboCH%1Range").arg(n), code); }
     QStringList adc() const {
@@ -59,7 +59,7 @@ private Q_SLOTS:
         module = bus->addModule(4, 20);
         SelectDevice(4, 20);
         QVERIFY(OpenPanelFor(20));
-        panel = AnalogPanel::instance();
+        panel = frmQIM_M640::instance();
     }
     void cleanup() { QVERIFY(closePanel()); }
 
@@ -76,12 +76,12 @@ private Q_SLOTS:
         // Opening again only brings it forward; it keeps its module.
         SelectDevice(9, 20, 2);
         QVERIFY(OpenPanelFor(20));
-        QCOMPARE(AnalogPanel::instance(), analog());
+        QCOMPARE(frmQIM_M640::instance(), analog());
         QCOMPARE(label("lblAddress"), QStringLiteral("Address: 4"));
 
         QVERIFY(closePanel());
         SelectDevice(4, 10);
-        panel = AnalogPanel::open();
+        panel = frmQIM_M640::open();
         QCOMPARE(label("lblAddress"), QStringLiteral("Address: "));
         QVERIFY(!enabled("CmdScan") && !enabled("CmdConfigADC") && !enabled("CmdWriteDAC"));
     }

@@ -1,11 +1,11 @@
 // The discrete modules' panel against the simulated bus: what it sends, in
 // which order, what it shows, and how a scan ends.
-#include "DiscretePanel.h"
 #include "PanelTestSupport.h"
 #include "Panels.h"
 #include "Pictures.h"
 #include "PollLoop.h"
 #include "TestSupport.h"
+#include "frmQIM_K520.h"
 
 #include <QSignalSpy>
 
@@ -19,10 +19,10 @@ class TestDiscretePanel : public QObject, PanelFixture {
 
     bool open(uint8_t address, uint8_t code, int index = 0) {
         SelectDevice(address, code, index);
-        panel = DiscretePanel::open();
+        panel = frmQIM_K520::open();
         return panel;
     }
-    DiscretePanel* discrete() const { return static_cast<DiscretePanel*>(panel.data()); }
+    frmQIM_K520* discrete() const { return static_cast<frmQIM_K520*>(panel.data()); }
     // Which pictures of a kind show "on", by number.
     QList<int> on(const char* prefix) const {
         QList<int> lit;
@@ -63,7 +63,7 @@ private Q_SLOTS:
         // Opening again only brings it forward; it keeps its module.
         SelectDevice(9, 10, 3);
         QVERIFY(OpenPanelFor(10));
-        QCOMPARE(DiscretePanel::instance(), discrete());
+        QCOMPARE(frmQIM_K520::instance(), discrete());
         QCOMPARE(label("lblAddress"), QStringLiteral("Address: 5"));
         QVERIFY(!OpenPanelFor(99));
     }

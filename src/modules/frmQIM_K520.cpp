@@ -1,4 +1,4 @@
-#include "DiscretePanel.h"
+#include "frmQIM_K520.h"
 
 #include "DeviceTable.h"
 #include "General.h"
@@ -27,9 +27,9 @@ const QString IntervalMessage =
     QStringLiteral("Time between polls must be a number from 0 to 10000");
 }
 
-DiscretePanel* DiscretePanel::open() {
+frmQIM_K520* frmQIM_K520::open() {
     if (!s_instance) {
-        s_instance = new DiscretePanel;
+        s_instance = new frmQIM_K520;
         s_instance->setAttribute(Qt::WA_DeleteOnClose);
     }
     s_instance->show();
@@ -38,19 +38,19 @@ DiscretePanel* DiscretePanel::open() {
     return s_instance;
 }
 
-DiscretePanel::DiscretePanel(QWidget* parent) : QWidget(parent, Qt::Window) {
+frmQIM_K520::frmQIM_K520(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("frmQIM_K520"));
     setWindowTitle(QStringLiteral("QIM-K520 / QIM-K530"));
     m_loop = new PollLoop(this, [this](PollLoop::Done done) { cycle(std::move(done)); });
     if (auto* timer = m_loop->findChild<QTimer*>())
         timer->setObjectName(QStringLiteral("Timer"));
-    connect(m_loop, &PollLoop::countsChanged, this, &DiscretePanel::refreshCounts);
+    connect(m_loop, &PollLoop::countsChanged, this, &frmQIM_K520::refreshCounts);
     connect(m_loop, &PollLoop::finished, this, [this] { setScanning(false); });
     buildControls();
     load();
 }
 
-void DiscretePanel::buildControls() {
+void frmQIM_K520::buildControls() {
     auto* root = new QVBoxLayout(this);
 
     m_lblAddress = new QLabel(QStringLiteral("Device Address: 10"), this);
@@ -121,12 +121,12 @@ void DiscretePanel::buildControls() {
     m_sb = new StatusPanels(QStringLiteral("SB"), this);
     root->addWidget(m_sb);
 
-    connect(m_scan, &QPushButton::clicked, this, &DiscretePanel::scanClick);
+    connect(m_scan, &QPushButton::clicked, this, &frmQIM_K520::scanClick);
     connect(m_stop, &QPushButton::clicked, this, [this] { m_loop->requestStop(); });
     connect(m_close, &QPushButton::clicked, this, &QWidget::close);
 }
 
-void DiscretePanel::load() {
+void frmQIM_K520::load() {
     m_lblAddress->setText(QStringLiteral("Address: "));
     m_stop->setEnabled(false);
     m_scan->setEnabled(false);
@@ -153,12 +153,12 @@ void DiscretePanel::load() {
     }
 }
 
-void DiscretePanel::outputClick(int n, bool ticked) {
+void frmQIM_K520::outputClick(int n, bool ticked) {
     OutputState[n - 1] = ticked ? 1 : 0;
     m_outputPictures[n - 1]->setState(OutputState[n - 1]);
 }
 
-void DiscretePanel::scanClick() {
+void frmQIM_K520::scanClick() {
     m_loop->ErrorCount = 0;
     m_loop->PollCount = 0;
     const auto entry = ParseEntry(m_scanTimer->text(), 0, 10000);
@@ -171,7 +171,7 @@ void DiscretePanel::scanClick() {
     m_loop->start(PollInterval);
 }
 
-void DiscretePanel::cycle(std::function<void(int16_t)> done) {
+void frmQIM_K520::cycle(std::function<void(int16_t)> done) {
     const uint8_t packed = PackBits(OutputState);
     ByMode::WriteSingleRegister(SlaveAddress, 0, packed,
                                 {this, [this, done](const Reply& written) {
@@ -191,19 +191,19 @@ void DiscretePanel::cycle(std::function<void(int16_t)> done) {
                                  }});
 }
 
-void DiscretePanel::ShowInputs(uint16_t value) {
+void frmQIM_K520::ShowInputs(uint16_t value) {
     for (int k = 0; k < 8; ++k) {
         InputState[k] = GetBit(LoByte(value), static_cast<uint8_t>(k));
         m_inputs[k]->setState(InputState[k]);
     }
 }
 
-void DiscretePanel::refreshCounts() {
+void frmQIM_K520::refreshCounts() {
     m_sb->setPanel(1, QStringLiteral("Err: %1").arg(m_loop->ErrorCount));
     m_sb->setPanel(2, QStringLiteral("Poll: %1").arg(m_loop->PollCount));
 }
 
-void DiscretePanel::setScanning(bool scanning) {
+void frmQIM_K520::setScanning(bool scanning) {
     m_scan->setEnabled(!scanning);
     m_stop->setEnabled(scanning);
     m_close->setEnabled(!scanning);
@@ -211,7 +211,7 @@ void DiscretePanel::setScanning(bool scanning) {
     m_sb->setPanel(3, scanning ? QStringLiteral("SCAN") : QStringLiteral("STOP"));
 }
 
-void DiscretePanel::closeEvent(QCloseEvent* event) {
+void frmQIM_K520::closeEvent(QCloseEvent* event) {
     // Closed from the title bar while polling: no request may go out for a
     // window that is about to go.
     m_loop->shutdown();

@@ -1,4 +1,4 @@
-#include "AnalogPanel.h"
+#include "frmQIM_M640.h"
 
 #include "AnalogScale.h"
 #include "DeviceTable.h"
@@ -41,9 +41,9 @@ QComboBox* combo(const QString& name, const QStringList& items, QWidget* parent)
 }
 } // namespace
 
-AnalogPanel* AnalogPanel::open() {
+frmQIM_M640* frmQIM_M640::open() {
     if (!s_instance) {
-        s_instance = new AnalogPanel;
+        s_instance = new frmQIM_M640;
         s_instance->setAttribute(Qt::WA_DeleteOnClose);
     }
     s_instance->show();
@@ -52,13 +52,13 @@ AnalogPanel* AnalogPanel::open() {
     return s_instance;
 }
 
-AnalogPanel::AnalogPanel(QWidget* parent) : QWidget(parent, Qt::Window) {
+frmQIM_M640::frmQIM_M640(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("frmQIM_M640"));
     setWindowTitle(QStringLiteral("QIM-M640"));
     m_loop = new PollLoop(this, [this](PollLoop::Done done) { cycle(std::move(done)); });
     if (auto* timer = m_loop->findChild<QTimer*>())
         timer->setObjectName(QStringLiteral("Timer"));
-    connect(m_loop, &PollLoop::countsChanged, this, &AnalogPanel::refreshCounts);
+    connect(m_loop, &PollLoop::countsChanged, this, &frmQIM_M640::refreshCounts);
     connect(m_loop, &PollLoop::finished, this, [this] {
         m_scanning = false;
         updateButtons();
@@ -67,7 +67,7 @@ AnalogPanel::AnalogPanel(QWidget* parent) : QWidget(parent, Qt::Window) {
     load();
 }
 
-void AnalogPanel::buildControls() {
+void frmQIM_M640::buildControls() {
     auto* root = new QVBoxLayout(this);
     m_lblAddress = label(QStringLiteral("Device Address: 10"), QStringLiteral("lblAddress"), this);
     root->addWidget(m_lblAddress);
@@ -195,14 +195,14 @@ void AnalogPanel::buildControls() {
         if (index >= 0)
             AdcAverage = static_cast<int16_t>(index);
     });
-    connect(m_scan, &QPushButton::clicked, this, &AnalogPanel::scanClick);
+    connect(m_scan, &QPushButton::clicked, this, &frmQIM_M640::scanClick);
     connect(m_stop, &QPushButton::clicked, this, [this] { m_loop->requestStop(); });
     connect(m_close, &QPushButton::clicked, this, &QWidget::close);
-    connect(m_config, &QPushButton::clicked, this, &AnalogPanel::configClick);
-    connect(m_write, &QPushButton::clicked, this, &AnalogPanel::writeClick);
+    connect(m_config, &QPushButton::clicked, this, &frmQIM_M640::configClick);
+    connect(m_write, &QPushButton::clicked, this, &frmQIM_M640::writeClick);
 }
 
-void AnalogPanel::load() {
+void frmQIM_M640::load() {
     m_lblAddress->setText(QStringLiteral("Address: "));
     PollInterval = 100;
     m_scanTimer->setText(QStringLiteral("100"));
@@ -239,7 +239,7 @@ void AnalogPanel::load() {
     updateButtons();
 }
 
-void AnalogPanel::scanClick() {
+void frmQIM_M640::scanClick() {
     m_loop->ErrorCount = 0;
     m_loop->PollCount = 0;
     const auto entry = ParseEntry(m_scanTimer->text(), 0, 10000);
@@ -253,7 +253,7 @@ void AnalogPanel::scanClick() {
     m_loop->start(PollInterval);
 }
 
-void AnalogPanel::cycle(std::function<void(int16_t)> done) {
+void frmQIM_M640::cycle(std::function<void(int16_t)> done) {
     ByMode::ReadInputRegisters(SlaveAddress, 0, 8, {this, [this, done](const Reply& r) {
                                                         if (r.hasRegisters(8))
                                                             ShowAnalogInputs(r);
@@ -263,7 +263,7 @@ void AnalogPanel::cycle(std::function<void(int16_t)> done) {
                                                     }});
 }
 
-void AnalogPanel::ShowAnalogInputs(const Reply& reply) {
+void frmQIM_M640::ShowAnalogInputs(const Reply& reply) {
     for (int k = 0; k < 8; ++k)
         AdcCounts[k] = reply.reg(k).value_or(0);
     for (int k = 0; k < 8; ++k)
@@ -271,7 +271,7 @@ void AnalogPanel::ShowAnalogInputs(const Reply& reply) {
                                              : Analog::VoltsText(AdcCounts[k], AdcRange[k]));
 }
 
-void AnalogPanel::configClick() {
+void frmQIM_M640::configClick() {
     const auto entry = ParseEntryAbove(m_ts->text(), 0, 255);
     // A value below one would round to a sampling interval of 0, which the
     // module's 1..255 ms field does not hold.
@@ -291,7 +291,7 @@ void AnalogPanel::configClick() {
                                    {this, [this](const Reply& r) { writeDone(r); }});
 }
 
-void AnalogPanel::writeClick() {
+void frmQIM_M640::writeClick() {
     // All eight are checked before any is stored: a bad entry stores nothing.
     std::array<int32_t, 8> values{};
     for (int i = 0; i < 8; ++i) {
@@ -311,7 +311,7 @@ void AnalogPanel::writeClick() {
                                    {this, [this](const Reply& r) { writeDone(r); }});
 }
 
-void AnalogPanel::writeDone(const Reply& reply) {
+void frmQIM_M640::writeDone(const Reply& reply) {
     m_writing = false;
     if (!reply.ok())
         ++m_loop->ErrorCount;
@@ -320,12 +320,12 @@ void AnalogPanel::writeDone(const Reply& reply) {
     updateButtons();
 }
 
-void AnalogPanel::refreshCounts() {
+void frmQIM_M640::refreshCounts() {
     m_sb->setPanel(1, QStringLiteral("Err: %1").arg(m_loop->ErrorCount));
     m_sb->setPanel(2, QStringLiteral("Poll: %1").arg(m_loop->PollCount));
 }
 
-void AnalogPanel::updateButtons() {
+void frmQIM_M640::updateButtons() {
     const bool idle = DeviceCode == 20 && !m_scanning && !m_writing;
     m_scan->setEnabled(idle);
     m_config->setEnabled(idle);
@@ -336,7 +336,7 @@ void AnalogPanel::updateButtons() {
     m_sb->setPanel(3, m_scanning ? QStringLiteral("SCAN") : QStringLiteral("STOP"));
 }
 
-void AnalogPanel::closeEvent(QCloseEvent* event) {
+void frmQIM_M640::closeEvent(QCloseEvent* event) {
     // Closed from the title bar while polling: no request may go out for a
     // window that is about to go.
     m_loop->shutdown();

@@ -21,15 +21,15 @@ class StatePicture;
 class StatusPanels;
 struct Reply;
 
-class DiscretePanel : public QWidget {
+class frmQIM_K520 : public QWidget {
     Q_OBJECT
 public:
     // Opens the one discrete panel, loaded for the selected module, or only
     // brings the open one forward (it keeps its module).
-    static DiscretePanel* open();
-    static DiscretePanel* instance() { return s_instance; }
+    static frmQIM_K520* open();
+    static frmQIM_K520* instance() { return s_instance; }
 
-    explicit DiscretePanel(QWidget* parent = nullptr);
+    explicit frmQIM_K520(QWidget* parent = nullptr);
 
     uint8_t SlaveAddress = 0;
     uint8_t DeviceCode = 0;
@@ -52,7 +52,7 @@ private:
     void refreshCounts();
     void setScanning(bool scanning);
 
-    static inline QPointer<DiscretePanel> s_instance;
+    static inline QPointer<frmQIM_K520> s_instance;
 
     PollLoop* m_loop = nullptr;
     QLabel* m_lblAddress = nullptr;

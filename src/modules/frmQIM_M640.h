@@ -21,15 +21,15 @@ class PollLoop;
 class StatusPanels;
 struct Reply;
 
-class AnalogPanel : public QWidget {
+class frmQIM_M640 : public QWidget {
     Q_OBJECT
 public:
     // Opens the one analog panel, loaded for the selected module, or only
     // brings the open one forward (it keeps its module).
-    static AnalogPanel* open();
-    static AnalogPanel* instance() { return s_instance; }
+    static frmQIM_M640* open();
+    static frmQIM_M640* instance() { return s_instance; }
 
-    explicit AnalogPanel(QWidget* parent = nullptr);
+    explicit frmQIM_M640(QWidget* parent = nullptr);
 
     uint8_t SlaveAddress = 0;
     uint8_t DeviceCode = 0;
@@ -60,7 +60,7 @@ private:
     void refreshCounts();
     void updateButtons();
 
-    static inline QPointer<AnalogPanel> s_instance;
+    static inline QPointer<frmQIM_M640> s_instance;
 
     PollLoop* m_loop = nullptr;
     bool m_scanning = false;
