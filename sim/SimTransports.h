@@ -19,6 +19,20 @@ class QTcpSocket;
 
 namespace qimsim {
 
+// What the bus does with one request that came over a transport: the reply
+// frame in pieces, and whether the connection closes after it.
+struct Chunk {
+    QByteArray bytes;
+    int delayMs = 0; // after the previous piece
+};
+struct Served {
+    QList<Chunk> chunks; // empty: no reply
+    bool closeAfter = false;
+    // Serves an RTU frame (CRC already checked) or a whole Modbus TCP frame.
+    static Served Rtu(Bus& bus, const QByteArray& frame);
+    static Served Tcp(Bus& bus, const QByteArray& frame);
+};
+
 // Sends reply pieces in order, each after its pause, without blocking.
 class Outbox : public QObject {
     Q_OBJECT

@@ -141,3 +141,21 @@ TcpVerdict EvaluateTcpReply(const QByteArray& rx, int expectedLength, bool final
 }
 
 } // namespace qim
+
+namespace qim {
+
+bool ReplyCollector::feed(const QByteArray& bytes) {
+    const qsizetype room = LineBuffer - m_bytes.size();
+    if (room > 0)
+        m_bytes.append(bytes.constData(), std::min(room, bytes.size()));
+    if (m_tcp)
+        return EvaluateTcpReply(m_bytes, m_expected, false).complete;
+    return m_bytes.size() == m_expected;
+}
+
+int16_t ReplyCollector::verdict(bool finalCall) const {
+    return m_tcp ? EvaluateTcpReply(m_bytes, m_expected, finalCall).status
+                 : EvaluateSerialReply(m_bytes, m_expected);
+}
+
+} // namespace qim

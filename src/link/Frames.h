@@ -66,3 +66,35 @@ TcpVerdict EvaluateTcpReply(const QByteArray& rx, int expectedLength, bool final
 int16_t ExceptionStatus(uint8_t code);
 
 } // namespace qim
+
+namespace qim {
+
+// Collects the bytes of one transaction's reply as they arrive and says when
+// the wait may end; the engines and the fuzzer both drive it.
+//  - serial: the wait ends early only when exactly the expected number of
+//    bytes is there; anything else is judged at the timeout.
+//  - TCP: the wait ends when the reply is complete (expected length, or a
+//    whole exception reply), when more than expected arrived, or at the end.
+// At most LineBuffer bytes are kept: what a babbling line sends beyond that
+// is dropped, as a serial driver's buffer would.
+class ReplyCollector {
+public:
+    static constexpr int LineBuffer = 2048;
+
+    ReplyCollector(bool tcp, int expectedLength) : m_tcp(tcp), m_expected(expectedLength) {}
+
+    // Returns true when the wait may end now.
+    bool feed(const QByteArray& bytes);
+    // The status of what arrived, judged once the wait has ended.
+    int16_t verdict(bool finalCall) const;
+    const QByteArray& bytes() const { return m_bytes; }
+    bool tcp() const { return m_tcp; }
+    int expectedLength() const { return m_expected; }
+
+private:
+    bool m_tcp;
+    int m_expected;
+    QByteArray m_bytes;
+};
+
+} // namespace qim

@@ -4,7 +4,7 @@
 #include "PortNames.h"
 
 #include <QCoreApplication>
-#include <QMetaMethod>
+#include <QFileInfo>
 
 namespace qim {
 
@@ -15,6 +15,25 @@ bool isTransaction(Link::Kind k) {
     return k == Link::Kind::Serial || k == Link::Kind::Tcp;
 }
 } // namespace
+
+void TrafficRing::append(const TransactionRecord& r) {
+    m_slots[m_next % Capacity] = r;
+    ++m_next;
+}
+
+QList<TransactionRecord> TrafficRing::since(quint64 from) const {
+    QList<TransactionRecord> out;
+    const quint64 first = std::max(from, m_next > Capacity ? m_next - Capacity : 0);
+    for (quint64 i = first; i < m_next; ++i)
+        out << m_slots[i % Capacity];
+    return out;
+}
+
+void TrafficRing::clear() {
+    for (TransactionRecord& r : m_slots)
+        r = {};
+    m_next = 0;
+}
 
 Link& Link::instance() {
     if (!g_link)
@@ -85,7 +104,8 @@ void Link::reset() {
     m_port.clearError();
     m_portNumber = 0;
     m_socket.abort();
-    m_tcpRx.clear();
+    m_rx.reset();
+    m_traffic.clear();
 }
 
 void Link::pump() {
@@ -102,7 +122,8 @@ void Link::pump() {
 void Link::start() {
     m_inStart = true;
     ++m_seq;
-    m_started = QDateTime::currentDateTime();
+    m_rx.reset();
+    m_startedMs = QDateTime::currentMSecsSinceEpoch();
     m_clock.start();
     switch (m_current->kind) {
     case Kind::OpenSerialPort:
@@ -142,10 +163,9 @@ void Link::complete(Reply reply, bool noReply) {
     Job job = std::move(*m_current);
     m_current.reset();
 
-    if (isTransaction(job.kind) &&
-        isSignalConnected(QMetaMethod::fromSignal(&Link::transactionFinished))) {
+    if (isTransaction(job.kind)) {
         TransactionRecord rec;
-        rec.started = m_started;
+        rec.startedMs = m_startedMs;
         rec.durationUs = m_clock.nsecsElapsed() / 1000;
         rec.tcp = job.kind == Kind::Tcp;
         const QByteArray& f = job.frame.bytes;
@@ -153,9 +173,10 @@ void Link::complete(Reply reply, bool noReply) {
         rec.slave = f.size() > at ? static_cast<uint8_t>(f[at]) : 0;
         rec.function = f.size() > at + 1 ? static_cast<uint8_t>(f[at + 1]) : 0;
         rec.request = f;
-        rec.reply = rec.tcp ? m_tcpRx : reply.bytes;
+        rec.reply = m_rx ? m_rx->bytes() : QByteArray();
         rec.status = reply.status;
         rec.noReply = noReply;
+        m_traffic.append(rec);
         Q_EMIT transactionFinished(rec);
     }
 
@@ -168,7 +189,8 @@ void Link::complete(Reply reply, bool noReply) {
 
 bool Link::configurePort(int portNumber, int baudIndex) {
     m_portNumber = portNumber;
-    m_port.setPortName(PortNames::Resolve(portNumber).device);
+    m_device = PortNames::Resolve(portNumber).device;
+    m_port.setPortName(m_device);
     // A baud index outside the list leaves the line speed as it was.
     if (const int rate = BaudRateOf(baudIndex))
         m_port.setBaudRate(rate);
@@ -206,7 +228,8 @@ void Link::startSerial() {
         m_port.readAll();
     } else {
         // Re-resolve: a pinned COMn may point at a new device since the last open.
-        m_port.setPortName(PortNames::Resolve(m_portNumber).device);
+        m_device = PortNames::Resolve(m_portNumber).device;
+        m_port.setPortName(m_device);
         if (m_port.portName().isEmpty()) {
             failSerial(QSerialPort::DeviceNotFoundError);
             return;
@@ -216,18 +239,18 @@ void Link::startSerial() {
             return;
         }
     }
+    m_rx.emplace(false, m_current->frame.expectedLength);
     m_port.write(m_current->frame.bytes);
+    m_port.flush(); // out now, not on the next turn of the event loop
     m_phase = Phase::SerialWait;
     m_timeout.start(General::SerialTimeout);
-    // Bytes may already be waiting from before the discard raced the line.
-    if (m_port.bytesAvailable() == m_current->frame.expectedLength)
-        finishSerial(false);
 }
 
 void Link::finishSerial(bool timedOut) {
     m_timeout.stop();
-    const QByteArray rx = m_port.readAll();
-    const int16_t status = EvaluateSerialReply(rx, m_current->frame.expectedLength);
+    m_rx->feed(m_port.readAll());
+    const QByteArray rx = m_rx->bytes();
+    const int16_t status = m_rx->verdict(true);
     General::RxBuffer = rx;
     General::RxCount = static_cast<int32_t>(rx.size());
     General::CommStatus = status;
@@ -240,7 +263,11 @@ void Link::failSerial(QSerialPort::SerialPortError error) {
         m_port.close();
     m_port.clearError();
     General::CommStatus = Status::LinkDown;
-    const int number = Errors::SerialErrorNumber(error);
+    // Whatever the driver calls it, an error after the device itself has gone
+    // (an adapter pulled, a pty closed) means the port is not available.
+    const int number = !m_device.isEmpty() && !QFileInfo::exists(m_device)
+                           ? Errors::PortNotAvailable
+                           : Errors::SerialErrorNumber(error);
     Q_EMIT message(number == Errors::PortNotAvailable
                        ? PortUnavailableMessage()
                        : QStringLiteral(" Communication Error %1").arg(number));
@@ -271,7 +298,7 @@ void Link::onSerialError(QSerialPort::SerialPortError error) {
 void Link::startTcp() {
     General::Connected = false;
     m_timeout.stop();
-    m_tcpRx.clear();
+    m_rx.emplace(true, m_current->frame.expectedLength);
     if (m_socket.state() != QAbstractSocket::UnconnectedState)
         m_socket.abort();
     m_phase = Phase::TcpConnecting;
@@ -290,6 +317,7 @@ void Link::onConnected() {
     }
     m_phase = Phase::TcpWaiting;
     m_socket.write(m_current->frame.bytes);
+    m_socket.flush(); // out now, not on the next turn of the event loop
     m_timeout.start(General::TCPTimeout);
 }
 
@@ -318,22 +346,23 @@ void Link::onSocketReadyRead() {
         m_socket.readAll(); // late bytes of a finished transaction
         return;
     }
-    m_tcpRx += m_socket.readAll();
-    if (EvaluateTcpReply(m_tcpRx, m_current->frame.expectedLength, false).complete)
+    if (m_rx->feed(m_socket.readAll()))
         finishTcp(false);
 }
 
 void Link::finishTcp(bool finalCall) {
     m_timeout.stop();
-    m_tcpRx += m_socket.readAll();
-    const TcpVerdict v = EvaluateTcpReply(m_tcpRx, m_current->frame.expectedLength, finalCall);
-    if (!m_tcpRx.isEmpty())
-        General::RxCount = static_cast<int32_t>(m_tcpRx.size());
+    if (finalCall)
+        m_rx->feed(m_socket.readAll());
+    const QByteArray& rx = m_rx->bytes();
+    const int16_t status = m_rx->verdict(finalCall);
+    if (!rx.isEmpty())
+        General::RxCount = static_cast<int32_t>(rx.size());
     // A reply we could not use leaves the previous reply bytes in place.
-    if (v.status != Status::WrongLength)
-        General::RxBuffer = m_tcpRx.mid(6);
-    General::CommStatus = v.status;
-    complete({v.status, m_tcpRx.mid(6), true}, m_tcpRx.isEmpty());
+    if (status != Status::WrongLength)
+        General::RxBuffer = rx.mid(6);
+    General::CommStatus = status;
+    complete({status, rx.mid(6), true}, rx.isEmpty());
 }
 
 void Link::onSocketError(QAbstractSocket::SocketError error) {

@@ -21,7 +21,7 @@ namespace qim {
 
 // One finished transaction, for whoever watches the wire.
 struct TransactionRecord {
-    QDateTime started;
+    qint64 startedMs = 0; // since the epoch
     qint64 durationUs = 0;
     bool tcp = false;
     uint8_t slave = 0;
@@ -30,6 +30,23 @@ struct TransactionRecord {
     QByteArray reply; // exactly what arrived (TCP: header included)
     int16_t status = 0;
     bool noReply = false; // 253 with not a single byte received
+};
+
+// The newest transactions, kept by the link in a fixed ring: cheap enough to
+// run always, so a traffic window opened after a failure still shows it.
+class TrafficRing {
+public:
+    static constexpr int Capacity = 512;
+    void append(const TransactionRecord& r);
+    // Sequence number of the next record; records are numbered from 0.
+    quint64 next() const { return m_next; }
+    // The records numbered from `from` on that are still in the ring, oldest first.
+    QList<TransactionRecord> since(quint64 from) const;
+    void clear();
+
+private:
+    std::vector<TransactionRecord> m_slots = std::vector<TransactionRecord>(Capacity);
+    quint64 m_next = 0;
 };
 
 class Link : public QObject {
@@ -55,6 +72,7 @@ public:
     void closeAll();
     // Back to the state of a fresh start: nothing queued, nothing open.
     void reset();
+    const TrafficRing& traffic() const { return m_traffic; }
 
 Q_SIGNALS:
     // A text for the user (port not available, TCP errors), raised before the
@@ -102,10 +120,12 @@ private:
 
     QSerialPort m_port;
     int m_portNumber = 0; // what the last OpenSerialPort set; 0 = never set
+    QString m_device;     // the device COMn resolved to when the port was last named
     QTcpSocket m_socket;
     QTimer m_timeout;
-    QByteArray m_tcpRx;
-    QDateTime m_started;
+    TrafficRing m_traffic;
+    std::optional<ReplyCollector> m_rx; // the reply of the transaction on the wire
+    qint64 m_startedMs = 0;
     QElapsedTimer m_clock;
 };
 

@@ -2,6 +2,7 @@
 
 #include "frmQIM_K520.h"
 #include "frmQIM_M640.h"
+#include "frmQIM_P750.h"
 
 namespace qim {
 
@@ -13,6 +14,9 @@ bool OpenPanelFor(uint8_t deviceCode) {
         return true;
     case 20:
         frmQIM_M640::open();
+        return true;
+    case 30:
+        frmQIM_P750::open();
         return true;
     default:
         return false;

@@ -138,6 +138,7 @@ private Q_SLOTS:
         // The walking light lights exactly one of inputs 6..8 on top of the outputs.
         auto* k = dynamic_cast<qimsim::DiscreteModule*>(bus.module(1));
         k->setWalking(true);
+        bus.setSpeedFactor(0); // only advanceTime moves the light
         QCOMPARE(WriteRegister(1, 0, 0x01), Status::Ok);
         QSet<int> lit;
         for (int i = 0; i < 3; ++i) {

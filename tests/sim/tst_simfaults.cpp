@@ -3,6 +3,9 @@
 #include "SimModels.h"
 #include "SimTestKit.h"
 
+#include "PortNames.h"
+
+#include <QFileInfo>
 #include <QTemporaryFile>
 
 using namespace qim;
@@ -159,6 +162,27 @@ private Q_SLOTS:
         QCOMPARE(id.byteAt(8), 'B');
         QCOMPARE(id.byteAt(9), 5);
         QCOMPARE(id.byteAt(10), 7);
+    }
+
+    void theExampleBusFileLoads() {
+        qimsim::Bus other;
+        QString error;
+        QVERIFY2(qimsim::LoadBusFile(QStringLiteral(QIM_SOURCE_DIR "/sim/buses/workbench.json"),
+                                     other, &error),
+                 qPrintable(error));
+        QCOMPARE(other.modules().size(), 7);
+    }
+
+    void aPulledPortIsALinkFailureUntilItReturns() {
+        UseTransport(bus, false, 1000);
+        QCOMPARE(ReadHolding(1, 0, 1).status, Status::Ok);
+        qimtest::MessageLog log;
+        bus.closePty();
+        QVERIFY(!QFileInfo::exists(PortNames::PortFolder() + QStringLiteral("/COM2")));
+        QCOMPARE(ReadHolding(1, 0, 1).status, Status::LinkDown);
+        QCOMPARE(log.texts.size(), 1);
+        QVERIFY(bus.openPty(2));
+        QCOMPARE(ReadHolding(1, 0, 1).status, Status::Ok);
     }
 
     void aBadBusFileChangesNothing_data() {

@@ -24,6 +24,22 @@ void PrepareEnvironment() {
                                                                     : qgetenv("QT_QPA_PLATFORM"));
 }
 
+namespace {
+QtMessageHandler g_previous = nullptr;
+void quietHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtWarningMsg && message.startsWith(QLatin1String("This plugin does not support")))
+        return;
+    if (g_previous)
+        g_previous(type, context, message);
+}
+} // namespace
+
+void QuietOffscreenPlatform() {
+    QtMessageHandler previous = qInstallMessageHandler(quietHandler);
+    if (previous != quietHandler)
+        g_previous = previous;
+}
+
 int RtuRequestLength(const QByteArray& head) {
     if (head.size() < 2)
         return 0;

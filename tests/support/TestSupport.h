@@ -20,6 +20,12 @@ namespace qimtest {
 // demo simulator's published ports and Qt has a valid runtime folder.
 void PrepareEnvironment();
 
+// The offscreen platform warns that it "does not support" raise() and size
+// hints; those are limits of the test platform, not faults of ours. Call in
+// initTestCase (after QtTest has installed its own handler): it drops exactly
+// those lines and passes every other message on to QtTest.
+void QuietOffscreenPlatform();
+
 // One piece of a scripted reply: bytes sent after a pause.
 struct Chunk {
     QByteArray bytes;
