@@ -33,6 +33,7 @@
 #include <QTableView>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <functional>
 #include <memory>
