@@ -58,9 +58,34 @@ double secondsOf(const QElapsedTimer& t) {
     return static_cast<double>(t.nsecsElapsed()) / 1e9;
 }
 
+double cpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// A client's run: transactions per second, and the client's own CPU time
+// (user + system) per transaction, which the load of other processes does
+// not change.
+struct Result {
+    double rate = 0;
+    double cpuUs = 0;
+};
+
+// Times `body`, which makes `count` transactions.
+template <class Body> Result measure(int count, Body body) {
+    const double c0 = cpuSeconds();
+    QElapsedTimer t;
+    t.start();
+    body();
+    const double s = secondsOf(t);
+    return {count / s, (cpuSeconds() - c0) * 1e6 / count};
+}
+
 // ---------------------------------------------------------------- our link
 
-double oursRate(bool tcp, int count) {
+Result oursRate(bool tcp, int count) {
     int done = 0, bad = 0;
     QEventLoop loop;
     std::function<void()> next = [&] {
@@ -73,54 +98,51 @@ double oursRate(bool tcp, int count) {
                             }};
         tcp ? TCPReadInputRegisters(1, 0, 12, who) : ReadInputRegisters(1, 0, 12, who);
     };
-    QElapsedTimer t;
-    t.start();
-    next();
-    loop.exec();
-    const double s = secondsOf(t);
+    const Result r = measure(count, [&] {
+        next();
+        loop.exec();
+    });
     if (bad)
         std::fprintf(stderr, "ours: %d bad replies\n", bad);
-    return count / s;
+    return r;
 }
 
 // ---------------------------------------------------------------- libmodbus
 
-double libmodbusTcpRate(quint16 port, int count) {
+Result libmodbusTcpRate(quint16 port, int count) {
     uint16_t regs[12];
     int bad = 0;
-    QElapsedTimer t;
-    t.start();
-    for (int i = 0; i < count; ++i) {
-        modbus_t* ctx = modbus_new_tcp("127.0.0.1", port);
-        modbus_set_slave(ctx, 1);
-        if (modbus_connect(ctx) != 0 || modbus_read_input_registers(ctx, 0, 12, regs) != 12)
-            ++bad;
-        modbus_close(ctx);
-        modbus_free(ctx);
-    }
-    const double s = secondsOf(t);
+    const Result r = measure(count, [&] {
+        for (int i = 0; i < count; ++i) {
+            modbus_t* ctx = modbus_new_tcp("127.0.0.1", port);
+            modbus_set_slave(ctx, 1);
+            if (modbus_connect(ctx) != 0 || modbus_read_input_registers(ctx, 0, 12, regs) != 12)
+                ++bad;
+            modbus_close(ctx);
+            modbus_free(ctx);
+        }
+    });
     if (bad)
         std::fprintf(stderr, "libmodbus tcp: %d failures\n", bad);
-    return count / s;
+    return r;
 }
 
-double libmodbusRtuRate(const QString& device, int count) {
+Result libmodbusRtuRate(const QString& device, int count) {
     uint16_t regs[12];
     int bad = 0;
     modbus_t* ctx = modbus_new_rtu(device.toLocal8Bit().constData(), 115200, 'N', 8, 2);
     modbus_set_slave(ctx, 1);
     modbus_connect(ctx);
-    QElapsedTimer t;
-    t.start();
-    for (int i = 0; i < count; ++i)
-        if (modbus_read_input_registers(ctx, 0, 12, regs) != 12)
-            ++bad;
-    const double s = secondsOf(t);
+    const Result r = measure(count, [&] {
+        for (int i = 0; i < count; ++i)
+            if (modbus_read_input_registers(ctx, 0, 12, regs) != 12)
+                ++bad;
+    });
     modbus_close(ctx);
     modbus_free(ctx);
     if (bad)
         std::fprintf(stderr, "libmodbus rtu: %d failures\n", bad);
-    return count / s;
+    return r;
 }
 
 // ---------------------------------------------------------------- raw floor
@@ -139,7 +161,7 @@ bool readExactly(int fd, uint8_t* buf, size_t n) {
     return true;
 }
 
-double floorTcpRate(quint16 port, int count) {
+Result floorTcpRate(quint16 port, int count) {
     const uint8_t req[12] = {0, 1, 0, 0, 0, 6, 1, 4, 0, 0, 0, 12};
     uint8_t buf[64];
     sockaddr_in a{};
@@ -147,24 +169,23 @@ double floorTcpRate(quint16 port, int count) {
     a.sin_port = htons(port);
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     int bad = 0;
-    QElapsedTimer t;
-    t.start();
-    for (int i = 0; i < count; ++i) {
-        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-        const int one = 1;
-        ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            ::write(s, req, sizeof req) != sizeof req || !readExactly(s, buf, 33))
-            ++bad;
-        ::close(s);
-    }
-    const double sec = secondsOf(t);
+    const Result r = measure(count, [&] {
+        for (int i = 0; i < count; ++i) {
+            const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+            const int one = 1;
+            ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+                ::write(s, req, sizeof req) != sizeof req || !readExactly(s, buf, 33))
+                ++bad;
+            ::close(s);
+        }
+    });
     if (bad)
         std::fprintf(stderr, "floor tcp: %d failures\n", bad);
-    return count / sec;
+    return r;
 }
 
-double floorRtuRate(const QString& device, int count) {
+Result floorRtuRate(const QString& device, int count) {
     const int fd = ::open(device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
     termios t{};
     tcgetattr(fd, &t);
@@ -175,26 +196,18 @@ double floorRtuRate(const QString& device, int count) {
     const uint8_t req[8] = {1, 4, 0, 0, 0, 12, 0xF0, 0x0F};
     uint8_t buf[64];
     int bad = 0;
-    QElapsedTimer timer;
-    timer.start();
-    for (int i = 0; i < count; ++i)
-        if (::write(fd, req, sizeof req) != sizeof req || !readExactly(fd, buf, 29))
-            ++bad;
-    const double s = secondsOf(timer);
+    const Result r = measure(count, [&] {
+        for (int i = 0; i < count; ++i)
+            if (::write(fd, req, sizeof req) != sizeof req || !readExactly(fd, buf, 29))
+                ++bad;
+    });
     ::close(fd);
     if (bad)
         std::fprintf(stderr, "floor rtu: %d failures\n", bad);
-    return count / s;
+    return r;
 }
 
 // ---------------------------------------------------------------- waiting
-
-double cpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 // CPU seconds and wall seconds of one transaction that waits 1 s for a silent slave.
 std::pair<double, double> waitingCost(bool tcp) {
@@ -244,23 +257,42 @@ int main(int argc, char** argv) {
     General::ComPortIndex = 0;
     General::BaudIndex = 3;
 
+    if (profile == QLatin1String("libmodbus-tcp")) {
+        const Result r = libmodbusTcpRate(port, count);
+        std::printf("%.0f tx/s, %.1f us CPU per tx\n", r.rate, r.cpuUs);
+        return 0;
+    }
+    if (profile == QLatin1String("floor-tcp")) {
+        const Result r = floorTcpRate(port, count);
+        std::printf("%.0f tx/s, %.1f us CPU per tx\n", r.rate, r.cpuUs);
+        return 0;
+    }
     if (!profile.isEmpty()) {
-        std::printf("%.0f tx/s\n", oursRate(profile == QLatin1String("tcp"), count));
+        const Result r = oursRate(profile == QLatin1String("tcp"), count);
+        std::printf("%.0f tx/s, %.1f us CPU per tx\n", r.rate, r.cpuUs);
         Link::instance().reset();
         return 0;
     }
 
-    std::vector<double> oT, oR, lT, lR, fT, fR;
+    // Per client and link: the rates and CPU costs of every run.
+    struct Runs {
+        std::vector<double> rate, cpu;
+        void add(const Result& r) {
+            rate.push_back(r.rate);
+            cpu.push_back(r.cpuUs);
+        }
+    };
+    Runs oT, oR, lT, lR, fT, fR;
     oursRate(true, 50); // warm up both paths once
     oursRate(false, 50);
     for (int r = 0; r < runs; ++r) {
-        oT.push_back(oursRate(true, count));
-        lT.push_back(libmodbusTcpRate(port, count));
-        fT.push_back(floorTcpRate(port, count));
+        oT.add(oursRate(true, count));
+        lT.add(libmodbusTcpRate(port, count));
+        fT.add(floorTcpRate(port, count));
         Link::instance().reset(); // free the pty for the others
-        lR.push_back(libmodbusRtuRate(rtuSlave.address, count));
-        fR.push_back(floorRtuRate(rtuSlave.address, count));
-        oR.push_back(oursRate(false, count));
+        lR.add(libmodbusRtuRate(rtuSlave.address, count));
+        fR.add(floorRtuRate(rtuSlave.address, count));
+        oR.add(oursRate(false, count));
     }
     Link::instance().reset();
 
@@ -270,13 +302,20 @@ int main(int argc, char** argv) {
     std::printf("| link | ours (tx/s) | libmodbus (tx/s) | raw floor (tx/s) | ours/libmodbus | "
                 "floor time / ours time |\n");
     std::printf("|---|---|---|---|---|---|\n");
-    const auto row = [](const char* name, double o, double l, double f) {
-        std::printf("| %s | %.0f | %.0f | %.0f | %.2f | %.2f |\n", name, o, l, f, o / l, o / f);
+    const auto row = [](const char* name, const Runs& o, const Runs& l, const Runs& f) {
+        const double om = median(o.rate), lm = median(l.rate), fm = median(f.rate);
+        std::printf("| %s | %.0f | %.0f | %.0f | %.2f | %.2f |\n", name, om, lm, fm, om / lm,
+                    om / fm);
     };
-    row("Modbus TCP, new connection per request", median(oT), median(lT), median(fT));
-    row("Modbus RTU, pty 115200 8N2", median(oR), median(lR), median(fR));
+    row("Modbus TCP, new connection per request", oT, lT, fT);
+    row("Modbus RTU, pty 115200 8N2", oR, lR, fR);
     std::printf("\n(our time per transaction is floor time / ratio; the goal is a ratio "
                 ">= 1/1.3 = 0.77)\n");
+    std::printf("\nClient CPU time per transaction (user + system, microseconds, median): what a "
+                "client costs, whatever else the machine is doing\n\n");
+    std::printf("| link | ours | libmodbus | raw floor |\n|---|---|---|---|\n");
+    std::printf("| TCP | %.1f | %.1f | %.1f |\n", median(oT.cpu), median(lT.cpu), median(fT.cpu));
+    std::printf("| RTU | %.1f | %.1f | %.1f |\n", median(oR.cpu), median(lR.cpu), median(fR.cpu));
 
     // CPU while a transaction waits 1 s for a slave that never answers.
     Responder silentTcp, silentRtu;
