@@ -1,0 +1,199 @@
+#include "TrendStore.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace qim {
+
+namespace {
+// Dropped rows are compacted away in batches, so dropping the oldest row on
+// every append stays cheap.
+constexpr size_t CompactAfter = 65536;
+} // namespace
+
+TrendStore::TrendStore(int seriesCount, int capacity)
+    : m_capacity(std::max(1, capacity)), m_values(static_cast<size_t>(std::max(0, seriesCount))) {}
+
+void TrendStore::append(qint64 timeMs, std::span<const double> values, bool gapBefore) {
+    if (!empty() && timeMs < m_time.back())
+        timeMs = m_time.back();
+
+    size_t drop = 0;
+    const size_t live = static_cast<size_t>(size());
+    const qint64 oldest = timeMs - MaxAgeMs;
+    while (drop < live && m_time[m_begin + drop] < oldest)
+        ++drop;
+    if (live - drop >= static_cast<size_t>(m_capacity))
+        drop = live - static_cast<size_t>(m_capacity) + 1;
+    dropFront(drop);
+
+    m_time.push_back(timeMs);
+    m_gap.push_back(gapBefore ? 1 : 0);
+    for (size_t s = 0; s < m_values.size(); ++s) {
+        const double v = s < values.size() ? values[s] : std::numeric_limits<double>::quiet_NaN();
+        m_values[s].push_back(static_cast<float>(v));
+    }
+}
+
+void TrendStore::clear() {
+    m_begin = 0;
+    m_time = {};
+    m_gap = {};
+    for (auto& column : m_values)
+        column = {};
+}
+
+void TrendStore::dropFront(size_t rows) {
+    if (rows == 0)
+        return;
+    m_begin += rows;
+    if (m_begin < CompactAfter && m_begin * 2 < m_time.size())
+        return;
+    const auto cut = static_cast<std::ptrdiff_t>(m_begin);
+    m_time.erase(m_time.begin(), m_time.begin() + cut);
+    m_gap.erase(m_gap.begin(), m_gap.begin() + cut);
+    for (auto& column : m_values)
+        column.erase(column.begin(), column.begin() + cut);
+    m_begin = 0;
+}
+
+int TrendStore::lowerBound(qint64 t) const {
+    const auto first = m_time.begin() + static_cast<std::ptrdiff_t>(m_begin);
+    return static_cast<int>(std::lower_bound(first, m_time.end(), t) - first);
+}
+
+int TrendStore::nearest(qint64 t) const {
+    if (empty())
+        return -1;
+    const int i = lowerBound(t);
+    if (i == size())
+        return i - 1;
+    if (i > 0 && t - time(i - 1) <= time(i) - t)
+        return i - 1;
+    return i;
+}
+
+QList<QList<QPointF>> TrendStore::decimate(int series, qint64 t0, qint64 t1, int columns,
+                                           int maxRuns) const {
+    QList<QList<QPointF>> runs;
+    if (series < 0 || series >= seriesCount() || columns < 1 || t1 <= t0 || empty())
+        return runs;
+
+    const std::vector<float>& column = m_values[static_cast<size_t>(series)];
+    const double scale = double(columns) / double(t1 - t0);
+    const auto position = [&](qint64 t) { return double(t - t0) * scale; };
+    const auto columnOf = [&](qint64 t) {
+        if (t < t0)
+            return -1;
+        if (t > t1)
+            return columns;
+        return std::min(columns - 1, static_cast<int>(position(t)));
+    };
+
+    int first = lowerBound(t0);
+    int last = lowerBound(t1 + 1); // one past the last row inside
+    if (first > 0)
+        --first;
+    if (last < size())
+        ++last;
+
+    struct Piece {
+        QList<QPointF> points;
+        double firstPos = 0;
+        double lastPos = 0;
+        bool inside = false; // holds a sample inside [t0, t1]
+    };
+    std::vector<Piece> pieces;
+
+    // The current pixel column's first, lowest, highest and last rows.
+    int accColumn = std::numeric_limits<int>::min();
+    int iFirst = -1, iMin = -1, iMax = -1, iLast = -1;
+    const auto flush = [&] {
+        if (iFirst < 0)
+            return;
+        int rows[4] = {iFirst, iMin, iMax, iLast};
+        std::sort(std::begin(rows), std::end(rows));
+        Piece& piece = pieces.back();
+        for (int k = 0; k < 4; ++k) {
+            if (k > 0 && rows[k] == rows[k - 1])
+                continue;
+            const size_t at = m_begin + static_cast<size_t>(rows[k]);
+            piece.points.append(QPointF(double(m_time[at]), double(column[at])));
+        }
+        iFirst = -1;
+    };
+
+    bool pendingGap = false;
+    bool haveLast = false;
+    double lastPos = 0;
+    for (int i = first; i < last; ++i) {
+        const size_t at = m_begin + static_cast<size_t>(i);
+        pendingGap = pendingGap || m_gap[at] != 0;
+        const float v = column[at];
+        if (std::isnan(v)) {
+            pendingGap = true;
+            continue;
+        }
+        const qint64 t = m_time[at];
+        const double pos = position(t);
+        const int c = columnOf(t);
+        const bool cut = !haveLast || (pendingGap && pos - lastPos >= 2.0);
+        pendingGap = false;
+        if (cut || c != accColumn) {
+            flush();
+            accColumn = c;
+        }
+        if (cut) {
+            pieces.push_back({});
+            pieces.back().firstPos = pos;
+        }
+        Piece& piece = pieces.back();
+        piece.lastPos = pos;
+        piece.inside = piece.inside || (t >= t0 && t <= t1);
+        if (iFirst < 0) {
+            iFirst = iMin = iMax = i;
+        } else {
+            if (v < column[m_begin + static_cast<size_t>(iMin)])
+                iMin = i;
+            if (v > column[m_begin + static_cast<size_t>(iMax)])
+                iMax = i;
+        }
+        iLast = i;
+        haveLast = true;
+        lastPos = pos;
+    }
+    flush();
+
+    // A piece that lies wholly outside the range would only be clipped away.
+    std::erase_if(pieces, [](const Piece& p) { return !p.inside; });
+
+    // Too many runs: keep the widest gaps, bridge the rest.
+    if (maxRuns >= 1 && static_cast<int>(pieces.size()) > maxRuns) {
+        std::vector<size_t> order(pieces.size() - 1);
+        for (size_t k = 0; k < order.size(); ++k)
+            order[k] = k;
+        const auto width = [&](size_t k) { return pieces[k + 1].firstPos - pieces[k].lastPos; };
+        std::stable_sort(order.begin(), order.end(),
+                         [&](size_t a, size_t b) { return width(a) > width(b); });
+        std::vector<bool> keep(order.size(), false);
+        for (int k = 0; k < maxRuns - 1; ++k)
+            keep[order[static_cast<size_t>(k)]] = true;
+        std::vector<Piece> merged;
+        merged.push_back(std::move(pieces[0]));
+        for (size_t k = 1; k < pieces.size(); ++k) {
+            if (keep[k - 1])
+                merged.push_back(std::move(pieces[k]));
+            else
+                merged.back().points.append(pieces[k].points);
+        }
+        pieces = std::move(merged);
+    }
+
+    runs.reserve(static_cast<qsizetype>(pieces.size()));
+    for (Piece& p : pieces)
+        runs.append(std::move(p.points));
+    return runs;
+}
+
+} // namespace qim
