@@ -59,7 +59,7 @@ TrendLayout TemperatureTrendLayout() {
         sp.name = QStringLiteral("SP%1").arg(n);
         sp.color = loopColours[n - 1];
         sp.style = Qt::DashLine;
-        sp.width = 1.5;
+        sp.width = 1.0;
         sp.group = n - 1;
         sp.kind = 1;
         l.series << sp;
@@ -69,7 +69,7 @@ TrendLayout TemperatureTrendLayout() {
         power.name = QStringLiteral("Power%1").arg(n);
         power.color = loopColours[n - 1].lighter(125);
         power.style = Qt::DotLine;
-        power.width = 1.5;
+        power.width = 1.0;
         power.axis = 1;
         power.group = n - 1;
         power.kind = 2;

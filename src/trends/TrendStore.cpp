@@ -76,20 +76,19 @@ int TrendStore::nearest(qint64 t) const {
 
 QList<QList<QPointF>> TrendStore::decimate(int series, qint64 t0, qint64 t1, int columns,
                                            int maxRuns) const {
-    QList<QList<QPointF>> runs;
-    if (series < 0 || series >= seriesCount() || columns < 1 || t1 <= t0 || empty())
-        return runs;
+    const int one[1] = {series};
+    auto all = decimate(std::span<const int>(one), t0, t1, columns, maxRuns);
+    return all.empty() ? QList<QList<QPointF>>() : std::move(all.front());
+}
 
-    const std::vector<float>& column = m_values[static_cast<size_t>(series)];
+std::vector<QList<QList<QPointF>>> TrendStore::decimate(std::span<const int> series, qint64 t0,
+                                                        qint64 t1, int columns, int maxRuns) const {
+    std::vector<QList<QList<QPointF>>> result(series.size());
+    if (columns < 1 || t1 <= t0 || empty())
+        return result;
+
     const double scale = double(columns) / double(t1 - t0);
     const auto position = [&](qint64 t) { return double(t - t0) * scale; };
-    const auto columnOf = [&](qint64 t) {
-        if (t < t0)
-            return -1;
-        if (t > t1)
-            return columns;
-        return std::min(columns - 1, static_cast<int>(position(t)));
-    };
 
     int first = lowerBound(t0);
     int last = lowerBound(t1 + 1); // one past the last row inside
@@ -97,6 +96,18 @@ QList<QList<QPointF>> TrendStore::decimate(int series, qint64 t0, qint64 t1, int
         --first;
     if (last < size())
         ++last;
+    const size_t base = m_begin + static_cast<size_t>(first);
+    const size_t count = static_cast<size_t>(last - first);
+
+    // The pixel column of every row, shared by all the series: -1 left of
+    // the range, `columns` right of it.
+    std::vector<int> columnOf(count);
+    for (size_t k = 0; k < count; ++k) {
+        const qint64 t = m_time[base + k];
+        columnOf[k] = t < t0   ? -1
+                      : t > t1 ? columns
+                               : std::min(columns - 1, static_cast<int>(position(t)));
+    }
 
     struct Piece {
         QList<QPointF> points;
@@ -104,96 +115,111 @@ QList<QList<QPointF>> TrendStore::decimate(int series, qint64 t0, qint64 t1, int
         double lastPos = 0;
         bool inside = false; // holds a sample inside [t0, t1]
     };
-    std::vector<Piece> pieces;
 
-    // The current pixel column's first, lowest, highest and last rows.
-    int accColumn = std::numeric_limits<int>::min();
-    int iFirst = -1, iMin = -1, iMax = -1, iLast = -1;
-    const auto flush = [&] {
-        if (iFirst < 0)
-            return;
-        int rows[4] = {iFirst, iMin, iMax, iLast};
-        std::sort(std::begin(rows), std::end(rows));
-        Piece& piece = pieces.back();
-        for (int k = 0; k < 4; ++k) {
-            if (k > 0 && rows[k] == rows[k - 1])
-                continue;
-            const size_t at = m_begin + static_cast<size_t>(rows[k]);
-            piece.points.append(QPointF(double(m_time[at]), double(column[at])));
-        }
-        iFirst = -1;
-    };
-
-    bool pendingGap = false;
-    bool haveLast = false;
-    double lastPos = 0;
-    for (int i = first; i < last; ++i) {
-        const size_t at = m_begin + static_cast<size_t>(i);
-        pendingGap = pendingGap || m_gap[at] != 0;
-        const float v = column[at];
-        if (std::isnan(v)) {
-            pendingGap = true;
+    for (size_t out = 0; out < series.size(); ++out) {
+        const int s = series[out];
+        if (s < 0 || s >= seriesCount())
             continue;
-        }
-        const qint64 t = m_time[at];
-        const double pos = position(t);
-        const int c = columnOf(t);
-        const bool cut = !haveLast || (pendingGap && pos - lastPos >= 2.0);
-        pendingGap = false;
-        if (cut || c != accColumn) {
-            flush();
-            accColumn = c;
-        }
-        if (cut) {
-            pieces.push_back({});
-            pieces.back().firstPos = pos;
-        }
-        Piece& piece = pieces.back();
-        piece.lastPos = pos;
-        piece.inside = piece.inside || (t >= t0 && t <= t1);
-        if (iFirst < 0) {
-            iFirst = iMin = iMax = i;
-        } else {
-            if (v < column[m_begin + static_cast<size_t>(iMin)])
-                iMin = i;
-            if (v > column[m_begin + static_cast<size_t>(iMax)])
-                iMax = i;
-        }
-        iLast = i;
-        haveLast = true;
-        lastPos = pos;
-    }
-    flush();
+        const float* column = m_values[static_cast<size_t>(s)].data() + base;
+        const uint8_t* gaps = m_gap.data() + base;
+        const qint64* times = m_time.data() + base;
+        std::vector<Piece> pieces;
 
-    // A piece that lies wholly outside the range would only be clipped away.
-    std::erase_if(pieces, [](const Piece& p) { return !p.inside; });
-
-    // Too many runs: keep the widest gaps, bridge the rest.
-    if (maxRuns >= 1 && static_cast<int>(pieces.size()) > maxRuns) {
-        std::vector<size_t> order(pieces.size() - 1);
-        for (size_t k = 0; k < order.size(); ++k)
-            order[k] = k;
-        const auto width = [&](size_t k) { return pieces[k + 1].firstPos - pieces[k].lastPos; };
-        std::stable_sort(order.begin(), order.end(),
-                         [&](size_t a, size_t b) { return width(a) > width(b); });
-        std::vector<bool> keep(order.size(), false);
-        for (int k = 0; k < maxRuns - 1; ++k)
-            keep[order[static_cast<size_t>(k)]] = true;
-        std::vector<Piece> merged;
-        merged.push_back(std::move(pieces[0]));
-        for (size_t k = 1; k < pieces.size(); ++k) {
-            if (keep[k - 1])
-                merged.push_back(std::move(pieces[k]));
+        const auto add = [&](size_t k) {
+            QList<QPointF>& points = pieces.back().points;
+            const QPointF p(double(times[k]), double(column[k]));
+            // A level stretch needs only its ends.
+            const qsizetype n = points.size();
+            if (n >= 2 && points[n - 1].y() == p.y() && points[n - 2].y() == p.y())
+                points[n - 1] = p;
             else
-                merged.back().points.append(pieces[k].points);
-        }
-        pieces = std::move(merged);
-    }
+                points.append(p);
+        };
+        // The current column's lowest and highest rows, put down in time order.
+        int accColumn = std::numeric_limits<int>::min();
+        size_t iMin = 0, iMax = 0;
+        bool open = false;
+        const auto flush = [&] {
+            if (!open)
+                return;
+            add(std::min(iMin, iMax));
+            if (iMin != iMax)
+                add(std::max(iMin, iMax));
+            open = false;
+        };
 
-    runs.reserve(static_cast<qsizetype>(pieces.size()));
-    for (Piece& p : pieces)
-        runs.append(std::move(p.points));
-    return runs;
+        bool pendingGap = false;
+        bool haveLast = false;
+        double lastPos = 0;
+        for (size_t k = 0; k < count; ++k) {
+            pendingGap = pendingGap || gaps[k] != 0;
+            const float v = column[k];
+            if (std::isnan(v)) {
+                pendingGap = true;
+                continue;
+            }
+            const int c = columnOf[k];
+            bool cut = !haveLast;
+            if (pendingGap && haveLast) {
+                // A gap narrower than two columns would not show: bridge it.
+                cut = position(times[k]) - lastPos >= 2.0;
+            }
+            pendingGap = false;
+            if (cut || c != accColumn) {
+                flush();
+                accColumn = c;
+            }
+            if (cut) {
+                pieces.push_back({});
+                pieces.back().firstPos = position(times[k]);
+            }
+            if (!open) {
+                iMin = iMax = k;
+                open = true;
+            } else if (v < column[iMin]) {
+                iMin = k;
+            } else if (v > column[iMax]) {
+                iMax = k;
+            }
+            Piece& piece = pieces.back();
+            piece.inside = piece.inside || (c >= 0 && c < columns);
+            haveLast = true;
+            lastPos = position(times[k]);
+            piece.lastPos = lastPos;
+        }
+        flush();
+
+        // A piece that lies wholly outside the range would only be clipped away.
+        std::erase_if(pieces, [](const Piece& p) { return !p.inside; });
+
+        // Too many runs: keep the widest gaps, bridge the rest.
+        if (maxRuns >= 1 && static_cast<int>(pieces.size()) > maxRuns) {
+            std::vector<size_t> order(pieces.size() - 1);
+            for (size_t k = 0; k < order.size(); ++k)
+                order[k] = k;
+            const auto width = [&](size_t k) { return pieces[k + 1].firstPos - pieces[k].lastPos; };
+            std::stable_sort(order.begin(), order.end(),
+                             [&](size_t a, size_t b) { return width(a) > width(b); });
+            std::vector<bool> keep(order.size(), false);
+            for (int k = 0; k < maxRuns - 1; ++k)
+                keep[order[static_cast<size_t>(k)]] = true;
+            std::vector<Piece> merged;
+            merged.push_back(std::move(pieces[0]));
+            for (size_t k = 1; k < pieces.size(); ++k) {
+                if (keep[k - 1])
+                    merged.push_back(std::move(pieces[k]));
+                else
+                    merged.back().points.append(pieces[k].points);
+            }
+            pieces = std::move(merged);
+        }
+
+        QList<QList<QPointF>>& runs = result[out];
+        runs.reserve(static_cast<qsizetype>(pieces.size()));
+        for (Piece& p : pieces)
+            runs.append(std::move(p.points));
+    }
+    return result;
 }
 
 } // namespace qim

@@ -46,8 +46,9 @@ public:
     int nearest(qint64 t) const;
 
     // One series over [t0, t1] reduced for a plot `columns` pixels wide:
-    // per pixel column the first, lowest, highest and last sample, in time
-    // order, so the drawn line covers exactly what every sample would.
+    // per pixel column the lowest and the highest sample, in time order, so
+    // the drawn line spans what every sample would (a level stretch keeps
+    // only its ends).
     // The line is cut into runs at gaps (and at NaN values); a gap too
     // narrow to show (its neighbours less than two columns apart) is
     // bridged, and beyond maxRuns the narrowest gaps are bridged too. The
@@ -55,6 +56,9 @@ public:
     // its edge rather than stopping short.
     QList<QList<QPointF>> decimate(int series, qint64 t0, qint64 t1, int columns,
                                    int maxRuns = 32) const;
+    // The same for several series at once (the columns are worked out once).
+    std::vector<QList<QList<QPointF>>> decimate(std::span<const int> series, qint64 t0, qint64 t1,
+                                                int columns, int maxRuns = 32) const;
 
 private:
     void dropFront(size_t rows);

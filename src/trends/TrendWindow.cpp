@@ -14,6 +14,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGraphicsLineItem>
+#include <QGraphicsScene>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineSeries>
@@ -144,6 +145,9 @@ void TrendWindow::buildChart() {
     m_view->setMinimumSize(480, 260);
     m_view->onHover = [this](const QPointF& p) { hover(p); };
     m_view->onLeave = [this] { unhover(); };
+    // The lines change shape on every redraw: an index of the scene would
+    // only be rebuilt each time.
+    m_view->scene()->setItemIndexMethod(QGraphicsScene::NoIndex);
 
     // A line per series from the start, so each has its pen before any data.
     m_pieces.resize(static_cast<size_t>(m_layout.series.size()));
@@ -409,48 +413,30 @@ void TrendWindow::redraw() {
     took.start();
     if (!m_paused)
         updateRange();
-    const int columns = plotColumns();
+    const QList<int> shown = shownSeries();
+    const auto runs = store().decimate(std::span<const int>(shown.data(), shown.size()), m_t0, m_t1,
+                                       plotColumns());
+
     constexpr double inf = std::numeric_limits<double>::infinity();
     double lo[2] = {inf, inf};
     double hi[2] = {-inf, -inf};
-    const TrendStore& st = store();
-    for (size_t s = 0; s < m_pieces.size(); ++s) {
-        auto& pool = m_pieces[s];
-        const TrendSeries& spec = m_layout.series[static_cast<qsizetype>(s)];
-        if (!seriesShown(static_cast<int>(s))) {
-            for (QLineSeries* line : pool)
-                line->setVisible(false);
-            continue;
-        }
-        const auto runs = st.decimate(static_cast<int>(s), m_t0, m_t1, columns);
-        while (pool.size() < static_cast<size_t>(runs.size())) {
-            // One more break in the line: one more piece in the same pen.
-            auto* line = new QLineSeries;
-            line->setPen(pool.front()->pen());
-            m_chart->addSeries(line);
-            line->attachAxis(m_x);
-            line->attachAxis(spec.axis == 1 && m_right ? m_right : m_left);
-            pool.push_back(line);
-        }
-        const int axis = spec.axis == 1 && m_right ? 1 : 0;
-        for (size_t k = 0; k < pool.size(); ++k) {
-            if (k < static_cast<size_t>(runs.size())) {
-                const QList<QPointF>& points = runs[static_cast<qsizetype>(k)];
-                for (const QPointF& p : points) {
-                    if (p.x() < double(m_t0) || p.x() > double(m_t1))
-                        continue;
-                    lo[axis] = std::min(lo[axis], p.y());
-                    hi[axis] = std::max(hi[axis], p.y());
-                }
-                pool[k]->replace(points);
-                pool[k]->setVisible(true);
-            } else {
-                if (pool[k]->count() > 0)
-                    pool[k]->clear();
-                pool[k]->setVisible(k == 0);
+    for (qsizetype k = 0; k < shown.size(); ++k) {
+        const int axis = m_layout.series[shown[k]].axis == 1 && m_right ? 1 : 0;
+        for (const QList<QPointF>& run : runs[static_cast<size_t>(k)])
+            for (const QPointF& p : run) {
+                if (p.x() < double(m_t0) || p.x() > double(m_t1))
+                    continue;
+                lo[axis] = std::min(lo[axis], p.y());
+                hi[axis] = std::max(hi[axis], p.y());
             }
-        }
     }
+
+    // Empty every line first: the axes then move without working out the
+    // old lines' geometry again, and each new line is laid out once.
+    for (auto& pool : m_pieces)
+        for (QLineSeries* line : pool)
+            if (line->count() > 0)
+                line->clear();
 
     m_x->setFormat(m_t1 - m_t0 > SpanMs[TenMinutes] ? QStringLiteral("HH:mm")
                                                     : QStringLiteral("HH:mm:ss"));
@@ -460,6 +446,27 @@ void TrendWindow::redraw() {
     if (m_right)
         applyAxis(m_right, std::min(lo[1], m_layout.rightMin), std::max(hi[1], m_layout.rightMax),
                   m_layout.rightMin, m_layout.rightMax);
+
+    for (size_t s = 0; s < m_pieces.size(); ++s) {
+        auto& pool = m_pieces[s];
+        const qsizetype at = shown.indexOf(static_cast<int>(s));
+        const qsizetype count = at < 0 ? 0 : runs[static_cast<size_t>(at)].size();
+        while (pool.size() < static_cast<size_t>(count)) {
+            // One more break in the line: one more piece in the same pen.
+            const TrendSeries& spec = m_layout.series[static_cast<qsizetype>(s)];
+            auto* line = new QLineSeries;
+            line->setPen(pool.front()->pen());
+            m_chart->addSeries(line);
+            line->attachAxis(m_x);
+            line->attachAxis(spec.axis == 1 && m_right ? m_right : m_left);
+            pool.push_back(line);
+        }
+        for (size_t k = 0; k < pool.size(); ++k) {
+            if (static_cast<qsizetype>(k) < count)
+                pool[k]->replace(runs[static_cast<size_t>(at)][static_cast<qsizetype>(k)]);
+            pool[k]->setVisible(at >= 0 && (static_cast<qsizetype>(k) < count || k == 0));
+        }
+    }
 
     m_dirty = false;
     // A slow machine or a long history redraws less often, never hogging the loop.
