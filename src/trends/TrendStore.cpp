@@ -135,9 +135,10 @@ std::vector<QList<QList<QPointF>>> TrendStore::decimate(std::span<const int> ser
             else
                 points.append(p);
         };
-        // The current column's lowest and highest rows, put down in time order.
+        // The current column's lowest and highest rows, put down in time order;
+        // a level column also keeps its last row, so the line runs on to it.
         int accColumn = std::numeric_limits<int>::min();
-        size_t iMin = 0, iMax = 0;
+        size_t iMin = 0, iMax = 0, iLast = 0;
         bool open = false;
         const auto flush = [&] {
             if (!open)
@@ -145,6 +146,8 @@ std::vector<QList<QList<QPointF>>> TrendStore::decimate(std::span<const int> ser
             add(std::min(iMin, iMax));
             if (iMin != iMax)
                 add(std::max(iMin, iMax));
+            else if (iLast != iMin)
+                add(iLast);
             open = false;
         };
 
@@ -181,6 +184,7 @@ std::vector<QList<QList<QPointF>>> TrendStore::decimate(std::span<const int> ser
             } else if (v > column[iMax]) {
                 iMax = k;
             }
+            iLast = k;
             Piece& piece = pieces.back();
             piece.inside = piece.inside || (c >= 0 && c < columns);
             haveLast = true;
