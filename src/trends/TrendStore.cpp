@@ -82,7 +82,8 @@ QList<QList<QPointF>> TrendStore::decimate(int series, qint64 t0, qint64 t1, int
 }
 
 std::vector<QList<QList<QPointF>>> TrendStore::decimate(std::span<const int> series, qint64 t0,
-                                                        qint64 t1, int columns, int maxRuns) const {
+                                                        qint64 t1, int columns, int maxRuns,
+                                                        qint64 until) const {
     std::vector<QList<QList<QPointF>>> result(series.size());
     if (columns < 1 || t1 <= t0 || empty())
         return result;
@@ -91,11 +92,14 @@ std::vector<QList<QList<QPointF>>> TrendStore::decimate(std::span<const int> ser
     const auto position = [&](qint64 t) { return double(t - t0) * scale; };
 
     int first = lowerBound(t0);
-    int last = lowerBound(t1 + 1); // one past the last row inside
+    const int end = until < std::numeric_limits<qint64>::max() ? lowerBound(until + 1) : size();
+    int last = std::min(end, lowerBound(t1 + 1)); // one past the last row inside
     if (first > 0)
         --first;
-    if (last < size())
+    if (last < end)
         ++last;
+    if (first >= last)
+        return result;
     const size_t base = m_begin + static_cast<size_t>(first);
     const size_t count = static_cast<size_t>(last - first);
 

@@ -14,6 +14,7 @@
 #include <QPointF>
 #include <QtGlobal>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -57,8 +58,10 @@ public:
     QList<QList<QPointF>> decimate(int series, qint64 t0, qint64 t1, int columns,
                                    int maxRuns = 32) const;
     // The same for several series at once (the columns are worked out once).
-    std::vector<QList<QList<QPointF>>> decimate(std::span<const int> series, qint64 t0, qint64 t1,
-                                                int columns, int maxRuns = 32) const;
+    // Rows after `until` are left out (a paused picture stays as it was).
+    std::vector<QList<QList<QPointF>>>
+    decimate(std::span<const int> series, qint64 t0, qint64 t1, int columns, int maxRuns = 32,
+             qint64 until = std::numeric_limits<qint64>::max()) const;
 
 private:
     void dropFront(size_t rows);

@@ -109,6 +109,7 @@ TrendWindow::TrendWindow(const TrendLayout& layout, QWidget* parent)
     buildChart();
     buildControls();
     updateRange();
+    unhover();
 
     m_timer.setInterval(MinRedrawMs);
     connect(&m_timer, &QTimer::timeout, this, &TrendWindow::tick);
@@ -325,6 +326,8 @@ void TrendWindow::setPaused(bool paused) {
     if (m_paused == paused)
         return;
     m_paused = paused;
+    // The picture holds what had arrived when it was paused, and no more.
+    m_until = store().empty() ? m_t1 : store().time(store().size() - 1);
     m_pause->setText(paused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
     m_dirty = true;
     if (!paused)
@@ -350,6 +353,12 @@ void TrendWindow::showEvent(QShowEvent* event) {
         if (m_dirty)
             redraw();
     });
+}
+
+void TrendWindow::closeEvent(QCloseEvent* event) {
+    // A CSV still being written is abandoned: no half file is left behind.
+    delete m_export;
+    QWidget::closeEvent(event);
 }
 
 void TrendWindow::hideEvent(QHideEvent* event) {
@@ -415,7 +424,8 @@ void TrendWindow::redraw() {
         updateRange();
     const QList<int> shown = shownSeries();
     const auto runs = store().decimate(std::span<const int>(shown.data(), shown.size()), m_t0, m_t1,
-                                       plotColumns());
+                                       plotColumns(), 32,
+                                       m_paused ? m_until : std::numeric_limits<qint64>::max());
 
     constexpr double inf = std::numeric_limits<double>::infinity();
     double lo[2] = {inf, inf};
@@ -443,9 +453,18 @@ void TrendWindow::redraw() {
     m_x->setRange(QDateTime::fromMSecsSinceEpoch(m_t0), QDateTime::fromMSecsSinceEpoch(m_t1));
     const TrendScale& sc = m_layout.scales[m_scale];
     applyAxis(m_left, lo[0], hi[0], sc.emptyMin, sc.emptyMax);
-    if (m_right)
-        applyAxis(m_right, std::min(lo[1], m_layout.rightMin), std::max(hi[1], m_layout.rightMax),
-                  m_layout.rightMin, m_layout.rightMax);
+    if (m_right) {
+        const double rlo = std::min(lo[1], m_layout.rightMin);
+        const double rhi = std::max(hi[1], m_layout.rightMax);
+        if (rlo >= m_layout.rightMin && rhi <= m_layout.rightMax) {
+            // The usual case (percent within 0..100): the whole range, steady.
+            m_right->setLabelFormat(QStringLiteral("%.0f"));
+            m_right->setRange(m_layout.rightMin, m_layout.rightMax);
+            m_right->setTickCount(6);
+        } else {
+            applyAxis(m_right, rlo, rhi, m_layout.rightMin, m_layout.rightMax);
+        }
+    }
 
     for (size_t s = 0; s < m_pieces.size(); ++s) {
         auto& pool = m_pieces[s];
@@ -568,7 +587,11 @@ void TrendWindow::hover(const QPointF& scenePos) {
     m_hoverPos = scenePos;
     const double perMs = plot.width() / double(m_t1 - m_t0);
     const qint64 t = m_t0 + qint64((scenePos.x() - plot.left()) / perMs);
-    const int row = st.nearest(t);
+    const int row = std::min(st.nearest(t), rowsShown() - 1);
+    if (row < 0) {
+        unhover();
+        return;
+    }
     const double x = plot.left() + double(st.time(row) - m_t0) * perMs;
     if (std::abs(x - scenePos.x()) > SnapPixels) {
         m_cursor->hide();
@@ -592,12 +615,17 @@ void TrendWindow::unhover() {
                            "poll (Scan on the panel)."));
         return;
     }
-    m_readout->setText(QStringLiteral("Latest   ") + readoutAt(st.time(st.size() - 1)));
+    if (rowsShown() > 0)
+        m_readout->setText(QStringLiteral("Latest   ") + readoutAt(st.time(rowsShown() - 1)));
+}
+
+int TrendWindow::rowsShown() const {
+    return m_paused ? store().lowerBound(m_until + 1) : store().size();
 }
 
 std::pair<int, int> TrendWindow::shownRows() const {
     const TrendStore& st = store();
-    return {st.lowerBound(m_t0), st.lowerBound(m_t1 + 1)};
+    return {st.lowerBound(m_t0), std::min(rowsShown(), st.lowerBound(m_t1 + 1))};
 }
 
 QList<int> TrendWindow::shownSeries() const {

@@ -131,6 +131,7 @@ Q_SIGNALS:
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
@@ -139,6 +140,7 @@ private:
     void tick();
     qint64 now() const;
     void updateRange();
+    int rowsShown() const; // rows before this one are drawn (all but those after a pause)
     int plotColumns() const;
     void applyAxis(QValueAxis* axis, double lo, double hi, double floorLo, double floorHi);
     void hover(const QPointF& scenePos);
@@ -181,6 +183,7 @@ private:
     bool m_paused = false;
     qint64 m_t0 = 0;
     qint64 m_t1 = 0;
+    qint64 m_until = 0; // while paused: the newest row's time at the pause
     bool m_hovering = false;
     QPointF m_hoverPos;
     QString m_lastDir;
