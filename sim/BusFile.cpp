@@ -20,7 +20,7 @@ struct ForcedRead {
     uint16_t value = 0;
 };
 
-struct ModuleSpec {
+struct ModuleEntry {
     uint8_t address = 0;
     uint8_t code = 0;
     std::optional<std::pair<uint8_t, uint8_t>> firmware;
@@ -161,7 +161,7 @@ public:
         return true;
     }
 
-    bool moduleSpec(const QJsonObject& o, const QString& where, ModuleSpec& m) {
+    bool moduleEntry(const QJsonObject& o, const QString& where, ModuleEntry& m) {
         if (!keysOnly(o,
                       {QStringLiteral("address"), QStringLiteral("model"), QStringLiteral("code"),
                        QStringLiteral("firmware"), QStringLiteral("hardware"),
@@ -321,7 +321,7 @@ bool LoadBusJson(const QByteArray& json, Bus& bus, QString* error, double* speed
         return false;
     }
     const QJsonArray list = root.value(QStringLiteral("modules")).toArray();
-    QList<ModuleSpec> specs;
+    QList<ModuleEntry> entries;
     QSet<int> taken;
     for (int i = 0; i < list.size(); ++i) {
         const QString where = QStringLiteral("modules[%1]").arg(i);
@@ -329,8 +329,8 @@ bool LoadBusJson(const QByteArray& json, Bus& bus, QString* error, double* speed
             err = where + QStringLiteral(": must be an object");
             return false;
         }
-        ModuleSpec m;
-        if (!p.moduleSpec(list.at(i).toObject(), where, m)) {
+        ModuleEntry m;
+        if (!p.moduleEntry(list.at(i).toObject(), where, m)) {
             err = p.error;
             return false;
         }
@@ -339,10 +339,10 @@ bool LoadBusJson(const QByteArray& json, Bus& bus, QString* error, double* speed
             return false;
         }
         taken.insert(m.address);
-        specs << m;
+        entries << m;
     }
 
-    for (const ModuleSpec& s : specs) {
+    for (const ModuleEntry& s : entries) {
         Module* m = bus.addModule(s.address, s.code);
         Identity& id = m->identity();
         if (s.firmware) {

@@ -166,7 +166,8 @@ public:
     // Serves RTU on an existing serial device at 8N2.
     bool openSerial(const QString& device, int baudRate);
     QString serialError() const; // why the last openPty or openSerial failed
-    // The port vanishes: the pty is closed, as when an adapter is pulled.
+    // The port vanishes: the pty is closed and its COMn entry removed, as
+    // when an adapter is pulled.
     void closePty();
     void stop();
 
@@ -175,7 +176,8 @@ public:
     int lineBaudRate() const;
     void setLineBaudRate(int baudRate);
 
-    // Simulated time runs this many times faster than real time.
+    // Simulated time runs this many times faster than real time; 0 stops
+    // it, so that only advanceTime moves it (for tests that must not race).
     void setSpeedFactor(double factor);
     double speedFactor() const;
     // Simulated seconds since the bus was made; advanceTime jumps ahead.
@@ -186,7 +188,8 @@ public:
     void setRtuGapMs(int ms);
 
     // Handles one request PDU for a unit and returns the reply PDU (empty for
-    // silence). Faults are applied by the transports, not here.
+    // silence; a write to address 0 is carried out by every module). Faults
+    // and the record are the transports' business, not this one's.
     QByteArray handle(uint8_t address, const QByteArray& pdu, RequestRecord* record = nullptr,
                       bool overTcp = false);
 
@@ -195,6 +198,7 @@ public:
     // The record keeps at most this many requests, dropping the oldest.
     static constexpr int RecordLimit = 100000;
 
+    // One line per request on standard output.
     bool verbose = false;
 
 Q_SIGNALS:

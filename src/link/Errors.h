@@ -22,6 +22,8 @@ namespace qim::Errors {
 //   TimeoutError                   8013
 //   NotOpenError                   8014
 //   UnknownError and anything else 8099
+// Any error after the port's device has disappeared (a USB adapter pulled, a
+// pty closed) is 8002, whatever the driver reported (a read error, mostly).
 constexpr int PortNotAvailable = 8002;
 int SerialErrorNumber(QSerialPort::SerialPortError e);
 

@@ -4,6 +4,7 @@
 #include "PortNames.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 namespace qim {
 
@@ -188,7 +189,8 @@ void Link::complete(Reply reply, bool noReply) {
 
 bool Link::configurePort(int portNumber, int baudIndex) {
     m_portNumber = portNumber;
-    m_port.setPortName(PortNames::Resolve(portNumber).device);
+    m_device = PortNames::Resolve(portNumber).device;
+    m_port.setPortName(m_device);
     // A baud index outside the list leaves the line speed as it was.
     if (const int rate = BaudRateOf(baudIndex))
         m_port.setBaudRate(rate);
@@ -226,7 +228,8 @@ void Link::startSerial() {
         m_port.readAll();
     } else {
         // Re-resolve: a pinned COMn may point at a new device since the last open.
-        m_port.setPortName(PortNames::Resolve(m_portNumber).device);
+        m_device = PortNames::Resolve(m_portNumber).device;
+        m_port.setPortName(m_device);
         if (m_port.portName().isEmpty()) {
             failSerial(QSerialPort::DeviceNotFoundError);
             return;
@@ -260,7 +263,11 @@ void Link::failSerial(QSerialPort::SerialPortError error) {
         m_port.close();
     m_port.clearError();
     General::CommStatus = Status::LinkDown;
-    const int number = Errors::SerialErrorNumber(error);
+    // Whatever the driver calls it, an error after the device itself has gone
+    // (an adapter pulled, a pty closed) means the port is not available.
+    const int number = !m_device.isEmpty() && !QFileInfo::exists(m_device)
+                           ? Errors::PortNotAvailable
+                           : Errors::SerialErrorNumber(error);
     Q_EMIT message(number == Errors::PortNotAvailable
                        ? PortUnavailableMessage()
                        : QStringLiteral(" Communication Error %1").arg(number));

@@ -120,6 +120,7 @@ private:
 
     QSerialPort m_port;
     int m_portNumber = 0; // what the last OpenSerialPort set; 0 = never set
+    QString m_device;     // the device COMn resolved to when the port was last named
     QTcpSocket m_socket;
     QTimer m_timeout;
     TrafficRing m_traffic;

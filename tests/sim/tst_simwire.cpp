@@ -5,6 +5,7 @@
 
 #include <QFileInfo>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTcpSocket>
 #include <fcntl.h>
 #include <termios.h>
@@ -210,6 +211,44 @@ private Q_SLOTS:
         s.write(TcpFrame(1, 1, Hex("11"), 7)); // protocol 7
         QTRY_COMPARE(s.state(), QAbstractSocket::UnconnectedState);
         QVERIFY(bus.requests().isEmpty());
+    }
+
+    void randomBytesDoNoHarm() {
+        QRandomGenerator rng(20240611);
+        const auto noise = [&rng](int n) {
+            QByteArray b(n, '\0');
+            for (char& c : b)
+                c = static_cast<char>(rng.bounded(256));
+            return b;
+        };
+        // Straight into the bus: every model, every function code, any length.
+        bus.addModule(200, 40);
+        for (int i = 0; i < 20000; ++i) {
+            QByteArray pdu = noise(rng.bounded(1, 40));
+            if (i % 2)
+                pdu[0] = static_cast<char>(rng.bounded(1, 18));
+            bus.handle(static_cast<uint8_t>(rng.bounded(0, 6) == 5 ? 200 : rng.bounded(0, 5)), pdu);
+        }
+        // On the lines: afterwards a good request is answered as ever.
+        for (int i = 0; i < 50; ++i)
+            line->send(noise(rng.bounded(1, 64)));
+        line->collect(100);
+        line->send(WithCrc(Hex("0111")));
+        QCOMPARE(line->collect(300).size(), 23);
+        for (int i = 0; i < 20; ++i) {
+            QTcpSocket s;
+            s.connectToHost(QHostAddress::LocalHost, bus.tcpPort());
+            QTRY_COMPARE(s.state(), QAbstractSocket::ConnectedState);
+            // A frame-shaped header with a random body, then plain noise.
+            s.write(TcpFrame(i, rng.bounded(256), noise(rng.bounded(1, 200))) + noise(100));
+            QTest::qWait(5);
+        }
+        QTcpSocket s;
+        s.connectToHost(QHostAddress::LocalHost, bus.tcpPort());
+        QTRY_COMPARE(s.state(), QAbstractSocket::ConnectedState);
+        s.write(TcpFrame(1, 1, Hex("11")));
+        QTRY_COMPARE(s.bytesAvailable(), 27);
+        bus.removeModule(200);
     }
 
     void theProgramServesAndCleansUp() {

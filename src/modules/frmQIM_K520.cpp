@@ -1,0 +1,221 @@
+#include "frmQIM_K520.h"
+
+#include "DeviceTable.h"
+#include "General.h"
+#include "MessagePresenter.h"
+#include "NumericEntry.h"
+#include "Pictures.h"
+#include "PollLoop.h"
+#include "Requests.h"
+#include "StatusPanels.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace qim {
+
+namespace {
+const QString IntervalMessage =
+    QStringLiteral("Time between polls must be a number from 0 to 10000");
+}
+
+frmQIM_K520* frmQIM_K520::open() {
+    if (!s_instance) {
+        s_instance = new frmQIM_K520;
+        s_instance->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    s_instance->show();
+    s_instance->raise();
+    s_instance->activateWindow();
+    return s_instance;
+}
+
+frmQIM_K520::frmQIM_K520(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setObjectName(QStringLiteral("frmQIM_K520"));
+    setWindowTitle(QStringLiteral("QIM-K520 / QIM-K530"));
+    m_loop = new PollLoop(this, [this](PollLoop::Done done) { cycle(std::move(done)); });
+    if (auto* timer = m_loop->findChild<QTimer*>())
+        timer->setObjectName(QStringLiteral("Timer"));
+    connect(m_loop, &PollLoop::countsChanged, this, &frmQIM_K520::refreshCounts);
+    connect(m_loop, &PollLoop::finished, this, [this] { setScanning(false); });
+    buildControls();
+    load();
+}
+
+void frmQIM_K520::buildControls() {
+    auto* root = new QVBoxLayout(this);
+
+    m_lblAddress = new QLabel(QStringLiteral("Device Address: 10"), this);
+    m_lblAddress->setObjectName(QStringLiteral("lblAddress"));
+    root->addWidget(m_lblAddress);
+
+    auto* frames = new QHBoxLayout;
+    auto* frame1 = new QGroupBox(QStringLiteral("Discrete Inputs"), this);
+    frame1->setObjectName(QStringLiteral("Frame1"));
+    auto* inGrid = new QGridLayout(frame1);
+    auto* frame2 = new QGroupBox(QStringLiteral("Discrete/Relay Outputs"), this);
+    frame2->setObjectName(QStringLiteral("Frame2"));
+    auto* outGrid = new QGridLayout(frame2);
+    for (int i = 0; i < 8; ++i) {
+        const int n = i + 1;
+        auto* led = new StatePicture(StatePicture::Kind::Led, frame1);
+        led->setObjectName(QStringLiteral("Image_Input%1").arg(n));
+        auto* label = new QLabel(QStringLiteral("Input %1").arg(n), frame1);
+        label->setObjectName(QStringLiteral("lblInput%1").arg(n));
+        inGrid->addWidget(led, i, 0);
+        inGrid->addWidget(label, i, 1);
+        m_inputs[i] = led;
+
+        auto* box = new QCheckBox(QStringLiteral("Output %1").arg(n), frame2);
+        box->setObjectName(QStringLiteral("Chk_Output%1").arg(n));
+        auto* contact = new StatePicture(StatePicture::Kind::Contact, frame2);
+        contact->setObjectName(QStringLiteral("Image_Output%1").arg(n));
+        outGrid->addWidget(box, i, 0);
+        outGrid->addWidget(contact, i, 1);
+        m_outputs[i] = box;
+        m_outputPictures[i] = contact;
+        connect(box, &QCheckBox::toggled, this, [this, n](bool on) { outputClick(n, on); });
+    }
+    inGrid->setColumnStretch(1, 1);
+    outGrid->setColumnStretch(0, 1);
+    frames->addWidget(frame1);
+    frames->addWidget(frame2);
+    root->addLayout(frames);
+
+    auto* bottom = new QHBoxLayout;
+    auto* frame3 = new QGroupBox(QStringLiteral("Time between polls"), this);
+    frame3->setObjectName(QStringLiteral("Frame3"));
+    auto* f3 = new QHBoxLayout(frame3);
+    m_scanTimer = new QLineEdit(QStringLiteral("1000"), frame3);
+    m_scanTimer->setObjectName(QStringLiteral("TextScanTimer"));
+    m_scanTimer->setMaximumWidth(80);
+    auto* unit = new QLabel(QStringLiteral("ms"), frame3);
+    unit->setObjectName(QStringLiteral("lblScanUnit"));
+    f3->addWidget(m_scanTimer);
+    f3->addWidget(unit);
+    f3->addStretch(1);
+    bottom->addWidget(frame3);
+
+    auto* buttons = new QVBoxLayout;
+    m_scan = new QPushButton(QStringLiteral("Scan"), this);
+    m_scan->setObjectName(QStringLiteral("CmdScan"));
+    m_stop = new QPushButton(QStringLiteral("Stop"), this);
+    m_stop->setObjectName(QStringLiteral("CmdStop"));
+    m_close = new QPushButton(QStringLiteral("Close"), this);
+    m_close->setObjectName(QStringLiteral("CmdCancel"));
+    for (QPushButton* b : {m_scan, m_stop, m_close}) {
+        b->setAutoDefault(false);
+        buttons->addWidget(b);
+    }
+    bottom->addLayout(buttons);
+    root->addLayout(bottom);
+
+    m_sb = new StatusPanels(QStringLiteral("SB"), this);
+    root->addWidget(m_sb);
+
+    connect(m_scan, &QPushButton::clicked, this, &frmQIM_K520::scanClick);
+    connect(m_stop, &QPushButton::clicked, this, [this] { m_loop->requestStop(); });
+    connect(m_close, &QPushButton::clicked, this, &QWidget::close);
+}
+
+void frmQIM_K520::load() {
+    m_lblAddress->setText(QStringLiteral("Address: "));
+    m_stop->setEnabled(false);
+    m_scan->setEnabled(false);
+    PollInterval = 100;
+    m_scanTimer->setText(QStringLiteral("100"));
+    m_loop->ErrorCount = 0;
+    m_loop->PollCount = 0;
+    refreshCounts();
+    m_sb->setPanel(3, QStringLiteral("STOP"));
+    InputState.fill(0);
+    OutputState.fill(0);
+    for (int i = 0; i < 8; ++i) {
+        m_inputs[i]->setState(InputState[i]);
+        m_outputPictures[i]->setState(OutputState[i]);
+    }
+    if (SelectedAddress >= 0 && SelectedAddress <= 246) {
+        const DeviceRecord& r = DeviceTable[static_cast<size_t>(SelectedAddress)];
+        SlaveAddress = r.DeviceAddress;
+        DeviceCode = r.DeviceCode;
+    }
+    if (DeviceCode == 10 || DeviceCode == 11) {
+        m_lblAddress->setText(QStringLiteral("Address: %1").arg(SlaveAddress));
+        m_scan->setEnabled(true);
+    }
+}
+
+void frmQIM_K520::outputClick(int n, bool ticked) {
+    OutputState[n - 1] = ticked ? 1 : 0;
+    m_outputPictures[n - 1]->setState(OutputState[n - 1]);
+}
+
+void frmQIM_K520::scanClick() {
+    m_loop->ErrorCount = 0;
+    m_loop->PollCount = 0;
+    const auto entry = ParseEntry(m_scanTimer->text(), 0, 10000);
+    if (!entry) {
+        ShowMessage(IntervalMessage);
+        return;
+    }
+    PollInterval = entry->rounded;
+    setScanning(true);
+    m_loop->start(PollInterval);
+}
+
+void frmQIM_K520::cycle(std::function<void(int16_t)> done) {
+    const uint8_t packed = PackBits(OutputState);
+    ByMode::WriteSingleRegister(SlaveAddress, 0, packed,
+                                {this, [this, done](const Reply& written) {
+                                     if (!written.ok())
+                                         ++m_loop->ErrorCount;
+                                     if (!m_loop->running())
+                                         return; // the window is closing
+                                     AdvanceTransactionId();
+                                     ByMode::ReadHoldingRegisters(
+                                         SlaveAddress, 0, 1, {this, [this, done](const Reply& r) {
+                                                                  if (r.hasRegisters(1))
+                                                                      ShowInputs(*r.reg(0));
+                                                                  else
+                                                                      ++m_loop->ErrorCount;
+                                                                  done(r.status);
+                                                              }});
+                                 }});
+}
+
+void frmQIM_K520::ShowInputs(uint16_t value) {
+    for (int k = 0; k < 8; ++k) {
+        InputState[k] = GetBit(LoByte(value), static_cast<uint8_t>(k));
+        m_inputs[k]->setState(InputState[k]);
+    }
+}
+
+void frmQIM_K520::refreshCounts() {
+    m_sb->setPanel(1, QStringLiteral("Err: %1").arg(m_loop->ErrorCount));
+    m_sb->setPanel(2, QStringLiteral("Poll: %1").arg(m_loop->PollCount));
+}
+
+void frmQIM_K520::setScanning(bool scanning) {
+    m_scan->setEnabled(!scanning);
+    m_stop->setEnabled(scanning);
+    m_close->setEnabled(!scanning);
+    m_scanTimer->setEnabled(!scanning);
+    m_sb->setPanel(3, scanning ? QStringLiteral("SCAN") : QStringLiteral("STOP"));
+}
+
+void frmQIM_K520::closeEvent(QCloseEvent* event) {
+    // Closed from the title bar while polling: no request may go out for a
+    // window that is about to go.
+    m_loop->shutdown();
+    event->accept();
+}
+
+} // namespace qim

@@ -1,0 +1,366 @@
+#include "frmQIM_P750.h"
+
+#include "DeviceTable.h"
+#include "General.h"
+#include "MessagePresenter.h"
+#include "NumericEntry.h"
+#include "Pictures.h"
+#include "PollLoop.h"
+#include "Requests.h"
+#include "StatusPanels.h"
+#include "frmQIM_P750_Config.h"
+#include "frmQIM_P750_Control.h"
+#include "frmQIM_P750_ControlLoop.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QVBoxLayout>
+
+namespace qim {
+
+namespace {
+constexpr uint8_t TemperatureCode = 30;
+constexpr int32_t CoilOn = 0xFF00;
+
+const char* const LedCaptions[8] = {"TC Open Citrcuit", "TC Short To GND",       "TC Short to VCC",
+                                    "TC Fault",         "Temperature Stability", "Heater ON/OFF",
+                                    "Alarm Low ON/OFF", "Alarm High ON/OFF"};
+
+QLabel* valueLabel(QWidget* parent, const QString& name) {
+    auto* l = new QLabel(QStringLiteral("0"), parent);
+    l->setObjectName(name);
+    l->setFrameShape(QFrame::StyledPanel);
+    l->setFrameShadow(QFrame::Sunken);
+    l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    l->setMinimumWidth(70);
+    l->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QFont f = l->font();
+    f.setPointSizeF(f.pointSizeF() * 1.3);
+    f.setBold(true);
+    l->setFont(f);
+    return l;
+}
+
+QPushButton* button(QWidget* parent, const char* name, const QString& text) {
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(QLatin1String(name));
+    b->setAutoDefault(false);
+    return b;
+}
+
+void noReply(const Reply&) {}
+} // namespace
+
+frmQIM_P750* frmQIM_P750::open() {
+    if (!s_instance) {
+        s_instance = new frmQIM_P750;
+        s_instance->load();
+    }
+    s_instance->show();
+    s_instance->raise();
+    s_instance->activateWindow();
+    return s_instance;
+}
+
+frmQIM_P750::frmQIM_P750() : QWidget(nullptr) {
+    setObjectName(QStringLiteral("frmQIM_P750"));
+    setWindowTitle(QStringLiteral("QIM-P750"));
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    m_poll = new PollLoop(this, [this](PollLoop::Done done) { pollCycle(std::move(done)); });
+    connect(m_poll, &PollLoop::countsChanged, this, &frmQIM_P750::showCounts);
+    connect(m_poll, &PollLoop::finished, this, [this] {
+        setPolling(false);
+        m_sb->setPanel(3, QStringLiteral("STOP"));
+    });
+
+    m_address = new QLabel(QStringLiteral("Address: "), this);
+    m_address->setObjectName(QStringLiteral("lblAddress"));
+
+    // The four loops, side by side.
+    auto* loops = new QHBoxLayout;
+    for (int n = 1; n <= TempLoops; ++n) {
+        LoopView& v = m_loops[n - 1];
+        v.frame = new QGroupBox(QStringLiteral("Thermocuple %1/ Control Loop %1").arg(n), this);
+        v.frame->setObjectName(QStringLiteral("Frame%1").arg(n));
+        v.pv = valueLabel(v.frame, QStringLiteral("Label_PVTemp%1").arg(n));
+        v.cj = valueLabel(v.frame, QStringLiteral("Label_CJTemp%1").arg(n));
+        v.sp = valueLabel(v.frame, QStringLiteral("Label_SPTemp%1").arg(n));
+        v.power = valueLabel(v.frame, QStringLiteral("Label_HeaterPower%1").arg(n));
+
+        auto* values = new QGridLayout;
+        values->addWidget(new QLabel(QStringLiteral("Process Value (Deg C)"), v.frame), 0, 0);
+        values->addWidget(v.pv, 1, 0);
+        values->addWidget(new QLabel(QStringLiteral("CJ Temperature"), v.frame), 0, 1);
+        values->addWidget(v.cj, 1, 1);
+        values->addWidget(new QLabel(QStringLiteral("Set Point (Deg C)"), v.frame), 2, 0);
+        values->addWidget(v.sp, 3, 0);
+        values->addWidget(new QLabel(QStringLiteral("Heater Power"), v.frame), 2, 1);
+        values->addWidget(v.power, 3, 1);
+        values->setRowMinimumHeight(2, 28);
+        values->setAlignment(Qt::AlignBottom);
+
+        auto* leds = new QGridLayout;
+        leds->setHorizontalSpacing(8);
+        leds->setVerticalSpacing(4);
+        for (int b = 0; b < 8; ++b) {
+            auto* led = new StatePicture(StatePicture::Kind::Led, v.frame);
+            led->setFixedSize(20, 20);
+            led->setObjectName(QStringLiteral("StatusLED%1_%2").arg(n).arg(LedSuffixes[b]));
+            auto* caption = new QLabel(QLatin1String(LedCaptions[b]), v.frame);
+            led->setAccessibleName(caption->text());
+            leds->addWidget(led, b, 0);
+            leds->addWidget(caption, b, 1);
+            v.led[b] = led;
+        }
+        leds->setColumnStretch(1, 1);
+
+        auto* box = new QVBoxLayout(v.frame);
+        box->addLayout(values);
+        box->addSpacing(10);
+        box->addLayout(leds);
+        box->addStretch();
+        loops->addWidget(v.frame);
+    }
+
+    // Relays and PWM outputs: written the moment they change.
+    auto* outputs = new QGridLayout;
+    for (int k = 1; k <= 4; ++k) {
+        m_relay[k - 1] = new QCheckBox(QStringLiteral("Relay%1").arg(k), this);
+        m_relay[k - 1]->setObjectName(QStringLiteral("Check_Relay%1").arg(k));
+        connect(m_relay[k - 1], &QCheckBox::toggled, this,
+                [this, k](bool on) { relayClicked(k, on); });
+
+        m_slider[k - 1] = new QSlider(Qt::Horizontal, this);
+        m_slider[k - 1]->setObjectName(QStringLiteral("Slider_PWM%1").arg(k));
+        m_slider[k - 1]->setRange(0, 100);
+        m_slider[k - 1]->setSingleStep(1);
+        m_slider[k - 1]->setPageStep(5);
+        m_slider[k - 1]->setTickPosition(QSlider::TicksBelow);
+        m_slider[k - 1]->setTickInterval(10);
+        m_slider[k - 1]->setMinimumWidth(180);
+        m_pwmLabel[k - 1] = new QLabel(QStringLiteral("0%"), this);
+        m_pwmLabel[k - 1]->setObjectName(QStringLiteral("Label_PWM%1").arg(k));
+        m_pwmLabel[k - 1]->setMinimumWidth(40);
+        m_pwmLabel[k - 1]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        connect(m_slider[k - 1], &QSlider::valueChanged, this,
+                [this, k](int value) { sliderMoved(k, value); });
+
+        outputs->addWidget(m_relay[k - 1], k - 1, 0);
+        outputs->addWidget(new QLabel(QStringLiteral("PWM%1").arg(k), this), k - 1, 1);
+        outputs->addWidget(m_slider[k - 1], k - 1, 2);
+        outputs->addWidget(m_pwmLabel[k - 1], k - 1, 3);
+    }
+    outputs->setColumnMinimumWidth(1, 50);
+    outputs->setHorizontalSpacing(10);
+
+    // The register image: edited by the dialogs, sent by one button.
+    auto* regs = new QGroupBox(QStringLiteral("Output Registers"), this);
+    regs->setObjectName(QStringLiteral("Frame_OutputRegisters"));
+    m_configReg = button(regs, "Cmd_ConfigReg", QStringLiteral("Configuration Register"));
+    m_controlReg = button(regs, "Cmd_ControlReg", QStringLiteral("Control Register"));
+    auto* regGrid = new QGridLayout(regs);
+    regGrid->addWidget(m_configReg, 0, 0);
+    regGrid->addWidget(m_controlReg, 0, 1);
+    for (int n = 1; n <= TempLoops; ++n) {
+        m_loopButton[n - 1] = button(regs, QStringLiteral("Cmd_ControlLoop%1").arg(n).toLatin1(),
+                                     QStringLiteral("Control Loop %1").arg(n));
+        regGrid->addWidget(m_loopButton[n - 1], 1 + (n - 1) / 2, (n - 1) % 2);
+        connect(m_loopButton[n - 1], &QPushButton::clicked, this, [this, n] {
+            SelectedLoop = static_cast<uint8_t>(n);
+            frmQIM_P750_ControlLoop::open(this);
+        });
+    }
+    m_write = button(regs, "Cmd_Write", QStringLiteral("Write To Output Registers"));
+    regGrid->addWidget(m_write, 3, 0, 1, 2);
+    connect(m_configReg, &QPushButton::clicked, this, [this] { frmQIM_P750_Config::open(this); });
+    connect(m_controlReg, &QPushButton::clicked, this, [this] { frmQIM_P750_Control::open(this); });
+    connect(m_write, &QPushButton::clicked, this, &frmQIM_P750::writeOutputRegisters);
+
+    // Polling.
+    m_interval = new QLineEdit(this);
+    m_interval->setObjectName(QStringLiteral("TextScanTimer"));
+    m_interval->setMaximumWidth(80);
+    m_interval->setAlignment(Qt::AlignRight);
+    m_scan = button(this, "CmdScan", QStringLiteral("Scan"));
+    m_stop = button(this, "CmdStop", QStringLiteral("Stop"));
+    m_close = button(this, "CmdCancel", QStringLiteral("Close"));
+    connect(m_scan, &QPushButton::clicked, this, &frmQIM_P750::scan);
+    connect(m_stop, &QPushButton::clicked, this, [this] { m_poll->requestStop(); });
+    connect(m_close, &QPushButton::clicked, this, &QWidget::close);
+    // Enter in the interval box starts polling, as Scan would.
+    connect(m_interval, &QLineEdit::returnPressed, this, [this] {
+        if (m_scan->isEnabled())
+            scan();
+    });
+
+    auto* intervalRow = new QHBoxLayout;
+    intervalRow->addWidget(new QLabel(QStringLiteral("Time Between Polls"), this));
+    intervalRow->addWidget(m_interval);
+    intervalRow->addWidget(new QLabel(QStringLiteral("msec"), this));
+    intervalRow->addStretch();
+    auto* commandRow = new QHBoxLayout;
+    commandRow->addWidget(m_scan);
+    commandRow->addWidget(m_stop);
+    commandRow->addWidget(m_close);
+    auto* pollBox = new QVBoxLayout;
+    pollBox->addWidget(m_address);
+    pollBox->addLayout(intervalRow);
+    pollBox->addLayout(commandRow);
+    pollBox->addStretch();
+
+    auto* bottom = new QHBoxLayout;
+    bottom->addLayout(outputs);
+    bottom->addSpacing(16);
+    bottom->addWidget(regs);
+    bottom->addSpacing(16);
+    bottom->addLayout(pollBox);
+    bottom->addStretch();
+
+    m_sb = new StatusPanels(QStringLiteral("SB"), this);
+
+    auto* top = new QVBoxLayout(this);
+    top->addLayout(loops);
+    top->addLayout(bottom);
+    top->addWidget(m_sb);
+}
+
+void frmQIM_P750::load() {
+    m_address->setText(QStringLiteral("Address: "));
+    m_stop->setEnabled(false);
+    m_scan->setEnabled(false);
+
+    PollInterval = 100;
+    m_interval->setText(QStringLiteral("100"));
+
+    m_sb->setPanel(3, QStringLiteral("STOP"));
+    showCounts();
+
+    for (int n = 1; n <= TempLoops; ++n)
+        ShowLoop(n);
+
+    if (SelectedAddress >= 0 && SelectedAddress <= 246) {
+        SlaveAddress = DeviceTable[SelectedAddress].DeviceAddress;
+        DeviceCode = DeviceTable[SelectedAddress].DeviceCode;
+    }
+    // Only a temperature module is talked to: for any other record every
+    // control that would send something stays off.
+    const bool ours = DeviceCode == TemperatureCode;
+    if (ours)
+        m_address->setText(QStringLiteral("Address: ") + QString::number(SlaveAddress));
+    m_scan->setEnabled(ours);
+    m_write->setEnabled(ours);
+    for (int k = 0; k < 4; ++k) {
+        m_relay[k]->setEnabled(ours);
+        m_slider[k]->setEnabled(ours);
+    }
+}
+
+bool frmQIM_P750::polling() const {
+    return m_poll->running();
+}
+
+void frmQIM_P750::ShowLoop(int n) {
+    if (n < 1 || n > TempLoops)
+        return;
+    LoopView& v = m_loops[n - 1];
+    const int32_t status = TempInputRegs[3 + n];
+    const uint8_t bits = LoByte(status);
+    for (int b = 0; b < 8; ++b)
+        v.led[b]->setState(GetBit(bits, static_cast<uint8_t>(b)));
+    v.pv->setText(QString::number(TempInputRegs[n - 1]));
+    v.cj->setText(QString::number(TempInputRegs[7 + n]));
+    v.power->setText(QString::number(HiByte(status)) + QLatin1Char('%'));
+    v.sp->setText(QString::number(TempOutputRegs[LoopBase(n)]));
+}
+
+void frmQIM_P750::scan() {
+    m_poll->ErrorCount = 0;
+    m_poll->PollCount = 0;
+    const auto entry = ParseEntry(m_interval->text(), 0, 10000);
+    if (!entry) {
+        ShowMessage(QStringLiteral("Time between polls must be a number from 0 to 10000"));
+        return;
+    }
+    PollInterval = static_cast<int16_t>(entry->rounded);
+    setPolling(true);
+    m_sb->setPanel(3, QStringLiteral("SCAN"));
+    m_poll->start(PollInterval);
+}
+
+void frmQIM_P750::pollCycle(std::function<void(int16_t)> done) {
+    ByMode::ReadInputRegisters(SlaveAddress, 0, TempInputCount,
+                               {this, [this, done = std::move(done)](const Reply& reply) {
+                                    // Only a reply holding all twelve registers is shown; anything
+                                    // else leaves the last good values on screen.
+                                    if (DecodeTempInputs(reply)) {
+                                        for (int n = 1; n <= TempLoops; ++n)
+                                            ShowLoop(n);
+                                    } else {
+                                        ++m_poll->ErrorCount;
+                                    }
+                                    done(reply.status);
+                                }});
+}
+
+void frmQIM_P750::setPolling(bool on) {
+    m_scan->setEnabled(!on);
+    m_close->setEnabled(!on);
+    m_interval->setEnabled(!on);
+    m_write->setEnabled(!on);
+    for (int k = 0; k < 4; ++k) {
+        m_relay[k]->setEnabled(!on);
+        m_slider[k]->setEnabled(!on);
+    }
+    m_stop->setEnabled(on);
+}
+
+void frmQIM_P750::showCounts() {
+    m_sb->setPanel(1, QStringLiteral("Err: ") + QString::number(m_poll->ErrorCount));
+    m_sb->setPanel(2, QStringLiteral("Poll: ") + QString::number(m_poll->PollCount));
+}
+
+void frmQIM_P750::relayClicked(int k, bool on) {
+    RelayValue[k - 1] = on ? CoilOn : 0;
+    ByMode::WriteSingleCoil(SlaveAddress, static_cast<int16_t>(k - 1), RelayValue[k - 1],
+                            {this, noReply});
+}
+
+void frmQIM_P750::sliderMoved(int k, int value) {
+    TempOutputRegs[k] = value;
+    m_pwmLabel[k - 1]->setText(QString::number(value) + QLatin1Char('%'));
+    // One key per slider: a position still queued is replaced by the newer
+    // one, so a drag never floods the link and the last position goes out.
+    ByMode::WriteSingleRegister(SlaveAddress, static_cast<int16_t>(k), value, {this, noReply, k});
+}
+
+void frmQIM_P750::writeOutputRegisters() {
+    General::TransactionId = 0;
+    ByMode::WriteSingleRegister(SlaveAddress, TempConfigAddress, TempConfigReg, {this, noReply});
+    ByMode::WriteSingleRegister(SlaveAddress, TempControlAddress, TempControlReg, {this, noReply});
+    // Only the loop blocks' result counts: the three go out whatever the
+    // first two returned.
+    ByMode::WriteMultipleRegisters(SlaveAddress, TempLoopsStart, TempLoopRegisters, TempOutputRegs,
+                                   {this, [this](const Reply& reply) {
+                                        if (!reply.ok())
+                                            ++m_poll->ErrorCount;
+                                        showCounts();
+                                    }});
+}
+
+void frmQIM_P750::closeEvent(QCloseEvent* event) {
+    // Closing by the title bar while polling: the loop ends before the
+    // window goes away, and nothing of it stays queued.
+    if (m_poll->running())
+        m_poll->shutdown();
+    QWidget::closeEvent(event);
+}
+
+} // namespace qim

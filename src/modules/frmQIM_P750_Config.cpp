@@ -1,0 +1,127 @@
+#include "frmQIM_P750_Config.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace qim {
+
+namespace {
+QComboBox* makeList(QWidget* parent, const char* name, const QStringList& items) {
+    auto* c = new QComboBox(parent);
+    c->setObjectName(QLatin1String(name));
+    c->addItems(items);
+    c->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    return c;
+}
+} // namespace
+
+frmQIM_P750_Config* frmQIM_P750_Config::open(QWidget* parent) {
+    if (!s_instance) {
+        s_instance = new frmQIM_P750_Config(parent);
+        s_instance->load();
+    }
+    s_instance->show();
+    s_instance->raise();
+    s_instance->activateWindow();
+    return s_instance;
+}
+
+frmQIM_P750_Config::frmQIM_P750_Config(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("frmQIM_P750_Config"));
+    setWindowTitle(QStringLiteral("QIM-P750 Configuration Register"));
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    m_average = makeList(this, "Combo_Average",
+                         {QStringLiteral("0 - 1 Sample"), QStringLiteral("1 - 2 Samples"),
+                          QStringLiteral("3 - 4 Samples"), QStringLiteral("4 - 8 Samples")});
+    m_type = makeList(this, "Combo_Type",
+                      {QStringLiteral("0 - K"), QStringLiteral("1 - J"), QStringLiteral("2 - N"),
+                       QStringLiteral("3 - S"), QStringLiteral("4 - T"), QStringLiteral("5 - E"),
+                       QStringLiteral("6 - R")});
+    QStringList sampling;
+    for (int i = 0; i < 16; ++i) {
+        const int ms = 100 * (i + 1);
+        sampling << (ms < 1000 ? QStringLiteral("%1 - %2msec").arg(i).arg(ms)
+                               : QStringLiteral("%1 - %2sec").arg(i).arg(ms / 1000.0));
+    }
+    m_sampling = makeList(this, "Combo_Sampling", sampling);
+
+    auto* grid = new QGridLayout;
+    grid->addWidget(new QLabel(QStringLiteral("Average"), this), 0, 0);
+    grid->addWidget(m_average, 0, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Type"), this), 1, 0);
+    grid->addWidget(m_type, 1, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Sampling"), this), 2, 0);
+    grid->addWidget(m_sampling, 2, 1);
+    for (int i = 0; i < 4; ++i) {
+        m_alarm[i] = new QCheckBox(QStringLiteral("Enable Alarm %1").arg(i + 1), this);
+        m_alarm[i]->setObjectName(QStringLiteral("Check_Alarm%1").arg(i + 1));
+        grid->addWidget(m_alarm[i], 3 + i, 1);
+    }
+
+    m_value = new QLabel(this);
+    m_value->setObjectName(QStringLiteral("Label_Config"));
+    m_value->setFrameShape(QFrame::StyledPanel);
+    m_value->setFrameShadow(QFrame::Sunken);
+    m_value->setMinimumWidth(80);
+    m_value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    grid->addWidget(new QLabel(QStringLiteral("Configuration Register"), this), 7, 0);
+    grid->addWidget(m_value, 7, 1);
+
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("Cmd_OK"));
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QWidget::close);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(ok);
+
+    auto* top = new QVBoxLayout(this);
+    top->addLayout(grid);
+    top->addLayout(buttons);
+    top->setSizeConstraint(QLayout::SetFixedSize);
+
+    // A list position or check box set from code counts as a change, like a
+    // user's: store the field, repack.
+    auto onList = [this](int* field) {
+        return [this, field](int index) {
+            if (index < 0)
+                return;
+            *field = index;
+            computeConfigRegister();
+        };
+    };
+    connect(m_average, &QComboBox::currentIndexChanged, this, onList(&m_fields.average));
+    connect(m_type, &QComboBox::currentIndexChanged, this, onList(&m_fields.type));
+    connect(m_sampling, &QComboBox::currentIndexChanged, this, onList(&m_fields.sampling));
+    for (int i = 0; i < 4; ++i) {
+        connect(m_alarm[i], &QCheckBox::toggled, this, [this, i](bool on) {
+            m_fields.alarm[i] = on ? 1 : 0;
+            computeConfigRegister();
+        });
+    }
+}
+
+void frmQIM_P750_Config::load() {
+    // All fields first, so each control set below repacks the stored value unchanged.
+    m_fields = UnpackConfig(TempConfigReg);
+    const TempConfigFields f = m_fields;
+    m_average->setCurrentIndex(f.average);
+    m_sampling->setCurrentIndex(f.sampling);
+    m_type->setCurrentIndex(f.type);
+    for (int i = 0; i < 4; ++i)
+        m_alarm[i]->setChecked(f.alarm[i] != 0);
+    computeConfigRegister();
+}
+
+void frmQIM_P750_Config::computeConfigRegister() {
+    TempConfigReg = PackConfig(m_fields);
+    m_value->setText(RegisterHexText(TempConfigReg));
+}
+
+} // namespace qim
