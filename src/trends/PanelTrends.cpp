@@ -30,10 +30,10 @@ TrendWindow* Present(TrendWindow* w) {
 std::array<double, 8> AnalogTrendValues(const frmQIM_M640& panel) {
     std::array<double, 8> values{};
     for (size_t k = 0; k < values.size(); ++k)
-        values[k] = panel.AdcDisplay == 1
-                        ? double(panel.AdcCounts[k])
-                        : Analog::RoundDecimals(Analog::Volts(panel.AdcCounts[k], panel.AdcRange[k]),
-                                                4);
+        values[k] =
+            panel.AdcDisplay == 1
+                ? double(panel.AdcCounts[k])
+                : Analog::RoundDecimals(Analog::Volts(panel.AdcCounts[k], panel.AdcRange[k]), 4);
     return values;
 }
 

@@ -29,8 +29,9 @@ QByteArray TrendValueText(double v) {
     if (std::isnan(v))
         return {};
     // Stored as float: the shortest float text is the value the panel showed.
-    char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, static_cast<float>(v));
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, static_cast<float>(v),
+                                      std::chars_format::fixed);
     return QByteArray(buffer, static_cast<qsizetype>(result.ptr - buffer));
 }
 
@@ -48,7 +49,7 @@ TrendCsvExport::TrendCsvExport(const TrendStore& store, int first, int last,
         std::vector<float> column;
         column.reserve(count);
         for (int row = first; row < last; ++row)
-            column.push_back(static_cast<float>(store.value(s, row)));
+            column.push_back(store.value(s, row));
         m_values.push_back(std::move(column));
     }
 }

@@ -39,7 +39,7 @@ public:
     void clear();
 
     qint64 time(int row) const { return m_time[m_begin + row]; }
-    double value(int series, int row) const { return m_values[series][m_begin + row]; }
+    float value(int series, int row) const { return m_values[series][m_begin + row]; }
     bool gapBefore(int row) const { return m_gap[m_begin + row] != 0; }
     // The first row at or after t (size() when none).
     int lowerBound(qint64 t) const;

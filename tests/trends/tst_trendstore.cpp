@@ -30,7 +30,7 @@ void add(TrendStore& st, qint64 t, std::initializer_list<double> values, bool ga
 bool allStored(const TrendStore& st, int series, const QList<QList<QPointF>>& runs) {
     std::set<std::pair<qint64, float>> samples;
     for (int i = 0; i < st.size(); ++i)
-        samples.insert({st.time(i), static_cast<float>(st.value(series, i))});
+        samples.insert({st.time(i), st.value(series, i)});
     for (const auto& run : runs)
         for (const QPointF& p : run)
             if (!samples.count({qint64(p.x()), static_cast<float>(p.y())}))
@@ -61,14 +61,14 @@ private Q_SLOTS:
         QCOMPARE(st.time(0), last - TrendStore::MaxAgeMs);
         QCOMPARE(st.size(), 24 * 3600 + 1);
         // The columns stayed together through the dropping.
-        QCOMPARE(st.value(0, 0), double(3600));
-        QCOMPARE(st.value(1, 0), -double(3600));
-        QCOMPARE(st.value(0, st.size() - 1), double(25 * 3600));
+        QCOMPARE(st.value(0, 0), 3600.0f);
+        QCOMPARE(st.value(1, 0), -3600.0f);
+        QCOMPARE(st.value(0, st.size() - 1), float(25 * 3600));
 
         // After a day without polls, the next poll is all that is left.
         add(st, last + TrendStore::MaxAgeMs + 1, {7, 8});
         QCOMPARE(st.size(), 1);
-        QCOMPARE(st.value(1, 0), 8.0);
+        QCOMPARE(st.value(1, 0), 8.0f);
     }
 
     void keepsAtMostItsCapacity() {
@@ -77,8 +77,8 @@ private Q_SLOTS:
         for (int i = 0; i < 5000; ++i)
             add(small, 1000 + i, {double(i)});
         QCOMPARE(small.size(), 1000);
-        QCOMPARE(small.value(0, 0), 4000.0);
-        QCOMPARE(small.value(0, 999), 4999.0);
+        QCOMPARE(small.value(0, 0), 4000.0f);
+        QCOMPARE(small.value(0, 999), 4999.0f);
 
         // Large enough that dropped rows are compacted away several times.
         TrendStore st(3, 100'000);
@@ -89,9 +89,9 @@ private Q_SLOTS:
         for (int row : {0, 1, 49'999, 99'999}) {
             const int i = 250'000 + row;
             QCOMPARE(st.time(row), qint64(i));
-            QCOMPARE(st.value(0, row), double(i));
-            QCOMPARE(st.value(1, row), double(i % 7));
-            QCOMPARE(st.value(2, row), double(-i));
+            QCOMPARE(st.value(0, row), float(i));
+            QCOMPARE(st.value(1, row), float(i % 7));
+            QCOMPARE(st.value(2, row), float(-i));
             QCOMPARE(st.gapBefore(row), i % 1000 == 0);
         }
         QCOMPARE(TrendStore(1).capacity(), TrendStore::DefaultCapacity);
@@ -106,9 +106,11 @@ private Q_SLOTS:
         // Every value a panel shows comes back as shown.
         QCOMPARE(QString::fromLatin1(TrendValueText(st.value(0, 0))), QStringLiteral("10.2397"));
         QCOMPARE(QString::fromLatin1(TrendValueText(st.value(0, 1))), QStringLiteral("-10.24"));
-        QCOMPARE(st.value(1, 0), 65535.0);
-        QCOMPARE(st.value(2, 0), -2048.0);
+        QCOMPARE(st.value(1, 0), 65535.0f);
+        QCOMPARE(st.value(2, 0), -2048.0f);
         QCOMPARE(QString::fromLatin1(TrendValueText(0.0156)), QStringLiteral("0.0156"));
+        QCOMPARE(QString::fromLatin1(TrendValueText(0.0001)), QStringLiteral("0.0001"));
+        QCOMPARE(QString::fromLatin1(TrendValueText(-0.0)), QStringLiteral("-0"));
         QVERIFY(TrendValueText(NaN).isEmpty());
         // A row with too few values has none for the rest.
         st.append(6000, std::vector<double>{1.0}, false);
@@ -164,8 +166,8 @@ private Q_SLOTS:
         std::vector<double> lo(columns, 1e300), hi(columns, -1e300);
         for (int i = 0; i < st.size(); ++i) {
             const int c = columnOf(st.time(i));
-            lo[c] = std::min(lo[c], st.value(0, i));
-            hi[c] = std::max(hi[c], st.value(0, i));
+            lo[c] = std::min(lo[c], double(st.value(0, i)));
+            hi[c] = std::max(hi[c], double(st.value(0, i)));
         }
         std::vector<double> gotLo(columns, 1e300), gotHi(columns, -1e300);
         for (const QPointF& p : points) {

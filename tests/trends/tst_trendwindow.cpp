@@ -149,7 +149,7 @@ private Q_SLOTS:
         // Counts are not drawn against the volts axis: their own samples and axis.
         QCOMPARE(w->scale(), 1);
         QCOMPARE(w->store().size(), 1);
-        QCOMPARE(w->store().value(3, 0), 32768.0);
+        QCOMPARE(w->store().value(3, 0), 32768.0f);
         QCOMPARE(axisOf(w, Qt::AlignLeft)->titleText(), QStringLiteral("Counts"));
         w->redraw();
         QVERIFY(axisOf(w, Qt::AlignLeft)->max() >= 32768);
