@@ -67,7 +67,9 @@ TrendLayout TemperatureTrendLayout() {
     for (int n = 1; n <= 4; ++n) {
         TrendSeries power;
         power.name = QStringLiteral("Power%1").arg(n);
-        power.color = loopColours[n - 1].lighter(125);
+        // Lighter than the temperatures: an ON/OFF heater fills its band with strokes.
+        power.color = loopColours[n - 1].lighter(115);
+        power.color.setAlpha(150);
         power.style = Qt::DotLine;
         power.width = 1.0;
         power.axis = 1;

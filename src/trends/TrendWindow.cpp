@@ -510,8 +510,10 @@ void TrendWindow::applyAxis(QValueAxis* axis, double lo, double hi, double empty
         hi = mid + least / 2;
     }
     const double pad = (hi - lo) * 0.05;
-    double padLo = lo - pad;
-    double padHi = hi + pad;
+    // The margin never takes the axis across zero: values that are all
+    // positive (or all negative) keep zero as their edge.
+    const double padLo = lo >= 0 ? std::max(0.0, lo - pad) : lo - pad;
+    const double padHi = hi <= 0 ? std::min(0.0, hi + pad) : hi + pad;
 
     // Keep the axis while the values fill a fair part of it, so it does not
     // twitch with every sample.
