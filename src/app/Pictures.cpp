@@ -10,10 +10,16 @@ namespace qim {
 StatePicture::StatePicture(Kind kind, QWidget* parent) : QWidget(parent), m_kind(kind) {
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setFixedSize(32, 32);
+    // Painting our own background keeps a state change from repainting the
+    // frame behind us: panels refresh dozens of these on every poll.
+    setAutoFillBackground(true);
+    m_state = -1;
     setState(kind == Kind::ScanAnimation ? 1 : 0);
 }
 
 void StatePicture::setState(int state) {
+    if (state == m_state)
+        return;
     m_state = state;
     switch (m_kind) {
     case Kind::Led:

@@ -13,6 +13,8 @@ StatusPanels::StatusPanels(const QString& objectName, QWidget* parent) : QStatus
         l->setFrameShape(QFrame::StyledPanel);
         l->setFrameShadow(QFrame::Sunken);
         l->setMinimumWidth(90);
+        // Opaque: a changing count repaints only its own panel.
+        l->setAutoFillBackground(true);
         addWidget(l, i == 2 ? 1 : 0);
         m_panels[i] = l;
     }

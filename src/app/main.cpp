@@ -1,11 +1,13 @@
+#include "Startup.h"
+#include "Version.h"
+
 #include <QApplication>
-#include <QMainWindow>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    QMainWindow w;
-    w.setObjectName(QStringLiteral("frmMain"));
-    w.setWindowTitle(QStringLiteral("QIMTool V1.10"));
-    w.show();
-    return app.exec();
+    QApplication::setApplicationName(qim::ProgramTitle);
+    QApplication::setApplicationVersion(qim::VersionText);
+    qim::Startup startup;
+    startup.start();
+    return QApplication::exec();
 }

@@ -36,7 +36,8 @@ double RoundDecimals(double v, int places) {
         return v; // already short enough
 
     // digits = the kept digits as one decimal integer, the point `places` from its end
-    std::string digits = body.substr(0, point) + body.substr(point + 1, places);
+    std::string digits = body.substr(0, point);
+    digits.append(body, point + 1, static_cast<size_t>(places));
     const char next = body[point + 1 + places];
     const bool restNonZero = body.find_first_not_of('0', point + 2 + places) != std::string::npos;
     const bool lastOdd = (digits.back() - '0') % 2 == 1;
@@ -49,10 +50,13 @@ double RoundDecimals(double v, int places) {
         else
             digits.insert(digits.begin(), '1');
     }
+    const size_t whole = digits.size() - static_cast<size_t>(places);
     std::string out = negative ? "-" : "";
-    out += digits.substr(0, digits.size() - places);
-    if (places > 0)
-        out += "." + digits.substr(digits.size() - places);
+    out.append(digits, 0, whole);
+    if (places > 0) {
+        out.push_back('.');
+        out.append(digits, whole, std::string::npos);
+    }
     double result = 0;
     const auto res = std::from_chars(out.data(), out.data() + out.size(), result);
     if (res.ec != std::errc())

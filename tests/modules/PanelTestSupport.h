@@ -18,20 +18,6 @@
 
 namespace paneltest {
 
-// The offscreen platform cannot raise a window or pass size hints on, and
-// says so for every window shown; only those two notes are dropped.
-inline void IgnoreOffscreenPlatformNotes() {
-    static QtMessageHandler previous = nullptr;
-    previous = qInstallMessageHandler(
-        [](QtMsgType type, const QMessageLogContext& context, const QString& message) {
-            if (type == QtWarningMsg &&
-                (message == QLatin1String("This plugin does not support raise()") ||
-                 message == QLatin1String("This plugin does not support propagateSizeHints()")))
-                return;
-            if (previous)
-                previous(type, context, message);
-        });
-}
 
 // The main window's selection: DeviceTable[index] holds the module and is selected.
 inline void SelectDevice(uint8_t address, uint8_t code, int index = 0) {

@@ -69,20 +69,5 @@ inline bool ClosePanel() {
     return QTest::qWaitFor([] { return !qim::frmQIM_P750::instance(); }, 5000);
 }
 
-// The offscreen platform cannot raise a window or pass size hints to a
-// window manager and says so on every window shown; only those notes are
-// dropped, every other message still reaches the test log.
-inline void IgnoreOffscreenPlatformNotes() {
-    static QtMessageHandler previous = nullptr;
-    previous = qInstallMessageHandler(
-        [](QtMsgType type, const QMessageLogContext& context, const QString& message) {
-            if (type == QtWarningMsg &&
-                (message == QLatin1String("This plugin does not support raise()") ||
-                 message == QLatin1String("This plugin does not support propagateSizeHints()")))
-                return;
-            if (previous)
-                previous(type, context, message);
-        });
-}
 
 } // namespace qimtest

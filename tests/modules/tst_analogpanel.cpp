@@ -50,7 +50,7 @@ class TestAnalogPanel : public QObject, PanelFixture {
 
 private Q_SLOTS:
     void initTestCase() {
-        IgnoreOffscreenPlatformNotes();
+        qimtest::QuietOffscreenPlatform();
         MessagePresenter::instance();
         QLocale::setDefault(QLocale::c());
     }

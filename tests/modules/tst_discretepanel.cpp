@@ -35,7 +35,7 @@ class TestDiscretePanel : public QObject, PanelFixture {
 
 private Q_SLOTS:
     void initTestCase() {
-        IgnoreOffscreenPlatformNotes();
+        qimtest::QuietOffscreenPlatform();
         MessagePresenter::instance();
     }
     void init() {

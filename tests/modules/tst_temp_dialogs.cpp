@@ -57,7 +57,7 @@ class TestTempDialogs : public QObject {
     std::unique_ptr<TcpSlave> module;
 
 private Q_SLOTS:
-    void initTestCase() { IgnoreOffscreenPlatformNotes(); }
+    void initTestCase() { qimtest::QuietOffscreenPlatform(); }
     void init() {
         Link::instance().reset();
         AssignLinkDefaults();

@@ -74,7 +74,7 @@ class TestTempPanel : public QObject {
     }
 
 private Q_SLOTS:
-    void initTestCase() { IgnoreOffscreenPlatformNotes(); }
+    void initTestCase() { qimtest::QuietOffscreenPlatform(); }
 
     void init() {
         Link::instance().reset();

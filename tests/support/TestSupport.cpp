@@ -27,7 +27,9 @@ void PrepareEnvironment() {
 namespace {
 QtMessageHandler g_previous = nullptr;
 void quietHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (type == QtWarningMsg && message.startsWith(QLatin1String("This plugin does not support")))
+    if (type == QtWarningMsg &&
+        (message == QLatin1String("This plugin does not support raise()") ||
+         message == QLatin1String("This plugin does not support propagateSizeHints()")))
         return;
     if (g_previous)
         g_previous(type, context, message);

@@ -1,0 +1,233 @@
+// The program at rest and over a long run: CPU share of the whole program
+// while the three panels poll the simulator at 100 ms, peak RSS with every
+// window open and polling, and RSS after 1,000 and after 100,000 poll cycles
+// at interval 0. The simulator runs as its own process, so only our side is
+// measured.
+//
+//   qimpanelbench [--seconds N] [--qimsim PATH]
+
+#include "DeviceTable.h"
+#include "General.h"
+#include "Link.h"
+#include "MainWindow.h"
+#include "Panels.h"
+#include "PollLoop.h"
+#include "TrafficWindow.h"
+#include "frmQIM_K520.h"
+#include "frmQIM_M640.h"
+#include "frmQIM_P750.h"
+#include "frmQIM_P750_Config.h"
+#include "frmQIM_P750_Control.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+#include <sys/resource.h>
+
+using namespace qim;
+
+namespace {
+
+double cpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// A line of /proc/self/status in kB ("VmRSS", "VmHWM").
+long statusKb(const char* key) {
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    for (const QByteArray& l : lines)
+        if (l.startsWith(key))
+            return l.mid(static_cast<qsizetype>(qstrlen(key)) + 1)
+                .trimmed()
+                .split(' ')
+                .value(0)
+                .toLong();
+    return -1;
+}
+
+void wait(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Opens the panel of the module at `address` as the main window would.
+QWidget* openPanel(uint8_t address, uint8_t code) {
+    ClearDeviceTable();
+    DeviceTable[0].DeviceAddress = address;
+    DeviceTable[0].DeviceCode = code;
+    SelectedAddress = 0;
+    OpenPanelFor(code);
+    switch (code) {
+    case 10:
+        return frmQIM_K520::instance();
+    case 20:
+        return frmQIM_M640::instance();
+    default:
+        return frmQIM_P750::instance();
+    }
+}
+
+void startPolling(QWidget* panel, const QString& interval) {
+    panel->findChild<QLineEdit*>(QStringLiteral("TextScanTimer"))->setText(interval);
+    panel->findChild<QPushButton*>(QStringLiteral("CmdScan"))->click();
+}
+
+void stopPolling(QWidget* panel) {
+    panel->findChild<QPushButton*>(QStringLiteral("CmdStop"))->click();
+}
+
+PollLoop* loopOf(QWidget* panel) {
+    return panel->findChild<PollLoop*>();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    int seconds = 30;
+    int soakOnly = 0;    // --soak N: only N cycles at interval 0, for a profiler
+    bool longRun = true; // --no-long-run: skip the 100,000 cycles
+    QString qimsim = QCoreApplication::applicationDirPath() + QStringLiteral("/../sim/qimsim");
+    const QStringList a = app.arguments();
+    for (int i = 1; i < a.size(); ++i) {
+        if (a[i] == QLatin1String("--no-long-run"))
+            longRun = false;
+        if (i + 1 >= a.size())
+            break;
+        if (a[i] == QLatin1String("--seconds"))
+            seconds = a[i + 1].toInt();
+        if (a[i] == QLatin1String("--qimsim"))
+            qimsim = a[i + 1];
+        if (a[i] == QLatin1String("--soak"))
+            soakOnly = a[i + 1].toInt();
+    }
+
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    QProcess sim;
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sim.start(qimsim,
+              {QStringLiteral("--no-serial"), QStringLiteral("--tcp-port"), QString::number(port)});
+    if (!sim.waitForStarted() || !sim.waitForReadyRead(5000)) {
+        std::fprintf(stderr, "qimpanelbench: qimsim did not start (%s)\n", qPrintable(qimsim));
+        return 1;
+    }
+    wait(300);
+
+    // The main window assigns the link defaults when it loads: aim the link
+    // at the simulator only after that.
+    MainWindow main;
+    main.show();
+    General::CommMode = 1;
+    General::IPAddress = QStringLiteral("127.0.0.1");
+    General::ServerPort = port;
+
+    if (soakOnly > 0) {
+        QWidget* p = openPanel(4, 30);
+        PollLoop* loop = loopOf(p);
+        loop->PollCount = PollLoop::PollLimit - soakOnly;
+        QElapsedTimer t;
+        t.start();
+        startPolling(p, QStringLiteral("0"));
+        QEventLoop done;
+        QObject::connect(loop, &PollLoop::finished, &done, &QEventLoop::quit);
+        done.exec();
+        std::printf("%d cycles in %.2f s\n", soakOnly, static_cast<double>(t.elapsed()) / 1000.0);
+        p->close();
+        sim.terminate();
+        sim.waitForFinished();
+        return 0;
+    }
+
+    // 1. The three panels polling the demo bus at 100 ms.
+    QWidget* discrete = openPanel(1, 10);
+    QWidget* analog = openPanel(3, 20);
+    QWidget* temperature = openPanel(4, 30);
+    for (QWidget* p : {discrete, analog, temperature})
+        startPolling(p, QStringLiteral("100"));
+    wait(2000); // settle
+    const int polls0 = loopOf(temperature)->PollCount;
+    const double c0 = cpuSeconds();
+    QElapsedTimer t;
+    t.start();
+    wait(seconds * 1000);
+    const double cpu = cpuSeconds() - c0;
+    const double wall = static_cast<double>(t.elapsed()) / 1000.0;
+    const int polls = loopOf(temperature)->PollCount - polls0;
+
+    // 2. Every window open and polling: the peak.
+    OpenTrafficWindow();
+    frmQIM_P750::instance()->findChild<QPushButton*>(QStringLiteral("Cmd_ConfigReg"))->click();
+    frmQIM_P750::instance()->findChild<QPushButton*>(QStringLiteral("Cmd_ControlReg"))->click();
+    frmQIM_P750::instance()->findChild<QPushButton*>(QStringLiteral("Cmd_ControlLoop1"))->click();
+    wait(3000);
+    const long peak = statusKb("VmHWM:");
+    for (QWidget* p : {discrete, analog, temperature})
+        stopPolling(p);
+    wait(500);
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w != &main)
+            w->close();
+    wait(300);
+
+    std::printf("\nThe program at rest and over a long run (Qt platform: %s)\n\n",
+                qPrintable(QGuiApplication::platformName()));
+    std::printf("| measure | value |\n|---|---|\n");
+    std::printf("| CPU share, three panels polling at 100 ms for %.0f s | %.2f %% of one core |\n",
+                wall, 100 * cpu / wall);
+    std::printf("| temperature panel polls in that time | %d |\n", polls);
+    std::printf("| peak RSS, every window open and polling | %.1f MB |\n", peak / 1024.0);
+    if (!longRun) {
+        sim.terminate();
+        sim.waitForFinished();
+        return 0;
+    }
+
+    // 3. A long run at interval 0: RSS after 1,000 and after 100,000 cycles.
+    QWidget* soak = openPanel(4, 30);
+    PollLoop* loop = loopOf(soak);
+    long rss1k = -1;
+    QElapsedTimer soakTime;
+    soakTime.start();
+    startPolling(soak, QStringLiteral("0"));
+    QEventLoop done;
+    QObject::connect(loop, &PollLoop::countsChanged, &done, [&] {
+        if (loop->PollCount == 1000)
+            rss1k = statusKb("VmRSS:");
+    });
+    QObject::connect(loop, &PollLoop::finished, &done, &QEventLoop::quit);
+    done.exec();
+    const long rss100k = statusKb("VmRSS:");
+    const double soakSeconds = static_cast<double>(soakTime.elapsed()) / 1000.0;
+
+    std::printf("| RSS after 1,000 poll cycles at interval 0 | %.1f MB |\n", rss1k / 1024.0);
+    std::printf("| RSS after 100,000 poll cycles at interval 0 | %.1f MB (%+ld kB) |\n",
+                rss100k / 1024.0, rss100k - rss1k);
+    std::printf("| 100,000 cycles at interval 0 took | %.1f s (%.0f polls/s, %d errors) |\n",
+                soakSeconds, loop->PollCount / soakSeconds, loop->ErrorCount);
+    soak->close();
+    sim.terminate();
+    sim.waitForFinished();
+    return 0;
+}

@@ -1,0 +1,34 @@
+#pragma once
+// The program's start: the splash, its one timer tick, then the main window,
+// then the splash goes. A state machine on the splash's signal; nothing waits.
+
+#include <QObject>
+#include <QPointer>
+
+namespace qim {
+
+class MainWindow;
+class SplashWindow;
+
+class Startup : public QObject {
+    Q_OBJECT
+public:
+    // splashMs is for tests; the program always shows the splash 5000 ms.
+    explicit Startup(int splashMs = 5000, QObject* parent = nullptr);
+
+    void start();
+    SplashWindow* splash() const;
+    MainWindow* mainWindow() const;
+
+Q_SIGNALS:
+    void mainWindowShown();
+
+private:
+    void splashDone();
+
+    int m_splashMs;
+    QPointer<SplashWindow> m_splash;
+    QPointer<MainWindow> m_main;
+};
+
+} // namespace qim

@@ -1,0 +1,345 @@
+#include "CommSetupDialog.h"
+
+#include "Artwork.h"
+#include "General.h"
+#include "MainWindow.h"
+#include "MessagePresenter.h"
+#include "NumericEntry.h"
+#include "PortNames.h"
+#include "Requests.h"
+#include "StatusPanels.h"
+
+#include <QComboBox>
+#include <QEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace qim {
+
+namespace {
+QString ipNote(int mode) {
+    return mode == 1
+               ? QStringLiteral(
+                     "Unique IP Address For Each Device. EX: 192.168.0.10 For Slave Address # 10")
+               : QStringLiteral("Unique IP Address For a Group of serial Devices. EX: "
+                                "192.168.20.0 For Device Addresses 1 To 247");
+}
+
+int clampIndex(int index, int count) {
+    return index >= 0 && index < count ? index : 0;
+}
+} // namespace
+
+CommSetupDialog::CommSetupDialog(MainWindow* main) : QDialog(main), m_main(main) {
+    setObjectName(QStringLiteral("frmCommSetup"));
+    setWindowTitle(QStringLiteral("Comm Setup"));
+    setWindowIcon(ProgramIcon());
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    int label = 0;
+    auto caption = [this, &label](const QString& text, QWidget* parent, QWidget* buddy = nullptr) {
+        auto* l = new QLabel(text, parent);
+        l->setObjectName(QStringLiteral("Label%1").arg(++label));
+        if (buddy)
+            l->setBuddy(buddy);
+        return l;
+    };
+    auto unit = [caption](QWidget* parent) { return caption(QStringLiteral("ms"), parent); };
+
+    // The link.
+    auto* connection = new QGroupBox(QStringLiteral("Connection"), this);
+    connection->setObjectName(QStringLiteral("Frame1"));
+    m_commMode = new QComboBox(connection);
+    m_commMode->setObjectName(QStringLiteral("ComboCommMode"));
+    m_commMode->addItems(
+        {QStringLiteral("ModBus Serial (RS422)"), QStringLiteral("ModBus TCP/IP")});
+    m_rtu = new QRadioButton(QStringLiteral("RTU"), connection);
+    m_rtu->setObjectName(QStringLiteral("OptionRTU"));
+    m_ascii = new QRadioButton(QStringLiteral("ASCII"), connection);
+    m_ascii->setObjectName(QStringLiteral("OptionASCII"));
+    m_rtu->setChecked(true);
+    // The serial link always frames in RTU: the choice is shown, not offered.
+    m_rtu->setEnabled(false);
+    m_ascii->setEnabled(false);
+    auto* connectionLayout = new QHBoxLayout(connection);
+    connectionLayout->addWidget(m_commMode, 1);
+    connectionLayout->addSpacing(12);
+    connectionLayout->addWidget(m_rtu);
+    connectionLayout->addWidget(m_ascii);
+
+    // The serial link.
+    auto* serial = new QGroupBox(QStringLiteral("Serial (RS422) Settings"), this);
+    serial->setObjectName(QStringLiteral("Frame2"));
+    m_port = new QComboBox(serial);
+    m_port->setObjectName(QStringLiteral("ComboPortNumber"));
+    for (int n = 1; n <= PortNames::PortCount; ++n)
+        m_port->addItem(PortNames::ComName(n));
+    m_portDevice = new QLabel(serial);
+    m_portDevice->setObjectName(QStringLiteral("lblPortDevice"));
+    m_portDevice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_baud = new QComboBox(serial);
+    m_baud->setObjectName(QStringLiteral("ComboBaudRate"));
+    m_baud->addItems({QStringLiteral("9600 b/s"), QStringLiteral("19200 b/s"),
+                      QStringLiteral("57600 b/s"), QStringLiteral("115200 b/s")});
+    m_stopBits = new QComboBox(serial);
+    m_stopBits->setObjectName(QStringLiteral("ComboStopBits"));
+    m_stopBits->addItems({QStringLiteral("1 Bit"), QStringLiteral("2 Bit")});
+    m_serialTimeout = new QLineEdit(serial);
+    m_serialTimeout->setObjectName(QStringLiteral("TextRS422ResTimeOut"));
+    auto* serialLayout = new QGridLayout(serial);
+    serialLayout->addWidget(caption(QStringLiteral("Port Number"), serial, m_port), 0, 0);
+    serialLayout->addWidget(m_port, 0, 1);
+    serialLayout->addWidget(m_portDevice, 0, 2, 1, 2);
+    serialLayout->addWidget(caption(QStringLiteral("Baud Rate"), serial, m_baud), 1, 0);
+    serialLayout->addWidget(m_baud, 1, 1);
+    serialLayout->addWidget(caption(QStringLiteral("Stop Bits"), serial, m_stopBits), 2, 0);
+    serialLayout->addWidget(m_stopBits, 2, 1);
+    serialLayout->addWidget(caption(QStringLiteral("Response Timeout"), serial, m_serialTimeout), 3,
+                            0);
+    serialLayout->addWidget(m_serialTimeout, 3, 1);
+    serialLayout->addWidget(unit(serial), 3, 2);
+    serialLayout->setColumnStretch(3, 1);
+
+    // The TCP link.
+    auto* tcp = new QGroupBox(QStringLiteral("TCP/IP Settings"), this);
+    tcp->setObjectName(QStringLiteral("Frame3"));
+    m_ip = new QLineEdit(tcp);
+    m_ip->setObjectName(QStringLiteral("TextIPAddress"));
+    m_serverPort = new QLineEdit(tcp);
+    m_serverPort->setObjectName(QStringLiteral("TextServerPort"));
+    m_connectTimeout = new QLineEdit(tcp);
+    m_connectTimeout->setObjectName(QStringLiteral("TextTCPConTimeOut"));
+    m_tcpTimeout = new QLineEdit(tcp);
+    m_tcpTimeout->setObjectName(QStringLiteral("TextTCPResTimeOut"));
+    m_ipMode = new QComboBox(tcp);
+    m_ipMode->setObjectName(QStringLiteral("ComboIPAddressMode"));
+    m_ipMode->addItems(
+        {QStringLiteral("Single IP Address Network"), QStringLiteral("Multi IP Address Network")});
+    m_ipNote = new QLabel(tcp);
+    m_ipNote->setObjectName(QStringLiteral("lblIPNote"));
+    m_ipNote->setWordWrap(true);
+    auto* tcpLayout = new QGridLayout(tcp);
+    tcpLayout->addWidget(caption(QStringLiteral("IP Address"), tcp, m_ip), 0, 0);
+    tcpLayout->addWidget(m_ip, 0, 1);
+    tcpLayout->addWidget(caption(QStringLiteral("Server Port"), tcp, m_serverPort), 1, 0);
+    tcpLayout->addWidget(m_serverPort, 1, 1);
+    tcpLayout->addWidget(caption(QStringLiteral("Connection Timeout"), tcp, m_connectTimeout), 2,
+                         0);
+    tcpLayout->addWidget(m_connectTimeout, 2, 1);
+    tcpLayout->addWidget(unit(tcp), 2, 2);
+    tcpLayout->addWidget(caption(QStringLiteral("Response Timeout"), tcp, m_tcpTimeout), 3, 0);
+    tcpLayout->addWidget(m_tcpTimeout, 3, 1);
+    tcpLayout->addWidget(unit(tcp), 3, 2);
+    tcpLayout->addWidget(caption(QStringLiteral("IP Address Mode"), tcp, m_ipMode), 4, 0);
+    tcpLayout->addWidget(m_ipMode, 4, 1, 1, 2);
+    tcpLayout->addWidget(m_ipNote, 5, 0, 1, 4);
+    tcpLayout->setColumnStretch(3, 1);
+
+    m_ok = new QPushButton(QStringLiteral("Ok"), this);
+    m_ok->setObjectName(QStringLiteral("CmdOk"));
+    m_ok->setDefault(true);
+    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_cancel->setObjectName(QStringLiteral("CmdCancel"));
+    m_cancel->setAutoDefault(false);
+    connect(m_ok, &QPushButton::clicked, this, &CommSetupDialog::CmdOk_Click);
+    connect(m_cancel, &QPushButton::clicked, this, &CommSetupDialog::close);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(m_ok);
+    buttons->addWidget(m_cancel);
+    auto* all = new QVBoxLayout(this);
+    all->addWidget(connection);
+    all->addWidget(serial);
+    all->addWidget(tcp);
+    all->addLayout(buttons);
+
+    // Each list writes its working copy when its selection changes.
+    connect(m_commMode, &QComboBox::currentIndexChanged, this,
+            &CommSetupDialog::ComboCommMode_Click);
+    connect(m_baud, &QComboBox::currentIndexChanged, this,
+            [this](int i) { m_wBaudIndex = static_cast<int16_t>(i); });
+    connect(m_port, &QComboBox::currentIndexChanged, this, [this](int i) {
+        m_wPortIndex = static_cast<int16_t>(i);
+        showPortDevice();
+    });
+    connect(m_stopBits, &QComboBox::currentIndexChanged, this,
+            [this](int i) { m_wStopBitsIndex = static_cast<int16_t>(i); });
+    connect(m_ipMode, &QComboBox::currentIndexChanged, this,
+            &CommSetupDialog::ComboIPAddressMode_Click);
+
+    // The load step: working copies from the link settings, then the
+    // controls from the copies.
+    m_wCommMode = General::CommMode;
+    m_wBaudIndex = General::BaudIndex;
+    m_wPortIndex = General::ComPortIndex;
+    m_wSerialTimeout = General::SerialTimeout;
+    m_wServerPort = General::ServerPort;
+    m_wConnectTimeout = General::TCPConnectTimeout;
+    m_wTCPTimeout = General::TCPTimeout;
+    m_wIPAddress = General::IPAddress;
+    m_wIPAddressMode = General::IPAddressMode;
+    m_wStopBitsIndex = 1;
+
+    const int16_t mode = m_wCommMode;
+    const int16_t baud = m_wBaudIndex;
+    const int16_t port = m_wPortIndex;
+    const int16_t ipMode = m_wIPAddressMode;
+    m_commMode->setCurrentIndex(mode == 0 ? 0 : 1);
+    m_baud->setCurrentIndex(clampIndex(baud, m_baud->count()));
+    m_stopBits->setCurrentIndex(1);
+    m_port->setCurrentIndex(clampIndex(port, m_port->count()));
+    m_stopBits->setEnabled(false);
+    m_serialTimeout->setText(QString::number(m_wSerialTimeout));
+    m_ipMode->setCurrentIndex(clampIndex(ipMode, m_ipMode->count()));
+    m_serverPort->setText(QString::number(m_wServerPort));
+    m_connectTimeout->setText(QString::number(m_wConnectTimeout));
+    m_tcpTimeout->setText(QString::number(m_wTCPTimeout));
+    m_ip->setText(m_wIPAddress);
+    m_ipMode->setEnabled(false);
+    // A list already at the wanted item raises no change: bring every copy
+    // and the texts that follow the lists in step once more.
+    m_wCommMode = static_cast<int16_t>(m_commMode->currentIndex());
+    m_wBaudIndex = static_cast<int16_t>(m_baud->currentIndex());
+    m_wPortIndex = static_cast<int16_t>(m_port->currentIndex());
+    m_wIPAddressMode = static_cast<int16_t>(m_ipMode->currentIndex());
+    m_ipNote->setText(ipNote(m_wIPAddressMode));
+    showPortDevice();
+    UpdateModeControls(m_wCommMode);
+    adjustSize();
+}
+
+CommSetupDialog::~CommSetupDialog() = default;
+
+void CommSetupDialog::ComboCommMode_Click() {
+    m_wCommMode = static_cast<int16_t>(m_commMode->currentIndex());
+    UpdateModeControls(m_wCommMode);
+}
+
+void CommSetupDialog::ComboIPAddressMode_Click() {
+    m_wIPAddressMode = static_cast<int16_t>(m_ipMode->currentIndex());
+    m_ipNote->setText(ipNote(m_wIPAddressMode));
+}
+
+void CommSetupDialog::showPortDevice() {
+    m_portDevice->setText(PortNames::Describe(m_port->currentIndex() + 1));
+}
+
+void CommSetupDialog::changeEvent(QEvent* e) {
+    // A device may have been plugged in or published since: look again.
+    if (e->type() == QEvent::ActivationChange && isActiveWindow())
+        showPortDevice();
+    QDialog::changeEvent(e);
+}
+
+void CommSetupDialog::UpdateModeControls(int16_t mode) {
+    const bool serial = mode == 0;
+    m_baud->setEnabled(serial);
+    m_port->setEnabled(serial);
+    m_portDevice->setEnabled(serial);
+    m_serialTimeout->setEnabled(serial);
+    m_serverPort->setEnabled(!serial);
+    m_connectTimeout->setEnabled(!serial);
+    m_tcpTimeout->setEnabled(!serial);
+    m_ip->setEnabled(!serial);
+}
+
+void CommSetupDialog::setStatus(const QString& state, const QString& where) {
+    if (m_main) {
+        m_main->statusPanels()->setPanel(1, state);
+        m_main->statusPanels()->setPanel(2, where);
+    }
+}
+
+void CommSetupDialog::CmdOk_Click() {
+    if (m_testing)
+        return;
+    setStatus(QStringLiteral("Disconnected"), QString());
+    if (m_wCommMode == 0)
+        applySerial();
+    else if (m_wCommMode == 1)
+        applyTcp();
+}
+
+void CommSetupDialog::applySerial() {
+    const auto timeout = ParseEntry(m_serialTimeout->text(), 1000, 10000);
+    if (!timeout) {
+        ShowMessage(QStringLiteral("Serial Timeout must be a number from 1000 to 10000"));
+        return;
+    }
+    m_wSerialTimeout = static_cast<int16_t>(timeout->rounded);
+
+    General::CommMode = m_wCommMode;
+    General::ComPortIndex = m_wPortIndex;
+    General::BaudIndex = m_wBaudIndex;
+    General::SerialTimeout = m_wSerialTimeout;
+
+    // The test is a job of the link's queue like any request: when another
+    // window's transaction is on the wire or waiting, the test waits its
+    // turn, so reopening the port never cuts a transaction short. Closing
+    // the dialog before its turn drops the test.
+    m_testing = true;
+    m_ok->setEnabled(false);
+    OpenSerialPort({this, [this](const Reply&) { testDone(); }});
+}
+
+void CommSetupDialog::applyTcp() {
+    const auto tcpTimeout = ParseEntry(m_tcpTimeout->text(), 1000, 10000);
+    if (!tcpTimeout) {
+        ShowMessage(QStringLiteral("TCP/IP Timeout must be a number from 1000 to 10000"));
+        return;
+    }
+    m_wTCPTimeout = static_cast<int16_t>(tcpTimeout->rounded);
+    const auto connectTimeout = ParseEntry(m_connectTimeout->text(), 1000, 10000);
+    if (!connectTimeout) {
+        ShowMessage(
+            QStringLiteral("TCP/IP Connection Timeout must be a number from 1000 to 10000"));
+        return;
+    }
+    m_wConnectTimeout = static_cast<int16_t>(connectTimeout->rounded);
+    const auto port = ParseEntry(m_serverPort->text(), 1, 65535);
+    if (!port) {
+        ShowMessage(QStringLiteral("Server Port must be a number from 1 to 65535"));
+        return;
+    }
+    m_wServerPort = port->rounded;
+    if (m_ip->text().isEmpty()) {
+        ShowMessage(QStringLiteral("Please, enter a valid IP Address"));
+        return;
+    }
+    m_wIPAddress = m_ip->text();
+
+    General::CommMode = m_wCommMode;
+    General::IPAddress = m_wIPAddress;
+    General::ServerPort = m_wServerPort;
+    General::TCPTimeout = m_wTCPTimeout;
+    General::TCPConnectTimeout = m_wConnectTimeout;
+    General::IPAddressMode = m_wIPAddressMode;
+
+    // Queued behind any waiting transaction, as on the serial link.
+    m_testing = true;
+    m_ok->setEnabled(false);
+    TCPConnect({this, [this](const Reply&) { testDone(); }});
+}
+
+void CommSetupDialog::testDone() {
+    m_testing = false;
+    m_ok->setEnabled(true);
+    const bool connected = General::Connected;
+    if (connected) {
+        setStatus(QStringLiteral("Connected"), General::CommMode == 0
+                                                   ? PortNames::ComName(General::ComPortIndex + 1)
+                                                   : General::IPAddress);
+    }
+    Q_EMIT testFinished(connected);
+    if (connected)
+        close();
+}
+
+} // namespace qim
