@@ -36,7 +36,6 @@ TrendLayout TemperatureTrendLayout() {
     l.fileStem = QStringLiteral("QIM-P750 trend");
     l.scales = {{QStringLiteral("Temperature (\u00b0C)"), QStringLiteral("\u00b0C"), 0.0, 100.0}};
     l.rightTitle = QStringLiteral("Heater power (%)");
-    l.rightUnit = QStringLiteral("%");
     l.rightMin = 0;
     l.rightMax = 100;
     l.baseKind = QStringLiteral("Process value");

@@ -68,9 +68,8 @@ struct TrendLayout {
     QList<TrendSeries> series;
     QList<TrendScale> scales;
     QList<TrendKindToggle> kinds;
-    QString baseKind;   // what the kind 0 lines are, shown beside the toggles
-    QString rightTitle; // empty: no right axis
-    QString rightUnit;
+    QString baseKind;    // what the kind 0 lines are, shown beside the toggles
+    QString rightTitle;  // empty: no right axis
     double rightMin = 0; // the right axis always shows at least this range
     double rightMax = 100;
 };
