@@ -113,6 +113,15 @@ std::vector<QList<QList<QPointF>>> TrendStore::decimate(std::span<const int> ser
                                : std::min(columns - 1, static_cast<int>(position(t)));
     }
 
+    // Runs of rows in one column with no gap after their first row: the
+    // same for every series.
+    std::vector<size_t> segments;
+    segments.reserve(static_cast<size_t>(columns) + 2);
+    for (size_t k = 0; k < count; ++k)
+        if (k == 0 || columnOf[k] != columnOf[k - 1] || m_gap[base + k] != 0)
+            segments.push_back(k);
+    segments.push_back(count);
+
     struct Piece {
         QList<QPointF> points;
         double firstPos = 0;
@@ -158,12 +167,12 @@ std::vector<QList<QList<QPointF>>> TrendStore::decimate(std::span<const int> ser
         bool pendingGap = false;
         bool haveLast = false;
         double lastPos = 0;
-        for (size_t k = 0; k < count; ++k) {
+        const auto row = [&](size_t k) {
             pendingGap = pendingGap || gaps[k] != 0;
             const float v = column[k];
             if (std::isnan(v)) {
                 pendingGap = true;
-                continue;
+                return;
             }
             const int c = columnOf[k];
             bool cut = !haveLast;
@@ -194,6 +203,39 @@ std::vector<QList<QList<QPointF>>> TrendStore::decimate(std::span<const int> ser
             haveLast = true;
             lastPos = position(times[k]);
             piece.lastPos = lastPos;
+        };
+        for (size_t seg = 0; seg + 1 < segments.size(); ++seg) {
+            const size_t a = segments[seg];
+            const size_t b = segments[seg + 1];
+            row(a);
+            if (b - a < 2)
+                continue;
+            // The rest of a column without gaps: only its extremes matter,
+            // until a missing value calls for the row by row way again.
+            size_t k = a + 1;
+            if (open && pendingGap == false && !std::isnan(column[a])) {
+                float lo = column[iMin];
+                float hi = column[iMax];
+                for (; k < b; ++k) {
+                    const float v = column[k];
+                    if (v < lo) {
+                        lo = v;
+                        iMin = k;
+                    } else if (v > hi) {
+                        hi = v;
+                        iMax = k;
+                    } else if (v != v) {
+                        break;
+                    }
+                }
+                if (k > a + 1) {
+                    iLast = k - 1;
+                    lastPos = position(times[k - 1]);
+                    pieces.back().lastPos = lastPos;
+                }
+            }
+            for (; k < b; ++k)
+                row(k);
         }
         flush();
 
