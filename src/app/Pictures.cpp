@@ -83,26 +83,29 @@ void paintContact(QPainter& p, const QRectF& r, bool closed) {
 void paintAnimation(QPainter& p, const QRectF& r, int picture) {
     // A small bus: a master on the left, five modules on a line; the frame
     // number lights the module being asked. Picture 1 (idle) lights none.
-    const qreal w = r.width(), h = r.height();
-    p.setPen(QPen(QColor(40, 40, 90), std::max<qreal>(1.0, w / 24.0)));
-    const qreal busY = r.top() + h * 0.72;
-    p.drawLine(QPointF(r.left() + w * 0.08, busY), QPointF(r.right() - w * 0.04, busY));
-    p.setBrush(QColor(60, 60, 140));
-    p.drawRect(QRectF(r.left() + w * 0.04, r.top() + h * 0.2, w * 0.18, h * 0.36));
+    // Drawn on whole units of a 32-unit grid, so the picture's native
+    // 32 x 32 pixels (and 64 x 64 at a device pixel ratio of 2) stay sharp.
+    p.translate(r.topLeft());
+    p.scale(r.width() / 32.0, r.height() / 32.0);
+    const QColor line(40, 40, 90);
+    p.fillRect(QRectF(2, 7, 7, 12), line); // the master
+    p.fillRect(QRectF(3, 8, 5, 10), QColor(70, 70, 160));
+    p.fillRect(QRectF(4, 10, 3, 2), QColor(150, 200, 255)); // its display
+    p.fillRect(QRectF(5, 19, 1, 4), line);
+    p.fillRect(QRectF(3, 23, 28, 2), line); // the bus
     for (int i = 0; i < 5; ++i) {
-        const qreal x = r.left() + w * (0.30 + 0.14 * i);
+        const int x = 11 + 4 * i;
         const bool lit = picture == i + 2;
-        p.setPen(QPen(QColor(40, 40, 90), std::max<qreal>(1.0, w / 32.0)));
-        p.drawLine(QPointF(x + w * 0.05, busY), QPointF(x + w * 0.05, r.top() + h * 0.56));
-        p.setBrush(lit ? QColor(255, 170, 0) : QColor(190, 190, 205));
-        p.drawRect(QRectF(x, r.top() + h * 0.36, w * 0.10, h * 0.2));
+        p.fillRect(QRectF(x, 11, 3, 8), line);
+        p.fillRect(QRectF(x, 12, 3, 6), lit ? QColor(255, 170, 0) : QColor(190, 190, 210));
+        p.fillRect(QRectF(x + 1, 19, 1, 4), line);
     }
-    if (picture >= 2) {
+    if (picture >= 2 && picture <= 6) {
         // The request travelling along the bus.
-        const qreal x = r.left() + w * (0.30 + 0.14 * (picture - 2)) + w * 0.05;
+        const qreal x = 11 + 4 * (picture - 2) + 1.5;
         p.setPen(Qt::NoPen);
         p.setBrush(QColor(230, 60, 0));
-        p.drawEllipse(QPointF(x, busY), w / 14.0, w / 14.0);
+        p.drawEllipse(QPointF(x, 24), 2.5, 2.5);
     }
 }
 

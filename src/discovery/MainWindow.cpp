@@ -20,6 +20,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPushButton>
@@ -97,6 +98,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     m_list->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     m_list->setMinimumWidth(360);
     connect(m_list, &QListWidget::itemSelectionChanged, this, &MainWindow::DeviceList_Click);
+    // A double click or Enter on a module opens its panel, as Control And Monitor does.
+    connect(m_list, &QListWidget::itemDoubleClicked, this, &MainWindow::openSelectedPanel);
+    m_list->installEventFilter(this);
     auto* devicesLayout = new QVBoxLayout(devices);
     devicesLayout->addWidget(m_list);
 
@@ -175,6 +179,13 @@ void MainWindow::fitGridColumns() {
 bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
     if (watched == m_grid && e->type() == QEvent::Resize)
         fitGridColumns();
+    if (watched == m_list && e->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(e)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            openSelectedPanel();
+            return true;
+        }
+    }
     return QMainWindow::eventFilter(watched, e);
 }
 
@@ -211,6 +222,11 @@ void MainWindow::DeviceList_Click() {
     SelectedAddress = static_cast<int16_t>(row);
     ShowDeviceInfo(row);
     m_control->setEnabled(true);
+}
+
+void MainWindow::openSelectedPanel() {
+    if (m_control->isEnabled() && !m_list->selectedItems().isEmpty())
+        m_control->click();
 }
 
 void MainWindow::CmdControl_Click() {

@@ -60,6 +60,7 @@ private:
     void fitGridColumns();
     void DeviceList_Click();
     void CmdControl_Click();
+    void openSelectedPanel();
 
     QListWidget* m_list;
     QTableWidget* m_grid;

@@ -3,6 +3,7 @@
 #include "Artwork.h"
 #include "DeviceTable.h"
 #include "General.h"
+#include "Keyboard.h"
 #include "Link.h"
 #include "MainWindow.h"
 #include "MessagePresenter.h"
@@ -105,10 +106,11 @@ ScanBusDialog::ScanBusDialog(MainWindow* main) : QDialog(main), m_main(main) {
     m_cmdStart->setDefault(true);
     m_cmdStop = new QPushButton(QStringLiteral("Stop"), this);
     m_cmdStop->setObjectName(QStringLiteral("CmdStop"));
-    m_cmdStop->setAutoDefault(false);
     m_cmdClose = new QPushButton(QStringLiteral("Close"), this);
     m_cmdClose->setObjectName(QStringLiteral("CmdCancel"));
-    m_cmdClose->setAutoDefault(false);
+    // Enter in a text box starts the scan; on a focused button it presses
+    // that button. Start hands the focus to Stop, so Enter again stops.
+    FocusFollowsCommands(m_cmdStart, m_cmdStop);
     connect(m_cmdStart, &QPushButton::clicked, this, &ScanBusDialog::CmdStart_Click);
     connect(m_cmdStop, &QPushButton::clicked, this, &ScanBusDialog::CmdStop_Click);
     connect(m_cmdClose, &QPushButton::clicked, this, &ScanBusDialog::close);

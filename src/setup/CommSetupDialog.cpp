@@ -146,7 +146,6 @@ CommSetupDialog::CommSetupDialog(MainWindow* main) : QDialog(main), m_main(main)
     m_ok->setDefault(true);
     m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
     m_cancel->setObjectName(QStringLiteral("CmdCancel"));
-    m_cancel->setAutoDefault(false);
     connect(m_ok, &QPushButton::clicked, this, &CommSetupDialog::CmdOk_Click);
     connect(m_cancel, &QPushButton::clicked, this, &CommSetupDialog::close);
 

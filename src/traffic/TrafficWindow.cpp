@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -24,7 +25,6 @@ TrafficWindow::TrafficWindow(QWidget* parent)
     setObjectName(QStringLiteral("frmTraffic"));
     setWindowTitle(QStringLiteral("Traffic"));
     setAttribute(Qt::WA_DeleteOnClose);
-    resize(980, 460);
 
     m_filter->setSourceModel(m_model);
 
@@ -80,6 +80,18 @@ TrafficWindow::TrafficWindow(QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(bar);
     layout->addWidget(m_table);
+
+    // Wide enough to show every column, duration included, without
+    // scrolling sideways; never wider than the screen.
+    int columns = 0;
+    for (int c = 0; c < TrafficModel::ColumnCount; ++c)
+        columns += h->sectionSize(c);
+    const QMargins m = layout->contentsMargins();
+    int width = columns + m.left() + m.right() + 2 * m_table->frameWidth() +
+                m_table->verticalScrollBar()->sizeHint().width();
+    if (const QScreen* s = screen())
+        width = std::min(width, s->availableGeometry().width());
+    resize(std::max(width, 640), 460);
 
     connect(clear, &QPushButton::clicked, this, [this] {
         m_pending.clear();

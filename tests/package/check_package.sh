@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a finished build folder, checks its control
-# data and file list, unpacks it into a throw-away root and starts the
-# unpacked program for a few seconds.
+# data and file list, installs it with dpkg into a throw-away root (its
+# dependencies checked against what this machine has installed), starts the
+# installed program and waits for its main window, then removes the package.
 #   check_package.sh <build dir>
 set -euo pipefail
 build=$1
@@ -29,15 +30,47 @@ done
 # Nothing of the build or the tests is shipped.
 if grep -E 'tst_|make_icons|qimbench|\.a$' <<<"$files"; then fail "build files shipped"; fi
 
-dpkg-deb -x "$deb" "$work/root"
+# Install it as dpkg would here, but into a throw-away root and a copy of
+# the package database: dpkg checks the computed dependencies against the
+# packages installed on this machine. Works without root too.
+admin=$work/admin
+mkdir -p "$admin/updates" "$admin/info" "$admin/triggers" "$work/root"
+cp /var/lib/dpkg/status "$admin/status"
+touch "$admin/available"
+# Empty file lists for the copied packages: nothing of theirs is in the root.
+dpkg-query -W -f='${binary:Package}\n' | sed "s|.*|$admin/info/&.list|" | xargs touch
+sandbox=(--admindir="$admin" --instdir="$work/root" --force-not-root --force-script-chrootless
+         --log=/dev/null)
+dpkg "${sandbox[@]}" -i "$deb" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -i"; }
+[ "$(dpkg-query --admindir="$admin" -W -f='${Status}' qimtool)" = "install ok installed" ] ||
+    fail "not installed"
 grep -q '^Exec=qimtool$' "$work/root/usr/share/applications/qimtool.desktop" || fail "desktop entry"
-# The unpacked program starts and keeps running (it has no command line: a
-# clean start that is still up after 3 s is what we can check here).
+
 export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
-set +e
-QT_QPA_PLATFORM=offscreen timeout 3 "$work/root/usr/bin/qimtool"
-rc=$?
-set -e
-[ "$rc" -eq 124 ] || fail "the unpacked qimtool exited with $rc"
+if command -v xvfb-run >/dev/null && command -v xwininfo >/dev/null; then
+    # The installed program shows its main window after the splash.
+    xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+        "$1" & pid=$!
+        for _ in $(seq 60); do
+            if xwininfo -root -tree | grep -q "\"QIMTool V1.10\""; then
+                kill $pid; wait $pid; exit 0
+            fi
+            kill -0 $pid 2>/dev/null || exit 2
+            sleep 0.25
+        done
+        kill $pid; exit 1' _ "$work/root/usr/bin/qimtool" >"$work/run.log" 2>&1 ||
+        { cat "$work/run.log"; fail "the installed qimtool showed no main window"; }
+else
+    # No X server to look at: a clean start still up after 3 s.
+    set +e
+    QT_QPA_PLATFORM=offscreen timeout 3 "$work/root/usr/bin/qimtool"
+    rc=$?
+    set -e
+    [ "$rc" -eq 124 ] || fail "the installed qimtool exited with $rc"
+fi
+
+# And it goes again without leftovers.
+dpkg "${sandbox[@]}" -r qimtool >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -r"; }
+[ -z "$(find "$work/root" -type f)" ] || fail "files left after removal"
 echo "package ok: $(basename "$deb")"
