@@ -171,10 +171,10 @@ void frmQIM_M640::buildControls() {
     m_scan->setObjectName(QStringLiteral("CmdScan"));
     m_stop = new QPushButton(QStringLiteral("Stop"), this);
     m_stop->setObjectName(QStringLiteral("CmdStop"));
-    m_close = new QPushButton(QStringLiteral("Close"), this);
-    m_close->setObjectName(QStringLiteral("CmdCancel"));
     m_trend = new QPushButton(QStringLiteral("Trend"), this);
     m_trend->setObjectName(QStringLiteral("Cmd_Trend"));
+    m_close = new QPushButton(QStringLiteral("Close"), this);
+    m_close->setObjectName(QStringLiteral("CmdCancel"));
     for (QPushButton* b : {m_scan, m_stop, m_trend, m_close}) {
         b->setAutoDefault(false);
         bottom->addWidget(b, 0, Qt::AlignBottom);

@@ -192,8 +192,8 @@ frmQIM_P750::frmQIM_P750() : QWidget(nullptr) {
     m_interval->setAlignment(Qt::AlignRight);
     m_scan = button(this, "CmdScan", QStringLiteral("Scan"));
     m_stop = button(this, "CmdStop", QStringLiteral("Stop"));
-    m_close = button(this, "CmdCancel", QStringLiteral("Close"));
     m_trend = button(this, "Cmd_Trend", QStringLiteral("Trend"));
+    m_close = button(this, "CmdCancel", QStringLiteral("Close"));
     connect(m_trend, &QPushButton::clicked, this, [this] { OpenTrend(this); });
     connect(m_scan, &QPushButton::clicked, this, &frmQIM_P750::scan);
     connect(m_stop, &QPushButton::clicked, this, [this] { m_poll->requestStop(); });
