@@ -5,6 +5,7 @@
 #include "General.h"
 #include "MessagePresenter.h"
 #include "NumericEntry.h"
+#include "PanelTrends.h"
 #include "PollLoop.h"
 #include "Requests.h"
 #include "StatusPanels.h"
@@ -170,9 +171,11 @@ void frmQIM_M640::buildControls() {
     m_scan->setObjectName(QStringLiteral("CmdScan"));
     m_stop = new QPushButton(QStringLiteral("Stop"), this);
     m_stop->setObjectName(QStringLiteral("CmdStop"));
+    m_trend = new QPushButton(QStringLiteral("Trend"), this);
+    m_trend->setObjectName(QStringLiteral("Cmd_Trend"));
     m_close = new QPushButton(QStringLiteral("Close"), this);
     m_close->setObjectName(QStringLiteral("CmdCancel"));
-    for (QPushButton* b : {m_scan, m_stop, m_close}) {
+    for (QPushButton* b : {m_scan, m_stop, m_trend, m_close}) {
         b->setAutoDefault(false);
         bottom->addWidget(b, 0, Qt::AlignBottom);
     }
@@ -198,6 +201,7 @@ void frmQIM_M640::buildControls() {
     connect(m_scan, &QPushButton::clicked, this, &frmQIM_M640::scanClick);
     connect(m_stop, &QPushButton::clicked, this, [this] { m_loop->requestStop(); });
     connect(m_close, &QPushButton::clicked, this, &QWidget::close);
+    connect(m_trend, &QPushButton::clicked, this, [this] { OpenTrend(this); });
     connect(m_config, &QPushButton::clicked, this, &frmQIM_M640::configClick);
     connect(m_write, &QPushButton::clicked, this, &frmQIM_M640::writeClick);
 }
@@ -255,9 +259,10 @@ void frmQIM_M640::scanClick() {
 
 void frmQIM_M640::cycle(std::function<void(int16_t)> done) {
     ByMode::ReadInputRegisters(SlaveAddress, 0, 8, {this, [this, done](const Reply& r) {
-                                                        if (r.hasRegisters(8))
+                                                        if (r.hasRegisters(8)) {
                                                             ShowAnalogInputs(r);
-                                                        else
+                                                            emit inputsDecoded(m_loop->PollCount);
+                                                        } else
                                                             ++m_loop->ErrorCount;
                                                         done(r.status);
                                                     }});

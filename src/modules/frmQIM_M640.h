@@ -44,6 +44,11 @@ public:
 
     PollLoop* pollLoop() const { return m_loop; }
 
+Q_SIGNALS:
+    // After a good poll's values are decoded and shown; pollNumber is
+    // PollCount then (the polls before this one since Scan).
+    void inputsDecoded(int32_t pollNumber);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -80,6 +85,7 @@ private:
     QPushButton* m_scan = nullptr;
     QPushButton* m_stop = nullptr;
     QPushButton* m_close = nullptr;
+    QPushButton* m_trend = nullptr;
     StatusPanels* m_sb = nullptr;
 };
 

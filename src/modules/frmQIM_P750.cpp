@@ -4,6 +4,7 @@
 #include "General.h"
 #include "MessagePresenter.h"
 #include "NumericEntry.h"
+#include "PanelTrends.h"
 #include "Pictures.h"
 #include "PollLoop.h"
 #include "Requests.h"
@@ -191,7 +192,9 @@ frmQIM_P750::frmQIM_P750() : QWidget(nullptr) {
     m_interval->setAlignment(Qt::AlignRight);
     m_scan = button(this, "CmdScan", QStringLiteral("Scan"));
     m_stop = button(this, "CmdStop", QStringLiteral("Stop"));
+    m_trend = button(this, "Cmd_Trend", QStringLiteral("Trend"));
     m_close = button(this, "CmdCancel", QStringLiteral("Close"));
+    connect(m_trend, &QPushButton::clicked, this, [this] { OpenTrend(this); });
     connect(m_scan, &QPushButton::clicked, this, &frmQIM_P750::scan);
     connect(m_stop, &QPushButton::clicked, this, [this] { m_poll->requestStop(); });
     connect(m_close, &QPushButton::clicked, this, &QWidget::close);
@@ -209,6 +212,7 @@ frmQIM_P750::frmQIM_P750() : QWidget(nullptr) {
     auto* commandRow = new QHBoxLayout;
     commandRow->addWidget(m_scan);
     commandRow->addWidget(m_stop);
+    commandRow->addWidget(m_trend);
     commandRow->addWidget(m_close);
     auto* pollBox = new QVBoxLayout;
     pollBox->addWidget(m_address);
@@ -303,6 +307,7 @@ void frmQIM_P750::pollCycle(std::function<void(int16_t)> done) {
                                     if (DecodeTempInputs(reply)) {
                                         for (int n = 1; n <= TempLoops; ++n)
                                             ShowLoop(n);
+                                        emit inputsDecoded(m_poll->PollCount);
                                     } else {
                                         ++m_poll->ErrorCount;
                                     }

@@ -44,6 +44,11 @@ public:
     static constexpr const char* LedSuffixes[8] = {"OC", "SCG", "SCV", "TCF",
                                                    "TS", "ON",  "ALL", "ALH"};
 
+Q_SIGNALS:
+    // After a good poll's values are decoded and shown; pollNumber is
+    // PollCount then (the polls before this one since Scan).
+    void inputsDecoded(int32_t pollNumber);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -83,6 +88,7 @@ private:
     QPushButton* m_scan;
     QPushButton* m_stop;
     QPushButton* m_close;
+    QPushButton* m_trend;
     QLabel* m_address;
     StatusPanels* m_sb;
     PollLoop* m_poll;
