@@ -29,6 +29,15 @@ void StatusPanels::setPanel(int i, const QString& text) {
         l->setText(text);
 }
 
+void StatusPanels::holdSize(int i, const QString& widest) {
+    QLabel* l = panel(i);
+    if (!l)
+        return;
+    const int frame = 2 * l->frameWidth() + 2 * l->margin() + l->indent() + 8;
+    l->setFixedSize(std::max(l->minimumWidth(), l->fontMetrics().horizontalAdvance(widest) + frame),
+                    l->sizeHint().height());
+}
+
 QString StatusPanels::text(int i) const {
     const QLabel* l = panel(i);
     return l ? l->text() : QString();

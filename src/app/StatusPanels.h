@@ -16,6 +16,9 @@ public:
     // i = 1..3, as the panels are numbered.
     QLabel* panel(int i) const;
     void setPanel(int i, const QString& text);
+    // Fixes panel i at the size of `widest`: a panel whose text changes on
+    // every poll then repaints alone instead of laying out the whole window.
+    void holdSize(int i, const QString& widest);
     QString text(int i) const;
 
 private:

@@ -119,6 +119,8 @@ void frmQIM_K520::buildControls() {
     root->addLayout(bottom);
 
     m_sb = new StatusPanels(QStringLiteral("SB"), this);
+    m_sb->holdSize(1, QStringLiteral("Err: 9999999"));
+    m_sb->holdSize(2, QStringLiteral("Poll: 9999999"));
     root->addWidget(m_sb);
 
     connect(m_scan, &QPushButton::clicked, this, &frmQIM_K520::scanClick);

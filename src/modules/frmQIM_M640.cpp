@@ -91,7 +91,12 @@ void frmQIM_M640::buildControls() {
         value->setFrameShape(QFrame::StyledPanel);
         value->setFrameShadow(QFrame::Sunken);
         value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        value->setMinimumWidth(value->fontMetrics().horizontalAdvance(QStringLiteral("-00.00000")));
+        // Opaque and of a fixed size: a new reading repaints the box alone,
+        // not the frame behind it or the window's layout.
+        value->setAutoFillBackground(true);
+        value->setFixedSize(value->fontMetrics().horizontalAdvance(QStringLiteral("-00.00000")) +
+                                2 * value->frameWidth() + 8,
+                            value->sizeHint().height());
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
         inGrid->addWidget(value, i, 1);
         m_lblADC[i] = value;
@@ -184,6 +189,8 @@ void frmQIM_M640::buildControls() {
     root->addLayout(bottom);
 
     m_sb = new StatusPanels(QStringLiteral("SB"), this);
+    m_sb->holdSize(1, QStringLiteral("Err: 9999999"));
+    m_sb->holdSize(2, QStringLiteral("Poll: 9999999"));
     root->addWidget(m_sb);
 
     connect(m_adcData, &QComboBox::currentIndexChanged, this, [this](int index) {

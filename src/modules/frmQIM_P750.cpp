@@ -34,7 +34,8 @@ const char* const LedCaptions[8] = {"TC Open Citrcuit", "TC Short To GND",      
                                     "TC Fault",         "Temperature Stability", "Heater ON/OFF",
                                     "Alarm Low ON/OFF", "Alarm High ON/OFF"};
 
-QLabel* valueLabel(QWidget* parent, const QString& name) {
+// A reading under its caption, as wide as the caption.
+QLabel* valueLabel(QWidget* parent, const QString& name, const QString& caption) {
     auto* l = new QLabel(QStringLiteral("0"), parent);
     l->setObjectName(name);
     l->setFrameShape(QFrame::StyledPanel);
@@ -46,6 +47,12 @@ QLabel* valueLabel(QWidget* parent, const QString& name) {
     f.setPointSizeF(f.pointSizeF() * 1.3);
     f.setBold(true);
     l->setFont(f);
+    // Opaque and of a fixed size: a new reading repaints the box alone, not
+    // the frame behind it or the window's layout.
+    l->setAutoFillBackground(true);
+    const int text = std::max(parent->fontMetrics().horizontalAdvance(caption),
+                              l->fontMetrics().horizontalAdvance(QStringLiteral("-000000%")));
+    l->setFixedSize(std::max(70, text + 2 * l->frameWidth() + 8), l->sizeHint().height());
     return l;
 }
 
@@ -91,15 +98,17 @@ frmQIM_P750::frmQIM_P750() : QWidget(nullptr) {
         LoopView& v = m_loops[n - 1];
         v.frame = new QGroupBox(QStringLiteral("Thermocuple %1/ Control Loop %1").arg(n), this);
         v.frame->setObjectName(QStringLiteral("Frame%1").arg(n));
-        v.pv = valueLabel(v.frame, QStringLiteral("Label_PVTemp%1").arg(n));
-        v.cj = valueLabel(v.frame, QStringLiteral("Label_CJTemp%1").arg(n));
-        v.sp = valueLabel(v.frame, QStringLiteral("Label_SPTemp%1").arg(n));
-        v.power = valueLabel(v.frame, QStringLiteral("Label_HeaterPower%1").arg(n));
+        const QString pvCaption = QStringLiteral("Process Value (Deg C)");
+        const QString cjCaption = QStringLiteral("CJ Temperature");
+        v.pv = valueLabel(v.frame, QStringLiteral("Label_PVTemp%1").arg(n), pvCaption);
+        v.cj = valueLabel(v.frame, QStringLiteral("Label_CJTemp%1").arg(n), cjCaption);
+        v.sp = valueLabel(v.frame, QStringLiteral("Label_SPTemp%1").arg(n), pvCaption);
+        v.power = valueLabel(v.frame, QStringLiteral("Label_HeaterPower%1").arg(n), cjCaption);
 
         auto* values = new QGridLayout;
-        values->addWidget(new QLabel(QStringLiteral("Process Value (Deg C)"), v.frame), 0, 0);
+        values->addWidget(new QLabel(pvCaption, v.frame), 0, 0);
         values->addWidget(v.pv, 1, 0);
-        values->addWidget(new QLabel(QStringLiteral("CJ Temperature"), v.frame), 0, 1);
+        values->addWidget(new QLabel(cjCaption, v.frame), 0, 1);
         values->addWidget(v.cj, 1, 1);
         values->addWidget(new QLabel(QStringLiteral("Set Point (Deg C)"), v.frame), 2, 0);
         values->addWidget(v.sp, 3, 0);
@@ -229,6 +238,8 @@ frmQIM_P750::frmQIM_P750() : QWidget(nullptr) {
     bottom->addStretch();
 
     m_sb = new StatusPanels(QStringLiteral("SB"), this);
+    m_sb->holdSize(1, QStringLiteral("Err: 9999999"));
+    m_sb->holdSize(2, QStringLiteral("Poll: 9999999"));
 
     auto* top = new QVBoxLayout(this);
     top->addLayout(loops);
