@@ -12,6 +12,7 @@
 #include "StatusPanels.h"
 #include "TrafficWindow.h"
 #include "Version.h"
+#include "Windows.h"
 
 #include <QAction>
 #include <QApplication>
@@ -40,13 +41,6 @@ const char* const GridLabels[13] = {
 };
 constexpr int GridRows = 13;
 
-void bringForward(QWidget* w) {
-    if (w->isMinimized())
-        w->showNormal();
-    w->show();
-    w->raise();
-    w->activateWindow();
-}
 } // namespace
 
 QString Shown(const QString& text) {
@@ -248,19 +242,19 @@ AboutBox* MainWindow::about() const {
 void MainWindow::openCommSetup() {
     if (!m_commSetup)
         m_commSetup = new CommSetupDialog(this);
-    bringForward(m_commSetup);
+    BringForward(m_commSetup);
 }
 
 void MainWindow::openScanBus() {
     if (!m_scanBus)
         m_scanBus = new ScanBusDialog(this);
-    bringForward(m_scanBus);
+    BringForward(m_scanBus);
 }
 
 void MainWindow::openAbout() {
     if (!m_about)
         m_about = new AboutBox(this);
-    bringForward(m_about);
+    BringForward(m_about);
 }
 
 void MainWindow::closeEvent(QCloseEvent* e) {

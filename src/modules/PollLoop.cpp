@@ -7,6 +7,7 @@ namespace qim {
 
 PollLoop::PollLoop(QObject* requester, Cycle cycle)
     : QObject(requester), m_requester(requester), m_cycle(std::move(cycle)), m_timer(this) {
+    m_timer.setObjectName(QStringLiteral("Timer"));
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &PollLoop::tick);
 }

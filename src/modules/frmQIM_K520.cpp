@@ -8,6 +8,7 @@
 #include "PollLoop.h"
 #include "Requests.h"
 #include "StatusPanels.h"
+#include "Windows.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -32,9 +33,7 @@ frmQIM_K520* frmQIM_K520::open() {
         s_instance = new frmQIM_K520;
         s_instance->setAttribute(Qt::WA_DeleteOnClose);
     }
-    s_instance->show();
-    s_instance->raise();
-    s_instance->activateWindow();
+    BringForward(s_instance);
     return s_instance;
 }
 
@@ -42,8 +41,6 @@ frmQIM_K520::frmQIM_K520(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("frmQIM_K520"));
     setWindowTitle(QStringLiteral("QIM-K520 / QIM-K530"));
     m_loop = new PollLoop(this, [this](PollLoop::Done done) { cycle(std::move(done)); });
-    if (auto* timer = m_loop->findChild<QTimer*>())
-        timer->setObjectName(QStringLiteral("Timer"));
     connect(m_loop, &PollLoop::countsChanged, this, &frmQIM_K520::refreshCounts);
     connect(m_loop, &PollLoop::finished, this, [this] { setScanning(false); });
     buildControls();

@@ -9,6 +9,7 @@
 #include "PollLoop.h"
 #include "Requests.h"
 #include "StatusPanels.h"
+#include "Windows.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -47,9 +48,7 @@ frmQIM_M640* frmQIM_M640::open() {
         s_instance = new frmQIM_M640;
         s_instance->setAttribute(Qt::WA_DeleteOnClose);
     }
-    s_instance->show();
-    s_instance->raise();
-    s_instance->activateWindow();
+    BringForward(s_instance);
     return s_instance;
 }
 
@@ -57,8 +56,6 @@ frmQIM_M640::frmQIM_M640(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("frmQIM_M640"));
     setWindowTitle(QStringLiteral("QIM-M640"));
     m_loop = new PollLoop(this, [this](PollLoop::Done done) { cycle(std::move(done)); });
-    if (auto* timer = m_loop->findChild<QTimer*>())
-        timer->setObjectName(QStringLiteral("Timer"));
     connect(m_loop, &PollLoop::countsChanged, this, &frmQIM_M640::refreshCounts);
     connect(m_loop, &PollLoop::finished, this, [this] {
         m_scanning = false;

@@ -9,6 +9,7 @@
 #include "PollLoop.h"
 #include "Requests.h"
 #include "StatusPanels.h"
+#include "Windows.h"
 #include "frmQIM_P750_Config.h"
 #include "frmQIM_P750_Control.h"
 #include "frmQIM_P750_ControlLoop.h"
@@ -71,9 +72,7 @@ frmQIM_P750* frmQIM_P750::open() {
         s_instance = new frmQIM_P750;
         s_instance->load();
     }
-    s_instance->show();
-    s_instance->raise();
-    s_instance->activateWindow();
+    BringForward(s_instance);
     return s_instance;
 }
 

@@ -1,5 +1,6 @@
 #include "frmQIM_P750_Config.h"
 
+#include "Windows.h"
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
@@ -25,9 +26,7 @@ frmQIM_P750_Config* frmQIM_P750_Config::open(QWidget* parent) {
         s_instance = new frmQIM_P750_Config(parent);
         s_instance->load();
     }
-    s_instance->show();
-    s_instance->raise();
-    s_instance->activateWindow();
+    BringForward(s_instance);
     return s_instance;
 }
 

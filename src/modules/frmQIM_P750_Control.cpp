@@ -1,5 +1,6 @@
 #include "frmQIM_P750_Control.h"
 
+#include "Windows.h"
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -14,9 +15,7 @@ frmQIM_P750_Control* frmQIM_P750_Control::open(QWidget* parent) {
         s_instance = new frmQIM_P750_Control(parent);
         s_instance->load();
     }
-    s_instance->show();
-    s_instance->raise();
-    s_instance->activateWindow();
+    BringForward(s_instance);
     return s_instance;
 }
 

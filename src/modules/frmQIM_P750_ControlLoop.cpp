@@ -2,6 +2,7 @@
 
 #include "MessagePresenter.h"
 #include "NumericEntry.h"
+#include "Windows.h"
 
 #include <QFont>
 #include <QGridLayout>
@@ -47,9 +48,7 @@ frmQIM_P750_ControlLoop* frmQIM_P750_ControlLoop::open(QWidget* parent) {
     } else if (s_instance->m_loop != loop) {
         s_instance->load(loop);
     }
-    s_instance->show();
-    s_instance->raise();
-    s_instance->activateWindow();
+    BringForward(s_instance);
     return s_instance;
 }
 

@@ -1,6 +1,7 @@
 #include "TrafficWindow.h"
 
 #include "MessagePresenter.h"
+#include "Windows.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -177,9 +178,7 @@ TrafficWindow* OpenTrafficWindow() {
     static QPointer<TrafficWindow> window;
     if (!window)
         window = new TrafficWindow;
-    window->show();
-    window->raise();
-    window->activateWindow();
+    BringForward(window);
     return window;
 }
 

@@ -5,6 +5,7 @@
 #include "TempRegisters.h"
 #include "TrendLayouts.h"
 #include "TrendWindow.h"
+#include "Windows.h"
 #include "frmQIM_M640.h"
 #include "frmQIM_P750.h"
 
@@ -20,9 +21,7 @@ QPointer<QObject> s_analogPanel;
 QPointer<QObject> s_temperaturePanel;
 
 TrendWindow* Present(TrendWindow* w) {
-    w->show();
-    w->raise();
-    w->activateWindow();
+    BringForward(w);
     return w;
 }
 } // namespace
