@@ -123,10 +123,11 @@ private Q_SLOTS:
         QCOMPARE(tally.requests, 2 * cycles);
         // Neither the program nor the module's record of what it was sent
         // grows with the run: a few kilobytes kept per request would come to
-        // gigabytes here.
+        // gigabytes here. The bound leaves room for the sanitizer build,
+        // which holds a few hundred megabytes of freed memory in quarantine.
         const qint64 grownMb = (residentKb() - residentBefore) / 1024;
         qInfo("memory grew by %lld MB", grownMb);
-        QVERIFY2(grownMb < 512, qPrintable(QStringLiteral("%1 MB").arg(grownMb)));
+        QVERIFY2(grownMb < 1024, qPrintable(QStringLiteral("%1 MB").arg(grownMb)));
     }
 };
 
