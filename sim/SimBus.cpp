@@ -573,7 +573,9 @@ struct Serving {
         rec.at = QDateTime::currentDateTime();
         rec.tcp = tcp;
         rec.transactionId = tid;
-        rec.raw = raw;
+        // A copy of its own: the frame may share the transport's read buffer,
+        // many kilobytes each, which the record would otherwise keep alive.
+        rec.raw = QByteArray(raw.constData(), raw.size());
         rec.address = address;
         Describe(pdu, rec);
 

@@ -1,14 +1,18 @@
 // libFuzzer target: arbitrary bytes, in arbitrary pieces, as a slave's reply to
 // every request kind on both links, through the engines' reply collection and
-// verdict, the reply accessors and the identification decoding.
+// verdict, the reply accessors, the identification decoding and the panels'
+// widget-free decoders (temperature registers, analog scaling, discrete bits).
 //
 // Input layout: byte 0 picks the request kind (bits 0-2) and the link
 // (bit 3); byte 1 seeds the piece sizes; the rest is what the slave sends.
 
+#include "AnalogScale.h"
 #include "DeviceTable.h"
 #include "Frames.h"
 #include "Reply.h"
+#include "TempRegisters.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 
@@ -23,10 +27,13 @@ struct Request {
 
 Request build(int kind, bool tcp) {
     static const int32_t image[29] = {};
-    switch (kind % 6) {
-    case 0:
+    switch (kind) {
+    case 0: // the temperature panel's poll
         return {tcp ? Tcp::ReadInputRegisters(1, 4, 0, 12) : Rtu::ReadInputRegisters(4, 0, 12), 12};
-    case 1:
+    case 6: // the analog panel's poll
+        return {tcp ? Tcp::ReadInputRegisters(1, 2, 0, 8) : Rtu::ReadInputRegisters(2, 0, 8), 8};
+    case 1: // the discrete panel's poll
+    case 7:
         return {tcp ? Tcp::ReadHoldingRegisters(1, 1, 0, 1) : Rtu::ReadHoldingRegisters(1, 0, 1),
                 1};
     case 2:
@@ -40,6 +47,63 @@ Request build(int kind, bool tcp) {
         return {tcp ? Tcp::WriteMultipleRegisters(0, 4, 7, 20, image)
                     : Rtu::WriteMultipleRegisters(4, 7, 20, image),
                 0};
+    }
+}
+
+// What the panels make of a reply, with the checks that hold for any bytes.
+void decodeAsPanels(const Reply& reply) {
+    // Temperature panel: all twelve registers are decoded, or none is stored.
+    constexpr int32_t untouched = 0x7EADBEEF;
+    TempInputRegs.fill(untouched);
+    const bool decoded = DecodeTempInputs(reply);
+    if (decoded != reply.hasRegisters(TempInputCount))
+        abort();
+    for (int k = 0; k < TempInputCount; ++k) {
+        const int32_t v = TempInputRegs[static_cast<size_t>(k)];
+        if (!decoded) {
+            if (v != untouched)
+                abort();
+            continue;
+        }
+        // Process values (12-bit), status words, cold junctions (8-bit).
+        const bool inField = k < 4   ? v >= -2048 && v <= 65535 - 4096
+                             : k < 8 ? v >= 0 && v <= 65535
+                                     : v >= -128 && v <= 65535 - 256;
+        if (!inField)
+            abort();
+        // A status word's eight bits and its power byte, as the loop view shows them.
+        if (k >= 4 && k < 8 && (HiByte(v) != v >> 8 || GetBit(LoByte(v), 7) != (v >> 7 & 1)))
+            abort();
+    }
+
+    // Analog panel: every channel in every range (and a code no list offers)
+    // becomes volts inside the range, shown with at most four decimals.
+    if (reply.hasRegisters(8)) {
+        for (int k = 0; k < 8; ++k) {
+            const int32_t counts = *reply.reg(k);
+            for (int code = -1; code <= 5; ++code) {
+                const Analog::InputRange& r =
+                    Analog::Ranges[code >= 0 && code < 5 ? code : Analog::DefaultRange];
+                const double v = Analog::Volts(counts, code);
+                if (!(v >= -r.offset - 1e-9 && v <= r.span - r.offset + 1e-9))
+                    abort();
+                const QString text = Analog::VoltsText(counts, code, QLocale::c());
+                bool ok = false;
+                const double shown = text.toDouble(&ok);
+                const qsizetype point = text.indexOf(QLatin1Char('.'));
+                if (!ok || std::fabs(shown - v) > 0.00005 + 1e-9 ||
+                    (point >= 0 && text.size() - point - 1 > 4))
+                    abort();
+            }
+        }
+    }
+
+    // Discrete panel: input k is bit k of the low byte, whatever the high byte holds.
+    if (reply.hasRegisters(1)) {
+        const uint16_t value = *reply.reg(0);
+        for (uint8_t b = 0; b < 8; ++b)
+            if (GetBit(LoByte(value), b) != (value >> b & 1))
+                abort();
     }
 }
 
@@ -85,6 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (!reply.reg(k))
                 abort();
     }
+    decodeAsPanels(reply);
     if (reply.ok() && AddFoundDevice(0, reply))
         sink = sink + static_cast<unsigned>(DeviceListLine(DeviceTable[0]).size());
     (void)sink;

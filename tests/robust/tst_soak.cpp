@@ -1,0 +1,146 @@
+// The long run: the discrete panel polls a simulated module over TCP at
+// interval 0 until its own limit of 100,000 polls ends the scan. Every
+// request the module receives is accounted for against the panel's counts,
+// without keeping them: the run must not need memory that grows with it.
+#include "../modules/PanelTestSupport.h"
+#include "Link.h"
+#include "PollLoop.h"
+#include "TestSupport.h"
+#include "frmQIM_K520.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+
+using namespace qim;
+using namespace paneltest;
+
+namespace {
+
+// What the module saw, checked request by request as it arrives. A poll is a
+// write of the outputs (function 6) and a read of the inputs (function 3),
+// each with the next transaction identifier: one lost, repeated or reordered
+// request breaks the sequence.
+struct Tally {
+    qint64 requests = 0;
+    qint64 outOfSequence = 0;
+    QString firstBreak;
+    uint16_t nextId = 1;
+
+    void take(const qimsim::RequestRecord& r) {
+        const int expectedFunction = requests % 2 == 0 ? 6 : 3;
+        const bool inSequence = r.tcp && r.address == 5 && r.function == expectedFunction &&
+                                r.transactionId == nextId && r.start == 0 &&
+                                (r.function == 6 || r.count == 1);
+        if (!inSequence && outOfSequence++ == 0)
+            firstBreak = QStringLiteral("request %1: function %2, transaction %3 (wanted %4, %5)")
+                             .arg(requests + 1)
+                             .arg(r.function)
+                             .arg(r.transactionId)
+                             .arg(expectedFunction)
+                             .arg(nextId);
+        ++requests;
+        // The identifier wraps from 65535 to 0.
+        nextId = static_cast<uint16_t>(r.transactionId == 65535 ? 0 : r.transactionId + 1);
+    }
+};
+
+// Memory the process holds, in kB (0 where the system does not say).
+qint64 residentKb() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return 0;
+}
+
+} // namespace
+
+class TestSoak : public QObject, PanelFixture {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() {
+        qimtest::QuietOffscreenPlatform();
+        MessagePresenter::instance();
+    }
+    void cleanup() { QVERIFY(closePanel()); }
+
+    void hundredThousandPollsAtIntervalZero() {
+        QVERIFY(tcpBus());
+        // Generous: a late reply on a busy machine is not what this run looks for.
+        General::TCPTimeout = 5000;
+        General::TCPConnectTimeout = 5000;
+        bus->addModule(5, 10);
+        SelectDevice(5, 10);
+        panel = frmQIM_K520::open();
+        QVERIFY(panel);
+
+        Tally tally;
+        QObject watch; // ends both connections with this test
+        connect(bus.get(), &qimsim::Bus::requestReceived, &watch,
+                [&tally](const qimsim::RequestRecord& r) { tally.take(r); });
+        qint64 transactions = 0, failed = 0;
+        connect(&Link::instance(), &Link::transactionFinished, &watch,
+                [&](const TransactionRecord& r) {
+                    ++transactions;
+                    failed += r.status != 255;
+                });
+
+        const qint64 residentBefore = residentKb();
+        QElapsedTimer clock;
+        clock.start();
+        PollLoop* loop = static_cast<frmQIM_K520*>(panel.data())->pollLoop();
+        connect(loop, &PollLoop::countsChanged, &watch, [loop, &clock] {
+            if (loop->PollCount % 10000 == 0)
+                qInfo("%d polls, %.1f s", loop->PollCount,
+                      static_cast<double>(clock.elapsed()) / 1000.0);
+        });
+        // A real event loop while it runs: a polling wait would sleep between
+        // its looks and make the run take many times longer.
+        QSignalSpy finished(loop, &PollLoop::finished);
+        scan(QStringLiteral("0"));
+        QCOMPARE(sb(3), QStringLiteral("SCAN"));
+        QVERIFY(finished.wait(3'600'000));
+        QCOMPARE(sb(3), QStringLiteral("STOP"));
+        qInfo("100,000 polls in %.1f s", static_cast<double>(clock.elapsed()) / 1000.0);
+
+        // The cycle that finds the count at the limit still makes its requests.
+        const qint64 cycles = PollLoop::PollLimit + 1;
+        QCOMPARE(sb(2), QStringLiteral("Poll: 100000"));
+        QCOMPARE(sb(1), QStringLiteral("Err: 0"));
+        QVERIFY(enabled("CmdScan") && !enabled("CmdStop") && enabled("CmdCancel"));
+        QVERIFY2(tally.outOfSequence == 0, qPrintable(tally.firstBreak));
+        QCOMPARE(tally.requests, 2 * cycles);
+        QCOMPARE(transactions, 2 * cycles);
+        QCOMPARE(failed, qint64(0));
+        QVERIFY(messages().isEmpty());
+        // Nothing is left over on the link or waiting to go out.
+        QCOMPARE(Link::instance().pending(), 0);
+        QTest::qWait(200);
+        QCOMPARE(tally.requests, 2 * cycles);
+        // Neither the program nor the module's record of what it was sent
+        // grows with the run: a few kilobytes kept per request would come to
+        // gigabytes here. The bound leaves room for the sanitizer build,
+        // which holds a few hundred megabytes of freed memory in quarantine.
+        const qint64 grownMb = (residentKb() - residentBefore) / 1024;
+        qInfo("memory grew by %lld MB", grownMb);
+        QVERIFY2(grownMb < 1024, qPrintable(QStringLiteral("%1 MB").arg(grownMb)));
+    }
+};
+
+// QtTest gives a test function five minutes unless told otherwise; the run
+// may take longer on a busy machine.
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QTEST_FUNCTION_TIMEOUT"))
+        qputenv("QTEST_FUNCTION_TIMEOUT", "3600000");
+    qimtest::PrepareEnvironment();
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    TestSoak tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+#include "tst_soak.moc"
