@@ -100,6 +100,7 @@ PollLoop* loopOf(QWidget* panel) {
 int main(int argc, char** argv) {
     QTemporaryDir runtime;
     qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    qputenv("QIMTOOL_LOOPBACK_ONLY", "1"); // the link refuses any host but loopback
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

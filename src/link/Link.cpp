@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QHostAddress>
 
 namespace qim {
 
@@ -13,6 +14,18 @@ QPointer<Link> g_link;
 
 bool isTransaction(Link::Kind k) {
     return k == Link::Kind::Serial || k == Link::Kind::Tcp;
+}
+
+bool loopbackOnly() {
+    static const bool on = qEnvironmentVariableIsSet("QIMTOOL_LOOPBACK_ONLY");
+    return on;
+}
+
+// Without a name lookup: a literal loopback address, or "localhost".
+bool isLoopback(const QString& host) {
+    const QString h = host.trimmed();
+    return h.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 ||
+           QHostAddress(h).isLoopback();
 }
 } // namespace
 
@@ -302,6 +315,14 @@ void Link::startTcp() {
     if (m_socket.state() != QAbstractSocket::UnconnectedState)
         m_socket.abort();
     m_phase = Phase::TcpConnecting;
+    if (loopbackOnly() && !isLoopback(General::IPAddress)) {
+        // The test fixtures set this: a test that forgot to aim the link at
+        // its loopback slave fails loudly instead of reaching a real network.
+        qWarning("qimlink: refused to connect to %s: only loopback is allowed here",
+                 qPrintable(General::IPAddress));
+        connectFailed(QAbstractSocket::NetworkError, true);
+        return;
+    }
     m_timeout.start(General::TCPConnectTimeout);
     m_socket.connectToHost(General::IPAddress, static_cast<quint16>(General::ServerPort));
 }

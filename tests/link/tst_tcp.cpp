@@ -153,6 +153,19 @@ private Q_SLOTS:
         QCOMPARE(log->texts, QStringList{QStringLiteral(" Device at 127.0.0.1 was not found!")});
         QVERIFY(o.elapsedMs < 900); // refused is known at once
     }
+
+    // The fixtures allow loopback only: the program's default host is refused
+    // before any packet leaves, as if it were unreachable, with a warning
+    // that fails any test which forgot to aim the link at its slave.
+    void testsNeverLeaveLoopback() {
+        AssignLinkDefaults();
+        General::CommMode = 1;
+        QTest::ignoreMessage(QtWarningMsg, "qimlink: refused to connect to 192.168.1.0: only "
+                                           "loopback is allowed here");
+        const Outcome o = Await([](Requester r) { TCPReadInputRegisters(1, 0, 12, r); });
+        QCOMPARE(o.reply->status, 252);
+        QVERIFY(!Link::instance().socketConnected());
+    }
 };
 
 QIM_TEST_GUILESS_MAIN(TestTcp)
