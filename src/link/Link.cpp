@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <unistd.h>
 
 namespace qim {
 
@@ -26,6 +27,24 @@ bool isLoopback(const QString& host) {
     const QString h = host.trimmed();
     return h.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 ||
            QHostAddress(h).isLoopback();
+}
+// Sends a request at once. A request is a few dozen bytes, which the tty
+// driver takes whole: writing straight to the descriptor spares the port's
+// buffered write, which arms and disarms a write notifier (two wake-ups of
+// the event loop) for every transaction. Whatever the descriptor does not
+// take (or an error, which the port then reports itself) goes the buffered
+// way. Sockets keep the buffered way: a plain write to a socket whose peer
+// has gone raises SIGPIPE, and a fresh connection costs far more anyway.
+void writeNow(QSerialPort& port, const QByteArray& bytes) {
+    qsizetype sent = 0;
+    if (const int fd = static_cast<int>(port.handle()); fd >= 0) {
+        const ssize_t n = ::write(fd, bytes.constData(), static_cast<size_t>(bytes.size()));
+        sent = n > 0 ? n : 0;
+    }
+    if (sent < bytes.size()) {
+        port.write(bytes.constData() + sent, bytes.size() - sent);
+        port.flush();
+    }
 }
 } // namespace
 
@@ -253,8 +272,7 @@ void Link::startSerial() {
         }
     }
     m_rx.emplace(false, m_current->frame.expectedLength);
-    m_port.write(m_current->frame.bytes);
-    m_port.flush(); // out now, not on the next turn of the event loop
+    writeNow(m_port, m_current->frame.bytes);
     m_phase = Phase::SerialWait;
     m_timeout.start(General::SerialTimeout);
 }
