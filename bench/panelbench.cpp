@@ -10,6 +10,7 @@
 #include "General.h"
 #include "Link.h"
 #include "MainWindow.h"
+#include "Offscreen.h"
 #include "Panels.h"
 #include "PollLoop.h"
 #include "TrafficWindow.h"
@@ -99,10 +100,8 @@ PollLoop* loopOf(QWidget* panel) {
 
 int main(int argc, char** argv) {
     QTemporaryDir runtime;
-    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    bench::PrepareOffscreen(runtime);
     qputenv("QIMTOOL_LOOPBACK_ONLY", "1"); // the link refuses any host but loopback
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     int seconds = 30;
     int soakOnly = 0;    // --soak N: only N cycles at interval 0, for a profiler

@@ -9,6 +9,7 @@
 //
 //   qimtrendbench [--runs N] [--samples N]
 
+#include "Offscreen.h"
 #include "TrendLayouts.h"
 #include "TrendWindow.h"
 
@@ -110,8 +111,8 @@ Times measure(const TrendLayout& layout, int samples, int runs) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir runtime;
+    bench::PrepareOffscreen(runtime);
     QApplication app(argc, argv);
     int runs = 20;
     int samples = 100000;
