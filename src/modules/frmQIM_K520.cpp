@@ -2,8 +2,7 @@
 
 #include "DeviceTable.h"
 #include "General.h"
-#include "MessagePresenter.h"
-#include "NumericEntry.h"
+#include "Panels.h"
 #include "Pictures.h"
 #include "PollLoop.h"
 #include "Requests.h"
@@ -22,11 +21,6 @@
 #include <QVBoxLayout>
 
 namespace qim {
-
-namespace {
-const QString IntervalMessage =
-    QStringLiteral("Time between polls must be a number from 0 to 10000");
-}
 
 frmQIM_K520* frmQIM_K520::open() {
     if (!s_instance) {
@@ -116,8 +110,7 @@ void frmQIM_K520::buildControls() {
     root->addLayout(bottom);
 
     m_sb = new StatusPanels(QStringLiteral("SB"), this);
-    m_sb->holdSize(1, QStringLiteral("Err: 9999999"));
-    m_sb->holdSize(2, QStringLiteral("Poll: 9999999"));
+    HoldCountSizes(*m_sb);
     root->addWidget(m_sb);
 
     connect(m_scan, &QPushButton::clicked, this, &frmQIM_K520::scanClick);
@@ -158,14 +151,10 @@ void frmQIM_K520::outputClick(int n, bool ticked) {
 }
 
 void frmQIM_K520::scanClick() {
-    m_loop->ErrorCount = 0;
-    m_loop->PollCount = 0;
-    const auto entry = ParseEntry(m_scanTimer->text(), 0, 10000);
-    if (!entry) {
-        ShowMessage(IntervalMessage);
+    const auto interval = StartScanInterval(*m_loop, m_scanTimer->text());
+    if (!interval)
         return;
-    }
-    PollInterval = entry->rounded;
+    PollInterval = *interval;
     setScanning(true);
     m_loop->start(PollInterval);
 }
@@ -198,8 +187,7 @@ void frmQIM_K520::ShowInputs(uint16_t value) {
 }
 
 void frmQIM_K520::refreshCounts() {
-    m_sb->setPanel(1, QStringLiteral("Err: %1").arg(m_loop->ErrorCount));
-    m_sb->setPanel(2, QStringLiteral("Poll: %1").arg(m_loop->PollCount));
+    ShowCounts(*m_sb, *m_loop);
 }
 
 void frmQIM_K520::setScanning(bool scanning) {

@@ -6,6 +6,7 @@
 #include "MessagePresenter.h"
 #include "NumericEntry.h"
 #include "PanelTrends.h"
+#include "Panels.h"
 #include "PollLoop.h"
 #include "Requests.h"
 #include "StatusPanels.h"
@@ -25,8 +26,6 @@
 namespace qim {
 
 namespace {
-const QString IntervalMessage =
-    QStringLiteral("Time between polls must be a number from 0 to 10000");
 const QString SamplingMessage = QStringLiteral("Sampling Interval must be a number from 1 to 255");
 const char* const DacNames[8] = {"AO1", "AO2", "AO3", "AO4", "CL1", "CL2", "CL3", "CL4"};
 
@@ -186,8 +185,7 @@ void frmQIM_M640::buildControls() {
     root->addLayout(bottom);
 
     m_sb = new StatusPanels(QStringLiteral("SB"), this);
-    m_sb->holdSize(1, QStringLiteral("Err: 9999999"));
-    m_sb->holdSize(2, QStringLiteral("Poll: 9999999"));
+    HoldCountSizes(*m_sb);
     root->addWidget(m_sb);
 
     connect(m_adcData, &QComboBox::currentIndexChanged, this, [this](int index) {
@@ -248,14 +246,10 @@ void frmQIM_M640::load() {
 }
 
 void frmQIM_M640::scanClick() {
-    m_loop->ErrorCount = 0;
-    m_loop->PollCount = 0;
-    const auto entry = ParseEntry(m_scanTimer->text(), 0, 10000);
-    if (!entry) {
-        ShowMessage(IntervalMessage);
+    const auto interval = StartScanInterval(*m_loop, m_scanTimer->text());
+    if (!interval)
         return;
-    }
-    PollInterval = entry->rounded;
+    PollInterval = *interval;
     m_scanning = true;
     updateButtons();
     m_loop->start(PollInterval);
@@ -330,8 +324,7 @@ void frmQIM_M640::writeDone(const Reply& reply) {
 }
 
 void frmQIM_M640::refreshCounts() {
-    m_sb->setPanel(1, QStringLiteral("Err: %1").arg(m_loop->ErrorCount));
-    m_sb->setPanel(2, QStringLiteral("Poll: %1").arg(m_loop->PollCount));
+    ShowCounts(*m_sb, *m_loop);
 }
 
 void frmQIM_M640::updateButtons() {

@@ -2,9 +2,8 @@
 
 #include "DeviceTable.h"
 #include "General.h"
-#include "MessagePresenter.h"
-#include "NumericEntry.h"
 #include "PanelTrends.h"
+#include "Panels.h"
 #include "Pictures.h"
 #include "PollLoop.h"
 #include "Requests.h"
@@ -237,8 +236,7 @@ frmQIM_P750::frmQIM_P750() : QWidget(nullptr) {
     bottom->addStretch();
 
     m_sb = new StatusPanels(QStringLiteral("SB"), this);
-    m_sb->holdSize(1, QStringLiteral("Err: 9999999"));
-    m_sb->holdSize(2, QStringLiteral("Poll: 9999999"));
+    HoldCountSizes(*m_sb);
 
     auto* top = new QVBoxLayout(this);
     top->addLayout(loops);
@@ -296,14 +294,10 @@ void frmQIM_P750::ShowLoop(int n) {
 }
 
 void frmQIM_P750::scan() {
-    m_poll->ErrorCount = 0;
-    m_poll->PollCount = 0;
-    const auto entry = ParseEntry(m_interval->text(), 0, 10000);
-    if (!entry) {
-        ShowMessage(QStringLiteral("Time between polls must be a number from 0 to 10000"));
+    const auto interval = StartScanInterval(*m_poll, m_interval->text());
+    if (!interval)
         return;
-    }
-    PollInterval = static_cast<int16_t>(entry->rounded);
+    PollInterval = *interval;
     setPolling(true);
     m_sb->setPanel(3, QStringLiteral("SCAN"));
     m_poll->start(PollInterval);
@@ -338,8 +332,7 @@ void frmQIM_P750::setPolling(bool on) {
 }
 
 void frmQIM_P750::showCounts() {
-    m_sb->setPanel(1, QStringLiteral("Err: ") + QString::number(m_poll->ErrorCount));
-    m_sb->setPanel(2, QStringLiteral("Poll: ") + QString::number(m_poll->PollCount));
+    ShowCounts(*m_sb, *m_poll);
 }
 
 void frmQIM_P750::relayClicked(int k, bool on) {

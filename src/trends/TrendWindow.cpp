@@ -153,14 +153,14 @@ void TrendWindow::buildChart() {
     // A line per series from the start, so each has its pen before any data.
     m_pieces.resize(static_cast<size_t>(m_layout.series.size()));
     for (size_t s = 0; s < m_pieces.size(); ++s) {
-        const TrendSeries& spec = m_layout.series[static_cast<qsizetype>(s)];
+        const TrendSeries& look = m_layout.series[static_cast<qsizetype>(s)];
         auto* line = new QLineSeries;
-        line->setName(spec.name);
-        QPen pen(spec.color, spec.width, spec.style, Qt::FlatCap, Qt::RoundJoin);
+        line->setName(look.name);
+        QPen pen(look.color, look.width, look.style, Qt::FlatCap, Qt::RoundJoin);
         line->setPen(pen);
         m_chart->addSeries(line);
         line->attachAxis(m_x);
-        line->attachAxis(spec.axis == 1 && m_right ? m_right : m_left);
+        line->attachAxis(look.axis == 1 && m_right ? m_right : m_left);
         m_pieces[s].push_back(line);
     }
 
@@ -472,12 +472,12 @@ void TrendWindow::redraw() {
         const qsizetype count = at < 0 ? 0 : runs[static_cast<size_t>(at)].size();
         while (pool.size() < static_cast<size_t>(count)) {
             // One more break in the line: one more piece in the same pen.
-            const TrendSeries& spec = m_layout.series[static_cast<qsizetype>(s)];
+            const TrendSeries& look = m_layout.series[static_cast<qsizetype>(s)];
             auto* line = new QLineSeries;
             line->setPen(pool.front()->pen());
             m_chart->addSeries(line);
             line->attachAxis(m_x);
-            line->attachAxis(spec.axis == 1 && m_right ? m_right : m_left);
+            line->attachAxis(look.axis == 1 && m_right ? m_right : m_left);
             pool.push_back(line);
         }
         for (size_t k = 0; k < pool.size(); ++k) {
