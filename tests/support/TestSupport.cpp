@@ -5,6 +5,7 @@
 #include "PortNames.h"
 
 #include <QDir>
+#include <QFile>
 #include <QPointer>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -55,6 +56,13 @@ int RtuRequestLength(const QByteArray& head) {
     default:
         return 8;
     }
+}
+
+QStringList ReadCsvLines(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
 }
 
 QByteArray WithCrc(QByteArray body) {

@@ -39,6 +39,10 @@ int RtuRequestLength(const QByteArray& head);
 
 QByteArray WithCrc(QByteArray body);
 
+// The lines of a CSV file the program saved (CRLF line ends), empty lines
+// left out; nothing when the file cannot be read.
+QStringList ReadCsvLines(const QString& path);
+
 // A pty whose slave side our link opens; the test plays the module on the
 // master side.
 class PtySlave : public QObject {

@@ -38,12 +38,6 @@ bool allStored(const TrendStore& st, int series, const QList<QList<QPointF>>& ru
     return true;
 }
 
-QStringList readLines(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-}
 } // namespace
 
 class TestTrendStore : public QObject {
@@ -294,7 +288,7 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(path)); // written from the event loop, appears when whole
         QVERIFY(done.wait(10000));
         QCOMPARE(done.first().at(0).toBool(), true);
-        const QStringList lines = readLines(path);
+        const QStringList lines = qimtest::ReadCsvLines(path);
         QCOMPARE(lines.size(), 3);
         QCOMPARE(lines[0], QStringLiteral("Time,PV1 (degC),SP1 (degC),Power1 (%)"));
         QCOMPARE(lines[1], QStringLiteral("2026-03-04 05:06:07.089,231,250,"));
@@ -305,7 +299,7 @@ private Q_SLOTS:
         QSignalSpy oddDone(&odd, &TrendCsvExport::finished);
         odd.start(dir.filePath(QStringLiteral("odd.csv")));
         QVERIFY(oddDone.wait(10000));
-        QCOMPARE(readLines(dir.filePath(QStringLiteral("odd.csv"))).first(),
+        QCOMPARE(qimtest::ReadCsvLines(dir.filePath(QStringLiteral("odd.csv"))).first(),
                  QStringLiteral("Time,\"a,b \"\"c\"\"\""));
         TrendCsvExport bad(st, 0, 3, {0}, {QStringLiteral("x")});
         QSignalSpy badDone(&bad, &TrendCsvExport::finished);
@@ -341,7 +335,7 @@ private Q_SLOTS:
         QVERIFY(done.wait(60000));
         QVERIFY(done.first().at(0).toBool());
         QVERIFY2(turns > 3, "the event loop ran while the file was written");
-        const QStringList lines = readLines(path);
+        const QStringList lines = qimtest::ReadCsvLines(path);
         QCOMPARE(lines.size(), 60'001);
         QCOMPARE(lines.last().section(QLatin1Char(','), 1), QStringLiteral("99,100,101,102,103,"
                                                                            "104,105,106,107,108,"

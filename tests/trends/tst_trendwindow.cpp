@@ -43,12 +43,6 @@ QValueAxis* axisOf(TrendWindow* w, Qt::Alignment side) {
     return nullptr;
 }
 
-QStringList readLines(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-}
 } // namespace
 
 class TestTrendWindow : public QObject {
@@ -303,7 +297,7 @@ private Q_SLOTS:
         static_cast<QDialog*>(dialog)->accept();
         QVERIFY(finished.wait(10000));
         QCOMPARE(finished.first().at(0).toBool(), true);
-        const QStringList lines = readLines(csv);
+        const QStringList lines = qimtest::ReadCsvLines(csv);
         QCOMPARE(lines.size(), 4);
         QCOMPARE(lines[0], QStringLiteral("Time,PV1 (degC),PV2 (degC),PV3 (degC),PV4 (degC),"
                                           "SP1 (degC),SP2 (degC),SP3 (degC),SP4 (degC),"
