@@ -34,17 +34,6 @@ QList<Chunk> slowTcpRead(const QByteArray& req) {
         {req.left(4) + QByteArray::fromHex("0005") + req.mid(6, 2) + QByteArray::fromHex("02002a"),
          300}};
 }
-struct Settings {
-    int16_t mode, port, baud, serialTimeout, tcpTimeout, connectTimeout, ipMode;
-    QString ip;
-    int32_t serverPort;
-    static Settings now() {
-        using namespace General;
-        return {CommMode,          ComPortIndex,  BaudIndex, SerialTimeout, TCPTimeout,
-                TCPConnectTimeout, IPAddressMode, IPAddress, ServerPort};
-    }
-    bool operator==(const Settings&) const = default;
-};
 } // namespace
 
 class TestCommSetup : public QObject {
@@ -164,13 +153,13 @@ private Q_SLOTS:
     void serialEntriesAreRefusedAtTheirBounds() {
         CommSetupDialog* d = open();
         child<QComboBox>(d, "ComboPortNumber")->setCurrentIndex(31); // COM32: nothing behind it
-        const Settings before = Settings::now();
+        const qimtest::LinkSettings before = qimtest::LinkSettings::now();
         for (const char* bad : {"999", "10001", "abc", "", "999.9"}) {
             resetMessages();
             type(d, "TextRS422ResTimeOut", QString::fromLatin1(bad));
             ok(d);
             QCOMPARE(messages(), QStringList{"Serial Timeout must be a number from 1000 to 10000"});
-            QVERIFY(Settings::now() == before);
+            QVERIFY(qimtest::LinkSettings::now() == before);
             QCOMPARE(sb->text(1), QStringLiteral("Disconnected"));
             QCOMPARE(sb->text(2), QString());
             QVERIFY(d->isVisible());
@@ -198,7 +187,7 @@ private Q_SLOTS:
     void tcpEntriesAreCheckedInOrder() {
         CommSetupDialog* d = open();
         chooseMode(d, 1);
-        const Settings before = Settings::now();
+        const qimtest::LinkSettings before = qimtest::LinkSettings::now();
         struct Case {
             const char *timeout, *connect, *port, *ip, *message;
         };
@@ -223,7 +212,7 @@ private Q_SLOTS:
             type(d, "TextIPAddress", QString::fromLatin1(c.ip));
             ok(d);
             QCOMPARE(messages(), QStringList{QString::fromLatin1(c.message)});
-            QVERIFY(Settings::now() == before);
+            QVERIFY(qimtest::LinkSettings::now() == before);
             QCOMPARE(sb->text(1), QStringLiteral("Disconnected"));
             QVERIFY(d->isVisible());
         }
@@ -319,12 +308,12 @@ private Q_SLOTS:
     void cancelStoresNothing() {
         CommSetupDialog* d = open();
         QPointer<CommSetupDialog> guard = d;
-        const Settings before = Settings::now();
+        const qimtest::LinkSettings before = qimtest::LinkSettings::now();
         chooseMode(d, 1);
         type(d, "TextServerPort", "1502");
         click(d, "CmdCancel");
         QTRY_VERIFY(!guard);
-        QVERIFY(Settings::now() == before);
+        QVERIFY(qimtest::LinkSettings::now() == before);
         QCOMPARE(Link::instance().pending(), 0);
     }
 

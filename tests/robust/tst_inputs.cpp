@@ -249,18 +249,6 @@ void press(const QObject* parent, const char* name) {
     apptest::click(parent, name);
 }
 
-struct LinkSettings {
-    int16_t mode, port, baud, serialTimeout, tcpTimeout, connectTimeout, ipMode;
-    QString ip;
-    int32_t serverPort;
-    static LinkSettings now() {
-        using namespace General;
-        return {CommMode,          ComPortIndex,  BaudIndex, SerialTimeout, TCPTimeout,
-                TCPConnectTimeout, IPAddressMode, IPAddress, ServerPort};
-    }
-    bool operator==(const LinkSettings&) const = default;
-};
-
 } // namespace
 
 class TestInputs : public QObject, paneltest::PanelFixture {
@@ -346,7 +334,7 @@ private Q_SLOTS:
         General::TCPConnectTimeout = 2222;
         General::IPAddress = QStringLiteral("127.0.0.1");
         General::ServerPort = tcpModule.port();
-        const LinkSettings before = LinkSettings::now();
+        const qimtest::LinkSettings before = qimtest::LinkSettings::now();
 
         main->openCommSetup();
         CommSetupDialog* d = main->commSetup();
@@ -374,7 +362,7 @@ private Q_SLOTS:
 
         if (expected == Refused) {
             QCOMPARE(messages(), QStringList{message[box]});
-            QVERIFY(LinkSettings::now() == before);
+            QVERIFY(qimtest::LinkSettings::now() == before);
             QVERIFY(main->commSetup() == d && d->isVisible());
             QVERIFY(keeps(d, box, text));
             QCOMPARE(Link::instance().pending(), address ? 1 : 0);

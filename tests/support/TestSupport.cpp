@@ -58,6 +58,12 @@ int RtuRequestLength(const QByteArray& head) {
     }
 }
 
+LinkSettings LinkSettings::now() {
+    using namespace qim::General;
+    return {CommMode,          ComPortIndex,  BaudIndex, SerialTimeout, TCPTimeout,
+            TCPConnectTimeout, IPAddressMode, IPAddress, ServerPort};
+}
+
 QStringList ReadCsvLines(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))

@@ -43,6 +43,15 @@ QByteArray WithCrc(QByteArray body);
 // left out; nothing when the file cannot be read.
 QStringList ReadCsvLines(const QString& path);
 
+// Every link setting at once, to show that a rejected entry stored nothing.
+struct LinkSettings {
+    int16_t mode, port, baud, serialTimeout, tcpTimeout, connectTimeout, ipMode;
+    QString ip;
+    int32_t serverPort;
+    static LinkSettings now();
+    bool operator==(const LinkSettings&) const = default;
+};
+
 // A pty whose slave side our link opens; the test plays the module on the
 // master side.
 class PtySlave : public QObject {
