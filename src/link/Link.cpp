@@ -352,10 +352,8 @@ void Link::startSerial() {
     // From here on an error of the port ends the transaction (onSerialError),
     // which leaves this phase: look before going on.
     m_phase = Phase::Sending;
-    if (wasOpen) {
-        m_port.clear(QSerialPort::Input);
+    if (wasOpen && m_port.clear(QSerialPort::Input))
         m_port.readAll();
-    }
     if (m_phase != Phase::Sending)
         return;
     m_rx.emplace(false, m_current->frame.expectedLength);
