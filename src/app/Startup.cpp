@@ -1,6 +1,7 @@
 #include "Startup.h"
 
 #include "MainWindow.h"
+#include "MessagePresenter.h"
 #include "SplashWindow.h"
 
 #include <QCoreApplication>
@@ -17,6 +18,9 @@ MainWindow* Startup::mainWindow() const {
 }
 
 void Startup::start() {
+    // Before any window or link traffic: the link's first message (a port
+    // that does not open) must find someone to show it.
+    MessagePresenter::instance();
     SplashDone = false;
     m_splash = new SplashWindow(m_splashMs);
     m_splash->setAttribute(Qt::WA_DeleteOnClose);

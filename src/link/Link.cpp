@@ -46,6 +46,72 @@ void writeNow(QSerialPort& port, const QByteArray& bytes) {
         port.flush();
     }
 }
+
+// Where a transaction's frame starts: after the MBAP header on TCP.
+int pduAt(Link::Kind kind) {
+    return kind == Link::Kind::Tcp ? 6 : 0;
+}
+
+uint8_t frameByte(const Frame& f, int i) {
+    return i < f.bytes.size() ? static_cast<uint8_t>(f.bytes[i]) : 0;
+}
+
+uint16_t frameWord(const Frame& f, int i) {
+    return static_cast<uint16_t>(frameByte(f, i) << 8 | frameByte(f, i + 1));
+}
+
+// Told by the function code, so no caller can file a write as a read.
+bool isWrite(Link::Kind kind, const Frame& f) {
+    if (!isTransaction(kind))
+        return false;
+    const auto fn = static_cast<Function>(frameByte(f, pduAt(kind) + 1));
+    return fn == Function::WriteSingleCoil || fn == Function::WriteSingleRegister ||
+           fn == Function::WriteMultipleRegisters;
+}
+
+// The module, function and addresses a write changes: a newer write with the
+// same target replaces a queued one whoever gave it (a slider's position
+// still waiting when its window was closed and opened again).
+QByteArray writeTarget(Link::Kind kind, const Frame& f) {
+    const int at = pduAt(kind);
+    const bool multiple = frameByte(f, at + 1) == uint8_t(Function::WriteMultipleRegisters);
+    return f.bytes.mid(at, multiple ? 6 : 4);
+}
+
+// The message for a write whose window has gone by the time it failed.
+QString writeFailedMessage(Link::Kind kind, const Frame& f, int16_t status, bool noReply) {
+    const int at = pduAt(kind);
+    const uint8_t function = frameByte(f, at + 1);
+    const int first = frameWord(f, at + 2);
+    QString what;
+    if (function == uint8_t(Function::WriteSingleCoil)) {
+        what = QStringLiteral("coil %1").arg(first);
+    } else if (function == uint8_t(Function::WriteMultipleRegisters) && frameWord(f, at + 4) > 1) {
+        what = QStringLiteral("holding registers %1 to %2")
+                   .arg(first)
+                   .arg(first + frameWord(f, at + 4) - 1);
+    } else {
+        what = QStringLiteral("holding register %1").arg(first);
+    }
+    QString why;
+    switch (status) {
+    case Status::LinkDown:
+        why = QStringLiteral("link not available");
+        break;
+    case Status::WrongLength:
+        why = noReply ? QStringLiteral("no reply") : QStringLiteral("wrong length");
+        break;
+    case Status::CrcError:
+        why = QStringLiteral("CRC error");
+        break;
+    default:
+        why = QStringLiteral("exception code %1").arg(status);
+        break;
+    }
+    return QStringLiteral(" Module %1: the write of %2 failed (%3).")
+        .arg(frameByte(f, at))
+        .arg(what, why);
+}
 } // namespace
 
 void TrafficRing::append(const TransactionRecord& r) {
@@ -89,11 +155,18 @@ Link::Link(QObject* parent) : QObject(parent), m_port(this), m_socket(this), m_t
 }
 
 void Link::submit(Kind kind, Frame frame, Requester who) {
-    if (who.coalesceKey >= 0 && who.context) {
+    const bool write = isWrite(kind, frame);
+    if (who.coalesceKey >= 0) {
         for (Job& queued : m_queue) {
-            if (queued.context == who.context && queued.coalesceKey == who.coalesceKey) {
-                queued.kind = kind;
+            if (queued.coalesceKey != who.coalesceKey || queued.kind != kind ||
+                queued.write != write)
+                continue;
+            const bool same = write ? writeTarget(kind, queued.frame) == writeTarget(kind, frame)
+                                    : who.context && queued.context == who.context;
+            if (same) {
                 queued.frame = std::move(frame);
+                queued.context = who.context;
+                queued.hasContext = who.context != nullptr;
                 queued.done = std::move(who.done);
                 return;
             }
@@ -106,13 +179,16 @@ void Link::submit(Kind kind, Frame frame, Requester who) {
     job.hasContext = who.context != nullptr;
     job.done = std::move(who.done);
     job.coalesceKey = who.coalesceKey;
+    job.write = write;
     m_queue.push_back(std::move(job));
     pump();
 }
 
 void Link::cancel(const QObject* context) {
-    std::erase_if(m_queue,
-                  [context](const Job& j) { return j.hasContext && j.context == context; });
+    // A write is a command the user already gave: it is not the window's to take back.
+    std::erase_if(m_queue, [context](const Job& j) {
+        return !j.write && j.hasContext && j.context == context;
+    });
 }
 
 int Link::pending() const {
@@ -144,8 +220,8 @@ void Link::pump() {
     while (!m_current && !m_queue.empty()) {
         Job job = std::move(m_queue.front());
         m_queue.pop_front();
-        if (job.hasContext && !job.context)
-            continue; // its window is gone
+        if (!job.write && job.hasContext && !job.context)
+            continue; // a read whose window is gone
         m_current = std::move(job);
         start();
     }
@@ -212,7 +288,11 @@ void Link::complete(Reply reply, bool noReply) {
         Q_EMIT transactionFinished(rec);
     }
 
-    if (job.done && (!job.hasContext || job.context))
+    const bool orphan = job.hasContext && !job.context;
+    // Nobody is left to show a failed write: the link tells it itself.
+    if (orphan && job.write && !reply.ok())
+        Q_EMIT message(writeFailedMessage(job.kind, job.frame, reply.status, noReply));
+    if (job.done && !orphan)
         job.done(reply);
     pump();
 }
@@ -255,10 +335,8 @@ void Link::startSerial() {
     m_phase = Phase::Opening;
     if (m_portNumber == 0)
         configurePort(General::ComPortIndex + 1, General::BaudIndex);
-    if (m_port.isOpen()) {
-        m_port.clear(QSerialPort::Input);
-        m_port.readAll();
-    } else {
+    const bool wasOpen = m_port.isOpen();
+    if (!wasOpen) {
         // Re-resolve: a pinned COMn may point at a new device since the last open.
         m_device = PortNames::Resolve(m_portNumber).device;
         m_port.setPortName(m_device);
@@ -271,8 +349,17 @@ void Link::startSerial() {
             return;
         }
     }
+    // From here on an error of the port ends the transaction (onSerialError),
+    // which leaves this phase: look before going on.
+    m_phase = Phase::Sending;
+    if (wasOpen && m_port.clear(QSerialPort::Input))
+        m_port.readAll();
+    if (m_phase != Phase::Sending)
+        return;
     m_rx.emplace(false, m_current->frame.expectedLength);
     writeNow(m_port, m_current->frame.bytes);
+    if (m_phase != Phase::Sending)
+        return;
     m_phase = Phase::SerialWait;
     m_timeout.start(General::SerialTimeout);
 }
@@ -313,7 +400,7 @@ void Link::onSerialReadyRead() {
 void Link::onSerialError(QSerialPort::SerialPortError error) {
     if (error == QSerialPort::NoError || m_phase == Phase::Opening)
         return; // open() failures are handled where open() is called
-    if (m_phase == Phase::SerialWait) {
+    if (m_phase == Phase::Sending || m_phase == Phase::SerialWait) {
         failSerial(error);
         return;
     }

@@ -61,8 +61,12 @@ public:
 
     static Link& instance();
 
+    // A read (polls, identification, the connection tests) belongs to its
+    // requester; a write (functions 5, 6 and 16, told by the frame) belongs
+    // to the link once given: it goes out even after its requester is gone,
+    // and a failure then is told through message().
     void submit(Kind kind, Frame frame, Requester who);
-    // Drops every queued (not yet started) transaction of context.
+    // Drops every queued (not yet started) read of context; its writes stay.
     void cancel(const QObject* context);
     // Queued plus the one on the wire.
     int pending() const;
@@ -90,8 +94,10 @@ private:
         bool hasContext = false;
         Completion done;
         int coalesceKey = -1;
+        bool write = false;
     };
-    enum class Phase { Idle, Opening, SerialWait, TcpConnecting, TcpWaiting };
+    // Sending: the serial port is open and the request is being written.
+    enum class Phase { Idle, Opening, Sending, SerialWait, TcpConnecting, TcpWaiting };
 
     void pump();
     void start();

@@ -41,10 +41,12 @@ struct Reply {
 
 using Completion = std::function<void(const Reply&)>;
 
-// Who asks, and what to call when the answer is in. A requester destroyed
-// before its turn is dropped; one destroyed while on the wire is not called.
-// A coalesceKey >= 0 replaces a still-queued request of the same requester
-// and key (a slider's newer position replaces the one not yet sent).
+// Who asks, and what to call when the answer is in. A read whose requester
+// is destroyed before its turn is dropped; a write still goes out. Either
+// way a requester destroyed is not called. A coalesceKey >= 0 replaces a
+// still-queued request of the same key: a read of the same requester, a
+// write to the same module and address (a slider's newer position replaces
+// the one not yet sent).
 struct Requester {
     QObject* context = nullptr;
     Completion done;

@@ -10,7 +10,8 @@
 //
 // Stop is looked at only at the top, so a cycle in progress (its wait and
 // its requests) always completes. shutdown() is for a window going away:
-// no further request goes out, queued ones are dropped.
+// no further request goes out, queued reads are dropped (writes already
+// given are the link's and still go out).
 
 #include <QObject>
 #include <QTimer>

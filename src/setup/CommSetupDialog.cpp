@@ -281,11 +281,8 @@ void CommSetupDialog::applySerial() {
 
     // The test is a job of the link's queue like any request: when another
     // window's transaction is on the wire or waiting, the test waits its
-    // turn, so reopening the port never cuts a transaction short. Closing
-    // the dialog before its turn drops the test.
-    m_testing = true;
-    m_ok->setEnabled(false);
-    OpenSerialPort({this, [this](const Reply&) { testDone(); }});
+    // turn, so reopening the port never cuts a transaction short.
+    startTest(OpenSerialPort);
 }
 
 void CommSetupDialog::applyTcp() {
@@ -322,20 +319,37 @@ void CommSetupDialog::applyTcp() {
     General::IPAddressMode = m_wIPAddressMode;
 
     // Queued behind any waiting transaction, as on the serial link.
+    startTest(TCPConnect);
+}
+
+void CommSetupDialog::startTest(void (*test)(Requester)) {
     m_testing = true;
     m_ok->setEnabled(false);
-    TCPConnect({this, [this](const Reply&) { testDone(); }});
+    // The test belongs to the main window, not to this dialog: the settings
+    // are stored already, so closing the dialog while the test waits (Cancel,
+    // Escape, the title bar) lets it finish, and its outcome still reaches
+    // the main window's status bar.
+    QPointer<CommSetupDialog> self(this);
+    test({m_main.data(), [self, main = m_main](const Reply&) {
+              showOutcome(main);
+              if (self)
+                  self->testDone();
+          }});
+}
+
+void CommSetupDialog::showOutcome(MainWindow* main) {
+    if (!main || !General::Connected)
+        return;
+    main->statusPanels()->setPanel(1, QStringLiteral("Connected"));
+    main->statusPanels()->setPanel(2, General::CommMode == 0
+                                          ? PortNames::ComName(General::ComPortIndex + 1)
+                                          : General::IPAddress);
 }
 
 void CommSetupDialog::testDone() {
     m_testing = false;
     m_ok->setEnabled(true);
     const bool connected = General::Connected;
-    if (connected) {
-        setStatus(QStringLiteral("Connected"), General::CommMode == 0
-                                                   ? PortNames::ComName(General::ComPortIndex + 1)
-                                                   : General::IPAddress);
-    }
     Q_EMIT testFinished(connected);
     if (connected)
         close();

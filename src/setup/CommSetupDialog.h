@@ -3,6 +3,8 @@
 // edit its settings, and apply them: validate, store, test the link, and
 // report the outcome in the main window's status bar.
 
+#include "Reply.h"
+
 #include <QDialog>
 #include <QPointer>
 #include <cstdint>
@@ -43,6 +45,8 @@ private:
     void CmdOk_Click();
     void applySerial();
     void applyTcp();
+    void startTest(void (*test)(Requester));
+    static void showOutcome(MainWindow* main);
     void testDone();
     void setStatus(const QString& state, const QString& where);
 

@@ -16,10 +16,12 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
@@ -87,6 +89,27 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(startup.mainWindow(), 5000);
         main = startup.mainWindow();
         QTRY_VERIFY(!splash);
+    }
+
+    // Right after start, the link's first message (a pinned port whose
+    // adapter is gone) is shown: the presenter comes up with the program,
+    // not with the first window that has something to say.
+    void theFirstLinkMessageAfterStartIsShown() {
+        delete &MessagePresenter::instance(); // as in a fresh program
+        QVERIFY(PortNames::Publish(6, QStringLiteral("/dev/qimtool-unplugged-adapter")));
+        Startup startup(100);
+        startup.start();
+        QTRY_VERIFY_WITH_TIMEOUT(startup.mainWindow(), 5000);
+        main = startup.mainWindow();
+        trigger(main, "mnuComm");
+        CommSetupDialog* d = main->commSetup();
+        child<QComboBox>(d, "ComboPortNumber")->setCurrentIndex(5);
+        click(d, "CmdOk");
+        QTRY_VERIFY(MessagePresenter::instance().current());
+        QCOMPARE(MessagePresenter::instance().current()->text(), PortUnavailableMessage());
+        QCOMPARE(messages(), QStringList{PortUnavailableMessage()});
+        QCOMPARE(main->statusPanels()->text(1), QStringLiteral("Disconnected"));
+        PortNames::Unpublish(6);
     }
 
     void loadAssignsDefaults() {

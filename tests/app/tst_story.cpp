@@ -5,19 +5,33 @@
 #include "DeviceTable.h"
 #include "Link.h"
 #include "MainWindow.h"
+#include "Panels.h"
 #include "PortNames.h"
+#include "Requests.h"
 #include "ScanBusDialog.h"
 #include "SimBus.h"
 #include "StatusPanels.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
+#include <QModbusRtuSerialServer>
+#include <QModbusTcpServer>
+#include <QProcess>
 #include <QPushButton>
+#include <QSerialPort>
 #include <QSignalSpy>
+#include <QSlider>
+#include <QStandardPaths>
 #include <QTableWidget>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
 
 using namespace qim;
 using namespace qimtest;
@@ -39,6 +53,122 @@ QStringList gridColumn(const QObject* main) {
         out << fg->item(row, 1)->text();
     return out;
 }
+QWidget* topLevel(const QString& name) {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == name)
+            return w;
+    return nullptr;
+}
+
+// A module nobody here wrote, at address 1: on TCP, Qt's server behind a
+// front that holds each reply 400 ms (the slow module); on a socat pty pair
+// published as COM5, Qt's RTU server, which leaves other addresses
+// unanswered. Its holding registers end at 10, so a write of 7..26 is
+// refused with exception 2; each write it takes is recorded.
+struct Peer {
+    std::unique_ptr<QModbusServer> server;
+    QTcpServer front;
+    QProcess socat;
+    QStringList writes;
+
+    void slowFront(quint16 serverPort) {
+        QObject::connect(&front, &QTcpServer::newConnection, &front, [this, serverPort] {
+            while (QTcpSocket* client = front.nextPendingConnection()) {
+                auto* up = new QTcpSocket(client);
+                const auto forward = [client, up] {
+                    if (up->state() == QAbstractSocket::ConnectedState)
+                        up->write(client->readAll());
+                };
+                QObject::connect(client, &QTcpSocket::readyRead, up, forward);
+                QObject::connect(up, &QTcpSocket::connected, up, forward);
+                QObject::connect(up, &QTcpSocket::readyRead, client, [client, up] {
+                    const QByteArray reply = up->readAll();
+                    QTimer::singleShot(400, client, [client, reply] { client->write(reply); });
+                });
+                QObject::connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
+                up->connectToHost(QHostAddress::LocalHost, serverPort);
+            }
+        });
+    }
+
+    bool start(bool tcp) {
+        if (tcp) {
+            QTcpServer probe;
+            if (!probe.listen(QHostAddress::LocalHost, 0))
+                return false;
+            const quint16 port = probe.serverPort();
+            probe.close();
+            server = std::make_unique<QModbusTcpServer>();
+            server->setConnectionParameter(QModbusDevice::NetworkAddressParameter,
+                                           QStringLiteral("127.0.0.1"));
+            server->setConnectionParameter(QModbusDevice::NetworkPortParameter, port);
+            if (!front.listen(QHostAddress::LocalHost, 0))
+                return false;
+            slowFront(port);
+            General::CommMode = 1;
+            General::ServerPort = front.serverPort();
+            General::TCPTimeout = 1500;
+        } else {
+            const QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+            const QString ours = dir + QStringLiteral("/peer-ours");
+            const QString theirs = dir + QStringLiteral("/peer-theirs");
+            socat.start(QStringLiteral("socat"), {QStringLiteral("pty,raw,echo=0,link=") + ours,
+                                                  QStringLiteral("pty,raw,echo=0,link=") + theirs});
+            if (!socat.waitForStarted() || !QTest::qWaitFor([&] {
+                    return QFileInfo::exists(ours) && QFileInfo::exists(theirs);
+                }))
+                return false;
+            server = std::make_unique<QModbusRtuSerialServer>();
+            server->setConnectionParameter(QModbusDevice::SerialPortNameParameter, theirs);
+            server->setConnectionParameter(QModbusDevice::SerialBaudRateParameter,
+                                           QSerialPort::Baud19200);
+            server->setConnectionParameter(QModbusDevice::SerialDataBitsParameter,
+                                           QSerialPort::Data8);
+            server->setConnectionParameter(QModbusDevice::SerialParityParameter,
+                                           QSerialPort::NoParity);
+            server->setConnectionParameter(QModbusDevice::SerialStopBitsParameter,
+                                           QSerialPort::TwoStop);
+            if (!PortNames::Publish(5, QFileInfo(ours).symLinkTarget()))
+                return false;
+            General::CommMode = 0;
+            General::ComPortIndex = 4;
+            General::BaudIndex = 1;
+            General::SerialTimeout = 400;
+        }
+        QModbusDataUnitMap map;
+        map.insert(QModbusDataUnit::Coils, {QModbusDataUnit::Coils, 0, 8});
+        map.insert(QModbusDataUnit::HoldingRegisters, {QModbusDataUnit::HoldingRegisters, 0, 11});
+        server->setMap(map);
+        server->setServerAddress(1);
+        // Every register starts at a value no panel writes: a write always changes it.
+        for (int a = 0; a <= 10; ++a)
+            server->setData(QModbusDataUnit::HoldingRegisters, static_cast<quint16>(a), 0xAAAA);
+        QObject::connect(server.get(), &QModbusServer::dataWritten,
+                         [this](QModbusDataUnit::RegisterType table, int address, int size) {
+                             writes << QStringLiteral("%1 %2+%3")
+                                           .arg(table == QModbusDataUnit::Coils
+                                                    ? QStringLiteral("coil")
+                                                    : QStringLiteral("reg"))
+                                           .arg(address)
+                                           .arg(size);
+                         });
+        return server->connectDevice();
+    }
+    quint16 reg(int address) const {
+        quint16 v = 0;
+        server->data(QModbusDataUnit::HoldingRegisters, static_cast<quint16>(address), &v);
+        return v;
+    }
+    ~Peer() {
+        if (server)
+            server->disconnectDevice();
+        if (socat.state() != QProcess::NotRunning) {
+            socat.terminate();
+            socat.waitForFinished();
+        }
+    }
+};
+
 int visibleWindows() {
     int n = 0;
     for (QWidget* w : QApplication::topLevelWidgets())
@@ -185,6 +315,101 @@ private Q_SLOTS:
         QTest::qWait(50);
         QCOMPARE(visibleWindows(), windows);
         QVERIFY(messages().isEmpty());
+    }
+
+    // The user gives writes while another window's transaction holds the link
+    // (a read of a slow or silent module), then closes the panel at once:
+    // every write still reaches the module, in order, the newest slider
+    // position included; one the module refuses is still reported.
+    void writesGivenBeforeClosingAllArrive_data() {
+        QTest::addColumn<bool>("tcp");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QStringList>("writes");
+        QTest::addColumn<QStringList>("shown");
+        const QStringList temperature{"coil 2+1", "reg 2+1", "reg 5+1", "reg 6+1"};
+        const QStringList refused{
+            " Module 1: the write of holding registers 7 to 26 failed (exception code 2)."};
+        const QStringList analog{"reg 8+3", "reg 0+8"};
+        const QStringList discrete{"reg 0+1"};
+        for (const bool tcp : {true, false}) {
+            const char* link = tcp ? "tcp" : "pty";
+            QTest::addRow("temperature, %s", link) << tcp << 30 << temperature << refused;
+            QTest::addRow("analog, %s", link) << tcp << 20 << analog << QStringList();
+            QTest::addRow("discrete, %s", link) << tcp << 10 << discrete << QStringList();
+        }
+    }
+    void writesGivenBeforeClosingAllArrive() {
+        QFETCH(bool, tcp);
+        QFETCH(int, code);
+        QFETCH(QStringList, writes);
+        QFETCH(QStringList, shown);
+        Peer peer;
+        QVERIFY(peer.start(tcp));
+        ClearDeviceTable();
+        DeviceTable[0].DeviceAddress = 1;
+        DeviceTable[0].DeviceCode = static_cast<uint8_t>(code);
+        SelectedAddress = 0;
+        QObject other;
+        ByMode::ReadHoldingRegisters(9, 0, 1, {&other, [](const Reply&) {}});
+
+        int queuedAtClose = 0;
+        const auto openPanel = [&]() -> QWidget* {
+            if (!OpenPanelFor(static_cast<uint8_t>(code)))
+                return nullptr;
+            QWidget* p = topLevel(code == 30   ? QStringLiteral("frmQIM_P750")
+                                  : code == 20 ? QStringLiteral("frmQIM_M640")
+                                               : QStringLiteral("frmQIM_K520"));
+            if (p)
+                connect(p, &QObject::destroyed, this,
+                        [&] { queuedAtClose = Link::instance().pending() - 1; });
+            return p;
+        };
+        QPointer<QWidget> panel = openPanel();
+        QVERIFY(panel);
+        if (code == 30) {
+            child<QCheckBox>(panel, "Check_Relay3")->click();
+            child<QSlider>(panel, "Slider_PWM2")->setValue(30);
+            child<QSlider>(panel, "Slider_PWM2")->setValue(45);
+            click(panel, "Cmd_Write");
+            click(panel, "CmdCancel");
+        } else if (code == 20) {
+            click(panel, "CmdConfigADC");
+            click(panel, "CmdCancel");
+            QTRY_VERIFY(!panel);
+            panel = openPanel();
+            QVERIFY(panel);
+            for (int i = 1; i <= 8; ++i)
+                type(panel, qPrintable(QStringLiteral("TextDAC%1").arg(i)),
+                     QString::number(i * 100));
+            click(panel, "CmdWriteDAC");
+            click(panel, "CmdCancel");
+        } else {
+            child<QCheckBox>(panel, "Chk_Output1")->click();
+            type(panel, "TextScanTimer", "0");
+            click(panel, "CmdScan");
+            // Its cycle's write waits behind the other window's read; Close
+            // is off while polling: the title bar closes it.
+            QTRY_COMPARE(Link::instance().pending(), 2);
+            panel->close();
+        }
+        QTRY_VERIFY(!panel);
+        QVERIFY2(queuedAtClose > 0, "the writes must still be waiting when the panel goes");
+        QTRY_COMPARE_WITH_TIMEOUT(Link::instance().pending(), 0, 10000);
+        QTRY_COMPARE(peer.writes, writes);
+        if (code == 30) {
+            QCOMPARE(peer.reg(2), 45);
+            quint16 coil = 0;
+            peer.server->data(QModbusDataUnit::Coils, 2, &coil);
+            QVERIFY(coil != 0);
+        } else if (code == 20) {
+            QCOMPARE(peer.reg(0), 100);
+            QCOMPARE(peer.reg(7), 800);
+        } else {
+            QCOMPARE(peer.reg(0), 1);
+        }
+        QCOMPARE(messages(), shown);
+        QTest::qWait(100); // nothing more goes out
+        QCOMPARE(peer.writes, writes);
     }
 
     void stopAndTheDeadLink() {

@@ -14,6 +14,11 @@ namespace {
 // times 100, so every reply tells whose it is.
 QList<Chunk> echoUnit(const QByteArray& req) {
     const char unit = req.size() > 6 ? req[6] : 0;
+    const char function = req.size() > 7 ? req[7] : 0;
+    if (function == 5 || function == 6)
+        return {{req, 30}}; // a write's reply repeats its request
+    if (function == 16)
+        return {{req.left(4) + QByteArray::fromHex("0006") + req.mid(6, 6), 30}};
     QByteArray r = req.left(4) + QByteArray::fromHex("0005") + unit + "\x03\x02";
     const int v = static_cast<uint8_t>(unit) * 100;
     r += static_cast<char>(v >> 8);
@@ -101,6 +106,57 @@ private Q_SLOTS:
         QCOMPARE(sent, QList<int>{40});
         QCOMPARE(server->requests.size(), 2);
         QCOMPARE(server->requests[1].right(2), QByteArray::fromHex("0028"));
+    }
+
+    // A window's writes are the link's once given: cancelling the window's
+    // requests and destroying it drops its reads only. Its writes go out in
+    // order, the newest slider position included, and one that fails with
+    // nobody left to tell is told by the link.
+    void writesOutliveTheirRequester_data() {
+        QTest::addColumn<QByteArray>("unit9Reply"); // "" = silence
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("silent") << QByteArray() << QStringLiteral("no reply");
+        QTest::newRow("exception") << QByteArray::fromHex("0000000000030990"
+                                                          "02")
+                                   << QStringLiteral("exception code 2");
+        QTest::newRow("short") << QByteArray::fromHex("00000000000409100007")
+                               << QStringLiteral("wrong length");
+    }
+    void writesOutliveTheirRequester() {
+        QFETCH(QByteArray, unit9Reply);
+        QFETCH(QString, shown);
+        server->script = [unit9Reply](const QByteArray& req) {
+            if (req.size() > 6 && req[6] == 9)
+                return unit9Reply.isEmpty() ? QList<Chunk>{} : QList<Chunk>{{unit9Reply}};
+            return echoUnit(req);
+        };
+        MessageLog log;
+        int calls = 0;
+        const auto count = [&calls](const Reply&) { ++calls; };
+        std::array<int32_t, 27> image{};
+        auto panel = std::make_unique<QObject>();
+        TCPReadHoldingRegisters(1, 0, 1, {panel.get(), count}); // on the wire
+        TCPReadHoldingRegisters(2, 0, 1, {panel.get(), count}); // a poll: dropped
+        TCPWriteSingleCoil(1, 2, 0xFF00, {panel.get(), count});
+        TCPWriteSingleRegister(1, 2, 30, {panel.get(), count, 2});
+        TCPWriteSingleRegister(1, 2, 45, {panel.get(), count, 2});
+        TCPWriteMultipleRegisters(9, 7, 20, image, {panel.get(), count});
+        Link::instance().cancel(panel.get());
+        panel.reset();
+        // Opened again, the window's newer position replaces the one still waiting.
+        QObject reopened;
+        TCPWriteSingleRegister(1, 2, 50, {&reopened, count, 2});
+        QTRY_COMPARE_WITH_TIMEOUT(Link::instance().pending(), 0, 5000);
+        QCOMPARE(server->requests.size(), 4);
+        QCOMPARE(server->requests[0].mid(6, 2), QByteArray::fromHex("0103"));
+        QCOMPARE(server->requests[1].mid(6), QByteArray::fromHex("01050002ff00"));
+        QCOMPARE(server->requests[2].mid(6), QByteArray::fromHex("010600020032"));
+        QCOMPARE(server->requests[3].mid(6, 6), QByteArray::fromHex("091000070014"));
+        QCOMPARE(calls, 1); // the reopened window's own write, and nothing of the gone one
+        QCOMPARE(log.texts,
+                 QStringList{QStringLiteral(
+                                 " Module 9: the write of holding registers 7 to 26 failed (%1).")
+                                 .arg(shown)});
     }
 
     void callbacksNeverRunInsideTheCall() {

@@ -137,10 +137,23 @@ private Q_SLOTS:
         QCOMPARE(o.reply->reg(0).value(), 9);
     }
 
+    // The adapter is pulled while the port is open: whether the request is
+    // still being written or its reply awaited, the transaction ends at once.
+    void portVanishesMidTransaction_data() {
+        QTest::addColumn<bool>("beforeTheWrite");
+        QTest::newRow("during the wait") << false;
+        QTest::newRow("before the request is written") << true;
+    }
     void portVanishesMidTransaction() {
+        QFETCH(bool, beforeTheWrite);
         General::SerialTimeout = 2000;
+        answer = {{WithCrc(hex("0103020005"))}};
+        QCOMPARE(Await([](Requester r) { ReadHoldingRegisters(1, 0, 1, r); }).reply->status, 255);
         answer = {};
-        QTimer::singleShot(150, this, [this] { slave->vanish(); });
+        if (beforeTheWrite)
+            slave->vanish();
+        else
+            QTimer::singleShot(150, this, [this] { slave->vanish(); });
         const Outcome o = Await([](Requester r) { ReadHoldingRegisters(1, 0, 1, r); });
         QCOMPARE(o.reply->status, 252);
         QVERIFY(o.elapsedMs < 1500);
