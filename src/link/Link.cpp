@@ -2,6 +2,7 @@
 
 #include "Errors.h"
 #include "PortNames.h"
+#include "SocketSend.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -88,7 +89,6 @@ Link::Link(QObject* parent) : QObject(parent), m_port(this), m_socket(this), m_t
     connect(&m_socket, &QTcpSocket::readyRead, this, &Link::onSocketReadyRead);
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &Link::onSocketError);
     m_tcpIdle.setSingleShot(true);
-    m_tcpIdle.setInterval(TcpIdleMs);
     connect(&m_tcpIdle, &QTimer::timeout, this, &Link::onTcpIdle);
 }
 
@@ -353,7 +353,6 @@ bool isRead(const Frame& frame) {
 
 void Link::startTcp() {
     m_timeout.stop();
-    m_tcpIdle.stop();
     m_rx.emplace(true, m_current->frame.expectedLength);
     // The connection test always proves a fresh connection; a transaction
     // reuses the kept one if it was made to the host and port set now.
@@ -411,7 +410,7 @@ void Link::onConnected() {
     // Request and reply alternate on a kept connection: never hold a request back.
     m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (m_current->kind == Kind::TcpConnect) {
-        m_tcpIdle.start();
+        keepTcp();
         complete({Status::Ok, {}, true});
         return;
     }
@@ -424,8 +423,12 @@ void Link::sendTcp() {
     // transaction from then on.
     m_phase = Phase::TcpWaiting;
     m_timeout.start(General::TCPTimeout);
-    m_socket.write(m_current->frame.bytes);
-    m_socket.flush(); // out now, not on the next turn of the event loop
+    const QByteArray& bytes = m_current->frame.bytes;
+    const qsizetype sent = SendNow(m_socket.socketDescriptor(), bytes.constData(), bytes.size());
+    if (sent < bytes.size()) {
+        m_socket.write(bytes.constData() + sent, bytes.size() - sent);
+        m_socket.flush(); // out now, not on the next turn of the event loop
+    }
 }
 
 void Link::dropTcp() {
@@ -434,8 +437,22 @@ void Link::dropTcp() {
         m_socket.abort();
 }
 
+void Link::keepTcp() {
+    m_tcpLastUse.start();
+    if (!m_tcpIdle.isActive())
+        m_tcpIdle.start(TcpIdleMs);
+}
+
 void Link::onTcpIdle() {
-    if (m_phase != Phase::TcpConnecting && m_phase != Phase::TcpWaiting)
+    // The timer runs on while transactions follow each other (restarting it
+    // for each would register and remove a timer every time); when it fires
+    // it looks at how long the connection has really been idle.
+    const qint64 idle = m_tcpLastUse.isValid() ? m_tcpLastUse.elapsed() : TcpIdleMs;
+    if (m_phase == Phase::TcpConnecting || m_phase == Phase::TcpWaiting)
+        m_tcpIdle.start(TcpIdleMs);
+    else if (idle < TcpIdleMs)
+        m_tcpIdle.start(static_cast<int>(TcpIdleMs - idle));
+    else
         dropTcp();
 }
 
@@ -494,7 +511,7 @@ void Link::finishTcp(bool finalCall) {
     if (finalCall || status == Status::WrongLength)
         dropTcp();
     else
-        m_tcpIdle.start();
+        keepTcp();
     complete({status, rx.mid(6), true}, rx.isEmpty());
 }
 

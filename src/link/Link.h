@@ -119,6 +119,7 @@ private:
     void connectTcp();
     void sendTcp();
     void dropTcp();
+    void keepTcp();
     void onTcpIdle();
 
     std::deque<Job> m_queue;
@@ -137,8 +138,9 @@ private:
     qint64 m_startedMs = 0;
     QElapsedTimer m_clock;
 
-    QTimer m_tcpIdle{this}; // closes the kept connection after a second without a transaction
-    QString m_tcpHost;      // what the open connection was made to
+    QTimer m_tcpIdle{this};     // closes the kept connection after a second without a transaction
+    QElapsedTimer m_tcpLastUse; // since the kept connection's last transaction ended
+    QString m_tcpHost;          // what the open connection was made to
     quint16 m_tcpPort = 0;
     bool m_tcpReused = false;     // the transaction on the wire went out on a kept connection
     bool m_inSocketError = false; // inside the socket's error signal
