@@ -1,14 +1,21 @@
 // The link benchmarks: transaction rate of our link, libmodbus and a raw POSIX
-// floor against one shared responder, over Modbus TCP (a fresh connection per
-// request) and Modbus RTU on a pty at 115200 8N2; and the CPU a transaction
-// costs while it waits for a silent slave. Prints one table with medians.
+// floor against one shared responder, over Modbus TCP and Modbus RTU on a pty
+// at 115200 8N2; and the CPU a transaction costs while it waits for a silent
+// slave. Over TCP our link keeps its connection; libmodbus runs both ways,
+// one connection for all requests and a new connection per request, on
+// loopback and again in a network namespace of its own where closed
+// connections hold their local ports as on a real network. Prints tables
+// with medians.
 //
 //   qimbench [--runs N] [--count N]
+//   qimbench --profile tcp|rtu|libmodbus-tcp|libmodbus-tcp-each|floor-tcp [--count N]
+//       one client alone, for a profiler
 
 #include "General.h"
 #include "Link.h"
 #include "PortNames.h"
 #include "Requests.h"
+#include "TcpBench.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -23,6 +30,7 @@
 #include <modbus.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <optional>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -34,53 +42,13 @@ using namespace qim;
 
 namespace {
 
-struct Responder {
-    QProcess proc;
-    QString address; // TCP port or pty device
-    bool start(const QString& kind, bool silent = false) {
-        QStringList args{kind};
-        if (silent)
-            args << QStringLiteral("silent");
-        proc.start(QCoreApplication::applicationDirPath() + QStringLiteral("/qimbench-responder"),
-                   args);
-        if (!proc.waitForStarted() || !proc.waitForReadyRead(5000))
-            return false;
-        address = QString::fromLocal8Bit(proc.readLine()).trimmed();
-        return !address.isEmpty();
-    }
-    ~Responder() {
-        proc.kill();
-        proc.waitForFinished();
-    }
-};
+using bench::LibmodbusTcpRate;
+using bench::Measure;
+using bench::Responder;
+using bench::Result;
 
 double secondsOf(const QElapsedTimer& t) {
     return static_cast<double>(t.nsecsElapsed()) / 1e9;
-}
-
-double cpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-// A client's run: transactions per second, and the client's own CPU time
-// (user + system) per transaction, which the load of other processes does
-// not change.
-struct Result {
-    double rate = 0;
-    double cpuUs = 0;
-};
-
-// Times `body`, which makes `count` transactions.
-template <class Body> Result measure(int count, Body body) {
-    const double c0 = cpuSeconds();
-    QElapsedTimer t;
-    t.start();
-    body();
-    const double s = secondsOf(t);
-    return {count / s, (cpuSeconds() - c0) * 1e6 / count};
 }
 
 // ---------------------------------------------------------------- our link
@@ -98,7 +66,7 @@ Result oursRate(bool tcp, int count) {
                             }};
         tcp ? TCPReadInputRegisters(1, 0, 12, who) : ReadInputRegisters(1, 0, 12, who);
     };
-    const Result r = measure(count, [&] {
+    const Result r = Measure(count, [&] {
         next();
         loop.exec();
     });
@@ -109,31 +77,13 @@ Result oursRate(bool tcp, int count) {
 
 // ---------------------------------------------------------------- libmodbus
 
-Result libmodbusTcpRate(quint16 port, int count) {
-    uint16_t regs[12];
-    int bad = 0;
-    const Result r = measure(count, [&] {
-        for (int i = 0; i < count; ++i) {
-            modbus_t* ctx = modbus_new_tcp("127.0.0.1", port);
-            modbus_set_slave(ctx, 1);
-            if (modbus_connect(ctx) != 0 || modbus_read_input_registers(ctx, 0, 12, regs) != 12)
-                ++bad;
-            modbus_close(ctx);
-            modbus_free(ctx);
-        }
-    });
-    if (bad)
-        std::fprintf(stderr, "libmodbus tcp: %d failures\n", bad);
-    return r;
-}
-
 Result libmodbusRtuRate(const QString& device, int count) {
     uint16_t regs[12];
     int bad = 0;
     modbus_t* ctx = modbus_new_rtu(device.toLocal8Bit().constData(), 115200, 'N', 8, 2);
     modbus_set_slave(ctx, 1);
     modbus_connect(ctx);
-    const Result r = measure(count, [&] {
+    const Result r = Measure(count, [&] {
         for (int i = 0; i < count; ++i)
             if (modbus_read_input_registers(ctx, 0, 12, regs) != 12)
                 ++bad;
@@ -161,6 +111,7 @@ bool readExactly(int fd, uint8_t* buf, size_t n) {
     return true;
 }
 
+// Plain blocking calls over one connection.
 Result floorTcpRate(quint16 port, int count) {
     const uint8_t req[12] = {0, 1, 0, 0, 0, 6, 1, 4, 0, 0, 0, 12};
     uint8_t buf[64];
@@ -169,17 +120,17 @@ Result floorTcpRate(quint16 port, int count) {
     a.sin_port = htons(port);
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     int bad = 0;
-    const Result r = measure(count, [&] {
-        for (int i = 0; i < count; ++i) {
-            const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-            const int one = 1;
-            ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-                ::write(s, req, sizeof req) != sizeof req || !readExactly(s, buf, 33))
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int one = 1;
+    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+        bad = count;
+    const Result r = Measure(count, [&] {
+        for (int i = 0; i < count && bad < count; ++i)
+            if (::write(s, req, sizeof req) != sizeof req || !readExactly(s, buf, 33))
                 ++bad;
-            ::close(s);
-        }
     });
+    ::close(s);
     if (bad)
         std::fprintf(stderr, "floor tcp: %d failures\n", bad);
     return r;
@@ -196,7 +147,7 @@ Result floorRtuRate(const QString& device, int count) {
     const uint8_t req[8] = {1, 4, 0, 0, 0, 12, 0xF0, 0x0F};
     uint8_t buf[64];
     int bad = 0;
-    const Result r = measure(count, [&] {
+    const Result r = Measure(count, [&] {
         for (int i = 0; i < count; ++i)
             if (::write(fd, req, sizeof req) != sizeof req || !readExactly(fd, buf, 29))
                 ++bad;
@@ -212,18 +163,73 @@ Result floorRtuRate(const QString& device, int count) {
 // CPU seconds and wall seconds of one transaction that waits 1 s for a silent slave.
 std::pair<double, double> waitingCost(bool tcp) {
     QEventLoop loop;
-    const double c0 = cpuSeconds();
+    const double c0 = bench::CpuSeconds();
     QElapsedTimer t;
     t.start();
     const Requester who{nullptr, [&](const Reply&) { loop.quit(); }};
     tcp ? TCPReadInputRegisters(1, 0, 12, who) : ReadInputRegisters(1, 0, 12, who);
     loop.exec();
-    return {cpuSeconds() - c0, secondsOf(t)};
+    return {bench::CpuSeconds() - c0, secondsOf(t)};
 }
 
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// Per client: the rates and CPU costs of every run.
+struct Runs {
+    std::vector<double> rate, cpu;
+    void add(const Result& r) {
+        rate.push_back(r.rate);
+        cpu.push_back(r.cpuUs);
+    }
+};
+
+// The TCP clients' medians: ours, libmodbus over one connection, libmodbus
+// with a new connection per request, the floor over one connection.
+struct TcpFigures {
+    double rate[4] = {};
+    double cpu[4] = {};
+    QByteArray line() const {
+        QByteArray out = "tcp";
+        for (int i = 0; i < 4; ++i)
+            out += ' ' + QByteArray::number(rate[i], 'f', 0) + ' ' +
+                   QByteArray::number(cpu[i], 'f', 1);
+        return out;
+    }
+    static std::optional<TcpFigures> parse(const QByteArray& text) {
+        for (const QByteArray& l : text.split('\n')) {
+            const QList<QByteArray> f = l.trimmed().split(' ');
+            if (f.size() != 9 || f[0] != "tcp")
+                continue;
+            TcpFigures t;
+            for (int i = 0; i < 4; ++i) {
+                t.rate[i] = f[1 + 2 * i].toDouble();
+                t.cpu[i] = f[2 + 2 * i].toDouble();
+            }
+            return t;
+        }
+        return std::nullopt;
+    }
+};
+
+TcpFigures tcpRuns(quint16 port, int runs, int count) {
+    Runs c[4];
+    oursRate(true, 50); // warm up
+    for (int r = 0; r < runs; ++r) {
+        c[0].add(oursRate(true, count));
+        Link::instance().reset(); // each run starts without a connection
+        c[1].add(LibmodbusTcpRate(port, count, true));
+        c[2].add(LibmodbusTcpRate(port, count, false));
+        c[3].add(floorTcpRate(port, count));
+    }
+    TcpFigures t;
+    for (int i = 0; i < 4; ++i) {
+        t.rate[i] = median(c[i].rate);
+        t.cpu[i] = median(c[i].cpu);
+    }
+    return t;
 }
 
 } // namespace
@@ -234,9 +240,14 @@ int main(int argc, char** argv) {
     qputenv("QIMTOOL_LOOPBACK_ONLY", "1"); // the link refuses any host but loopback
     QCoreApplication app(argc, argv);
     int runs = 5, count = 1000;
-    QString profile; // "tcp" or "rtu": only our link, for a profiler
+    QString profile;      // "tcp" or "rtu": only our link, for a profiler
+    bool tcpOnly = false; // only the TCP figures, as one line (the run in the namespace)
     const QStringList a = app.arguments();
-    for (int i = 1; i + 1 < a.size(); ++i) {
+    for (int i = 1; i < a.size(); ++i) {
+        if (a[i] == QLatin1String("--tcp-only"))
+            tcpOnly = true;
+        if (i + 1 >= a.size())
+            break;
         if (a[i] == QLatin1String("--runs"))
             runs = a[i + 1].toInt();
         if (a[i] == QLatin1String("--count"))
@@ -246,20 +257,28 @@ int main(int argc, char** argv) {
     }
 
     Responder tcpSlave, rtuSlave;
-    if (!tcpSlave.start(QStringLiteral("tcp")) || !rtuSlave.start(QStringLiteral("rtu"))) {
+    if (!tcpSlave.start(QStringLiteral("tcp")) ||
+        (!tcpOnly && !rtuSlave.start(QStringLiteral("rtu")))) {
         std::fprintf(stderr, "qimbench: the responder did not start\n");
         return 1;
     }
     const quint16 port = static_cast<quint16>(tcpSlave.address.toUInt());
-    PortNames::Publish(1, rtuSlave.address);
+    if (!tcpOnly)
+        PortNames::Publish(1, rtuSlave.address);
     AssignLinkDefaults();
     General::IPAddress = QStringLiteral("127.0.0.1");
     General::ServerPort = port;
     General::ComPortIndex = 0;
     General::BaudIndex = 3;
 
-    if (profile == QLatin1String("libmodbus-tcp")) {
-        const Result r = libmodbusTcpRate(port, count);
+    if (tcpOnly) {
+        std::printf("%s\n", tcpRuns(port, runs, count).line().constData());
+        Link::instance().reset();
+        return 0;
+    }
+    if (profile.startsWith(QLatin1String("libmodbus-tcp"))) {
+        const Result r =
+            LibmodbusTcpRate(port, count, profile != QLatin1String("libmodbus-tcp-each"));
         std::printf("%.0f tx/s, %.1f us CPU per tx\n", r.rate, r.cpuUs);
         return 0;
     }
@@ -275,48 +294,60 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // Per client and link: the rates and CPU costs of every run.
-    struct Runs {
-        std::vector<double> rate, cpu;
-        void add(const Result& r) {
-            rate.push_back(r.rate);
-            cpu.push_back(r.cpuUs);
-        }
-    };
-    Runs oT, oR, lT, lR, fT, fR;
-    oursRate(true, 50); // warm up both paths once
-    oursRate(false, 50);
+    Runs oR, lR, fR;
+    oursRate(false, 50); // warm up
     for (int r = 0; r < runs; ++r) {
-        oT.add(oursRate(true, count));
-        lT.add(libmodbusTcpRate(port, count));
-        fT.add(floorTcpRate(port, count));
-        Link::instance().reset(); // free the pty for the others
         lR.add(libmodbusRtuRate(rtuSlave.address, count));
         fR.add(floorRtuRate(rtuSlave.address, count));
         oR.add(oursRate(false, count));
+        Link::instance().reset(); // free the pty for the others
     }
+    const TcpFigures lo = tcpRuns(port, runs, count);
     Link::instance().reset();
+    QString whyNot;
+    std::optional<TcpFigures> ns;
+    if (const auto out = bench::RunInNamespace({QStringLiteral("--tcp-only"),
+                                                QStringLiteral("--runs"), QString::number(runs),
+                                                QStringLiteral("--count"), QString::number(count)},
+                                               whyNot)) {
+        ns = TcpFigures::parse(*out);
+        if (!ns)
+            whyNot = QStringLiteral("no figures came back");
+    }
 
     std::printf("\nTransaction rate, read of 12 input registers (function 4), "
                 "median of %d runs x %d requests\n\n",
                 runs, count);
-    std::printf("| link | ours (tx/s) | libmodbus (tx/s) | raw floor (tx/s) | ours/libmodbus | "
-                "floor time / ours time |\n");
-    std::printf("|---|---|---|---|---|---|\n");
-    const auto row = [](const char* name, const Runs& o, const Runs& l, const Runs& f) {
-        const double om = median(o.rate), lm = median(l.rate), fm = median(f.rate);
-        std::printf("| %s | %.0f | %.0f | %.0f | %.2f | %.2f |\n", name, om, lm, fm, om / lm,
-                    om / fm);
+    std::printf("| link | ours (tx/s) | libmodbus, one connection (tx/s) | libmodbus, connection "
+                "per request (tx/s) | raw floor (tx/s) | ours / libmodbus one connection | floor "
+                "time / our time |\n");
+    std::printf("|---|---|---|---|---|---|---|\n");
+    const auto tcpRow = [](const char* name, const TcpFigures& t) {
+        std::printf("| %s | %.0f | %.0f | %.0f | %.0f | %.2f | %.2f |\n", name, t.rate[0],
+                    t.rate[1], t.rate[2], t.rate[3], t.rate[0] / t.rate[1], t.rate[0] / t.rate[3]);
     };
-    row("Modbus TCP, new connection per request", oT, lT, fT);
-    row("Modbus RTU, pty 115200 8N2", oR, lR, fR);
-    std::printf("\n(our time per transaction is floor time / ratio; the goal is a ratio "
-                ">= 1/1.3 = 0.77)\n");
+    tcpRow("Modbus TCP, loopback", lo);
+    if (ns)
+        tcpRow("Modbus TCP, network namespace, tcp_tw_reuse=0", *ns);
+    const double om = median(oR.rate), lm = median(lR.rate), fm = median(fR.rate);
+    std::printf("| Modbus RTU, pty 115200 8N2 | %.0f | %.0f | - | %.0f | %.2f | %.2f |\n", om, lm,
+                fm, om / lm, om / fm);
+    if (!ns)
+        std::printf("\nnamespace: skipped (%s)\n", qPrintable(whyNot));
+    std::printf("\n(TCP: our link and the floor keep one connection; the goal is ours >= "
+                "libmodbus over one connection. RTU: the goal is floor time / our time >= "
+                "1/1.3 = 0.77)\n");
     std::printf("\nClient CPU time per transaction (user + system, microseconds, median): what a "
                 "client costs, whatever else the machine is doing\n\n");
-    std::printf("| link | ours | libmodbus | raw floor |\n|---|---|---|---|\n");
-    std::printf("| TCP | %.1f | %.1f | %.1f |\n", median(oT.cpu), median(lT.cpu), median(fT.cpu));
-    std::printf("| RTU | %.1f | %.1f | %.1f |\n", median(oR.cpu), median(lR.cpu), median(fR.cpu));
+    std::printf("| link | ours | libmodbus, one connection | libmodbus, connection per request "
+                "| raw floor |\n|---|---|---|---|---|\n");
+    std::printf("| TCP, loopback | %.1f | %.1f | %.1f | %.1f |\n", lo.cpu[0], lo.cpu[1], lo.cpu[2],
+                lo.cpu[3]);
+    if (ns)
+        std::printf("| TCP, namespace | %.1f | %.1f | %.1f | %.1f |\n", ns->cpu[0], ns->cpu[1],
+                    ns->cpu[2], ns->cpu[3]);
+    std::printf("| RTU | %.1f | %.1f | - | %.1f |\n", median(oR.cpu), median(lR.cpu),
+                median(fR.cpu));
 
     // CPU while a transaction waits 1 s for a slave that never answers.
     Responder silentTcp, silentRtu;

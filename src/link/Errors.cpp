@@ -69,4 +69,15 @@ bool IsUnreachable(QAbstractSocket::SocketError e) {
     }
 }
 
+bool IsLocalShortage(QAbstractSocket::SocketError e) {
+    switch (e) {
+    case QAbstractSocket::SocketResourceError:
+    case QAbstractSocket::AddressInUseError:
+    case QAbstractSocket::UnknownSocketError:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace qim::Errors

@@ -50,4 +50,10 @@ int SocketErrorNumber(QAbstractSocket::SocketError e);
 // attempt ends as if its time had run out.
 bool IsUnreachable(QAbstractSocket::SocketError e);
 
+// Connect failures that say this machine ran out of something (descriptors,
+// local ports, buffers), not that the server is missing. Qt 6.4 on Linux
+// reports EMFILE, ENFILE and ENOBUFS as SocketResourceError and
+// EADDRNOTAVAIL (no ephemeral port left) as UnknownSocketError.
+bool IsLocalShortage(QAbstractSocket::SocketError e);
+
 } // namespace qim::Errors

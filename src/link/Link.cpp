@@ -2,10 +2,12 @@
 
 #include "Errors.h"
 #include "PortNames.h"
+#include "SocketSend.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QScopedValueRollback>
 #include <unistd.h>
 
 namespace qim {
@@ -34,7 +36,7 @@ bool isLoopback(const QString& host) {
 // the event loop) for every transaction. Whatever the descriptor does not
 // take (or an error, which the port then reports itself) goes the buffered
 // way. Sockets keep the buffered way: a plain write to a socket whose peer
-// has gone raises SIGPIPE, and a fresh connection costs far more anyway.
+// has gone raises SIGPIPE.
 void writeNow(QSerialPort& port, const QByteArray& bytes) {
     qsizetype sent = 0;
     if (const int fd = static_cast<int>(port.handle()); fd >= 0) {
@@ -152,6 +154,8 @@ Link::Link(QObject* parent) : QObject(parent), m_port(this), m_socket(this), m_t
     connect(&m_socket, &QTcpSocket::connected, this, &Link::onConnected);
     connect(&m_socket, &QTcpSocket::readyRead, this, &Link::onSocketReadyRead);
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &Link::onSocketError);
+    m_tcpIdle.setSingleShot(true);
+    connect(&m_tcpIdle, &QTimer::timeout, this, &Link::onTcpIdle);
 }
 
 void Link::submit(Kind kind, Frame frame, Requester who) {
@@ -198,6 +202,7 @@ int Link::pending() const {
 void Link::closeAll() {
     if (m_port.isOpen())
         m_port.close();
+    m_tcpIdle.stop();
     if (m_socket.state() == QAbstractSocket::ConnectedState)
         m_socket.abort();
 }
@@ -212,6 +217,10 @@ void Link::reset() {
     m_port.clearError();
     m_portNumber = 0;
     m_socket.abort();
+    m_tcpIdle.stop();
+    m_tcpHost.clear();
+    m_tcpPort = 0;
+    m_tcpReused = false;
     m_rx.reset();
     m_traffic.clear();
 }
@@ -412,11 +421,57 @@ void Link::onSerialError(QSerialPort::SerialPortError error) {
 }
 
 // ---------------------------------------------------------------- TCP
+//
+// One connection is kept while transactions to the same host and port follow
+// each other: connecting for every request costs a connect, accept and close
+// each time and leaves a socket in TIME_WAIT per request, which on a real
+// network runs out of local ports after some tens of thousands of polls. It
+// is closed after a second without a transaction, on any error or timeout,
+// when the host or port changes, and at exit.
+
+namespace {
+// Reads are harmless to repeat; a write (5, 6, 16) may already have been
+// carried out and must never go out twice.
+bool isRead(const Frame& frame) {
+    const uint8_t function = frame.bytes.size() > 7 ? static_cast<uint8_t>(frame.bytes[7]) : 0;
+    return function == 3 || function == 4 || function == 17;
+}
+} // namespace
 
 void Link::startTcp() {
-    General::Connected = false;
     m_timeout.stop();
     m_rx.emplace(true, m_current->frame.expectedLength);
+    // The connection test always proves a fresh connection; a transaction
+    // reuses the kept one if it was made to the host and port set now.
+    if (m_current->kind == Kind::Tcp && !m_inSocketError &&
+        m_socket.state() == QAbstractSocket::ConnectedState && m_tcpHost == General::IPAddress &&
+        m_tcpPort == static_cast<quint16>(General::ServerPort)) {
+        General::Connected = true;
+        m_tcpReused = true;
+        sendTcp();
+        return;
+    }
+    connectTcp();
+}
+
+void Link::connectTcp() {
+    General::Connected = false;
+    m_tcpReused = false;
+    if (m_inSocketError) {
+        // Qt goes on tearing the failed socket down after its error signal
+        // returns, and would take a connection begun here with it: begin it
+        // on the next turn of the event loop.
+        m_phase = Phase::TcpConnecting;
+        const quint64 seq = m_seq;
+        QMetaObject::invokeMethod(
+            this,
+            [this, seq] {
+                if (m_current && m_seq == seq && m_phase == Phase::TcpConnecting)
+                    connectTcp();
+            },
+            Qt::QueuedConnection);
+        return;
+    }
     if (m_socket.state() != QAbstractSocket::UnconnectedState)
         m_socket.abort();
     m_phase = Phase::TcpConnecting;
@@ -428,8 +483,10 @@ void Link::startTcp() {
         connectFailed(QAbstractSocket::NetworkError, true);
         return;
     }
+    m_tcpHost = General::IPAddress;
+    m_tcpPort = static_cast<quint16>(General::ServerPort);
     m_timeout.start(General::TCPConnectTimeout);
-    m_socket.connectToHost(General::IPAddress, static_cast<quint16>(General::ServerPort));
+    m_socket.connectToHost(m_tcpHost, m_tcpPort);
 }
 
 void Link::onConnected() {
@@ -437,14 +494,53 @@ void Link::onConnected() {
         return;
     m_timeout.stop();
     General::Connected = true;
+    // Request and reply alternate on a kept connection: never hold a request back.
+    m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (m_current->kind == Kind::TcpConnect) {
+        keepTcp();
         complete({Status::Ok, {}, true});
         return;
     }
+    sendTcp();
+}
+
+void Link::sendTcp() {
+    // The wait is armed before the write: a write to a connection that has
+    // just gone may report its error at once, and its handler owns the
+    // transaction from then on.
     m_phase = Phase::TcpWaiting;
-    m_socket.write(m_current->frame.bytes);
-    m_socket.flush(); // out now, not on the next turn of the event loop
     m_timeout.start(General::TCPTimeout);
+    const QByteArray& bytes = m_current->frame.bytes;
+    const qsizetype sent = SendNow(m_socket.socketDescriptor(), bytes.constData(), bytes.size());
+    if (sent < bytes.size()) {
+        m_socket.write(bytes.constData() + sent, bytes.size() - sent);
+        m_socket.flush(); // out now, not on the next turn of the event loop
+    }
+}
+
+void Link::dropTcp() {
+    m_tcpIdle.stop();
+    if (m_socket.state() != QAbstractSocket::UnconnectedState)
+        m_socket.abort();
+}
+
+void Link::keepTcp() {
+    m_tcpLastUse.start();
+    if (!m_tcpIdle.isActive())
+        m_tcpIdle.start(TcpIdleMs);
+}
+
+void Link::onTcpIdle() {
+    // The timer runs on while transactions follow each other (restarting it
+    // for each would register and remove a timer every time); when it fires
+    // it looks at how long the connection has really been idle.
+    const qint64 idle = m_tcpLastUse.isValid() ? m_tcpLastUse.elapsed() : TcpIdleMs;
+    if (m_phase == Phase::TcpConnecting || m_phase == Phase::TcpWaiting)
+        m_tcpIdle.start(TcpIdleMs);
+    else if (idle < TcpIdleMs)
+        m_tcpIdle.start(static_cast<int>(TcpIdleMs - idle));
+    else
+        dropTcp();
 }
 
 void Link::connectFailed(QAbstractSocket::SocketError error, bool unreachable) {
@@ -463,13 +559,21 @@ void Link::connectFailed(QAbstractSocket::SocketError error, bool unreachable) {
         if (test)
             Q_EMIT message(
                 QStringLiteral(" TCP/IP Error %1").arg(Errors::SocketErrorNumber(error)));
+        else if (Errors::IsLocalShortage(error))
+            // Not the server's fault, and without a word a poll loop would
+            // just stop: say why.
+            Q_EMIT message(QStringLiteral("TCP/IP Error %1").arg(Errors::SocketErrorNumber(error)));
     }
     complete({Status::LinkDown, {}, true});
 }
 
 void Link::onSocketReadyRead() {
     if (m_phase != Phase::TcpWaiting) {
-        m_socket.readAll(); // late bytes of a finished transaction
+        m_socket.readAll();
+        // Bytes nobody asked for (a late reply, a babbling server): the
+        // stream no longer lines up with our requests, so the connection goes.
+        if (m_phase != Phase::TcpConnecting)
+            dropTcp();
         return;
     }
     if (m_rx->feed(m_socket.readAll()))
@@ -488,16 +592,35 @@ void Link::finishTcp(bool finalCall) {
     if (status != Status::WrongLength)
         General::RxBuffer = rx.mid(6);
     General::CommStatus = status;
+    // The connection stays only after a reply that ended exactly where it
+    // should. After a timeout or a reply of the wrong length, more bytes of
+    // it may still come and would be taken for the next transaction's reply.
+    if (finalCall || status == Status::WrongLength)
+        dropTcp();
+    else
+        keepTcp();
     complete({status, rx.mid(6), true}, rx.isEmpty());
 }
 
 void Link::onSocketError(QAbstractSocket::SocketError error) {
+    const QScopedValueRollback inError(m_inSocketError, true);
     switch (m_phase) {
     case Phase::TcpConnecting:
         connectFailed(error, Errors::IsUnreachable(error));
         return;
     case Phase::TcpWaiting:
         if (error == QAbstractSocket::RemoteHostClosedError) {
+            // A kept connection the server closed before answering, with
+            // not a byte back: most likely it closed it while idle and our
+            // request crossed its close. A read goes out once more, on a
+            // fresh connection; a write may have been carried out and fails
+            // with 253 instead.
+            if (m_tcpReused && m_rx->bytes().isEmpty() && m_socket.bytesAvailable() == 0 &&
+                isRead(m_current->frame)) {
+                m_timeout.stop();
+                connectTcp();
+                return;
+            }
             // The reply cannot grow any more: judge what came.
             finishTcp(true);
             return;
@@ -509,6 +632,9 @@ void Link::onSocketError(QAbstractSocket::SocketError error) {
         complete({Status::LinkDown, {}, true});
         return;
     default:
+        // The kept connection failed, or the server closed it, while nothing
+        // was on the wire: drop it quietly; the next transaction connects afresh.
+        dropTcp();
         return;
     }
 }

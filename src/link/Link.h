@@ -77,6 +77,8 @@ public:
     // Back to the state of a fresh start: nothing queued, nothing open.
     void reset();
     const TrafficRing& traffic() const { return m_traffic; }
+    // How long a TCP connection stays open without a transaction.
+    static constexpr int TcpIdleMs = 1000;
 
 Q_SIGNALS:
     // A text for the user (port not available, TCP errors), raised before the
@@ -118,6 +120,14 @@ private:
     void onSocketReadyRead();
     void onSocketError(QAbstractSocket::SocketError error);
 
+    // The TCP connection kept while transactions to one host and port follow
+    // each other.
+    void connectTcp();
+    void sendTcp();
+    void dropTcp();
+    void keepTcp();
+    void onTcpIdle();
+
     std::deque<Job> m_queue;
     std::optional<Job> m_current;
     Phase m_phase = Phase::Idle;
@@ -133,6 +143,13 @@ private:
     std::optional<ReplyCollector> m_rx; // the reply of the transaction on the wire
     qint64 m_startedMs = 0;
     QElapsedTimer m_clock;
+
+    QTimer m_tcpIdle{this};     // closes the kept connection after a second without a transaction
+    QElapsedTimer m_tcpLastUse; // since the kept connection's last transaction ended
+    QString m_tcpHost;          // what the open connection was made to
+    quint16 m_tcpPort = 0;
+    bool m_tcpReused = false;     // the transaction on the wire went out on a kept connection
+    bool m_inSocketError = false; // inside the socket's error signal
 };
 
 } // namespace qim

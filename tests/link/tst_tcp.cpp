@@ -4,7 +4,10 @@
 #include "Requests.h"
 #include "TestSupport.h"
 
+#include <QProcess>
 #include <QTest>
+#include <sys/resource.h>
+#include <unistd.h>
 
 using namespace qim;
 using namespace qimtest;
@@ -20,6 +23,9 @@ QByteArray twelveRegisters() {
         r += static_cast<char>(0) + QByteArray(1, static_cast<char>(k + 1));
     return r;
 }
+Outcome readTwelve() {
+    return Await([](Requester r) { TCPReadInputRegisters(1, 0, 12, r); });
+}
 } // namespace
 
 class TestTcp : public QObject {
@@ -27,6 +33,30 @@ class TestTcp : public QObject {
     std::unique_ptr<TcpSlave> server;
     MessageLog* log = nullptr;
     QList<Chunk> answer;
+
+    // Runs one test function again in a network namespace of its own, where
+    // only a couple of local ports are left for connections.
+    void runInNamespace(const char* function) {
+        if (QProcess::execute(QStringLiteral("unshare"),
+                              {QStringLiteral("-n"), QStringLiteral("ip"), QStringLiteral("link"),
+                               QStringLiteral("set"), QStringLiteral("lo"),
+                               QStringLiteral("up")}) != 0)
+            QSKIP("no network namespace of our own here (unshare -n needs root)");
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QIMTEST_NETNS"), QStringLiteral("1"));
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(
+            QStringLiteral("unshare"),
+            {QStringLiteral("-n"), QStringLiteral("sh"), QStringLiteral("-c"),
+             QStringLiteral("ip link set lo up && sysctl -qw "
+                            "net.ipv4.ip_local_port_range='40000 40001' && exec \"$0\" \"$1\""),
+             QCoreApplication::applicationFilePath(), QString::fromLatin1(function)});
+        QTRY_COMPARE_WITH_TIMEOUT(child.state(), QProcess::NotRunning, 30000);
+        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+                 child.readAll().constData());
+    }
 
 private Q_SLOTS:
     void initTestCase() { log = new MessageLog; }
@@ -51,7 +81,7 @@ private Q_SLOTS:
     void goodReplyAtTheSameIndicesAsSerial() {
         General::TransactionId = 1;
         answer = {{twelveRegisters()}};
-        const Outcome o = Await([](Requester r) { TCPReadInputRegisters(1, 0, 12, r); });
+        const Outcome o = readTwelve();
         QCOMPARE(o.reply->status, 255);
         QCOMPARE(General::RxCount, 33);
         QCOMPARE(General::RxBuffer.size(), 27);
@@ -63,17 +93,99 @@ private Q_SLOTS:
         QVERIFY(o.elapsedMs < 300);
     }
 
-    void everyRequestGetsAFreshConnection() {
+    // Polls follow each other on one connection, each traffic record with
+    // its own reply; the connection test proves a fresh connection, which
+    // the next poll then uses.
+    void pollsShareOneConnection() {
         answer = {{twelveRegisters()}};
-        for (int i = 0; i < 3; ++i)
-            QCOMPARE(Await([](Requester r) { TCPReadInputRegisters(1, 0, 12, r); }).reply->status,
-                     255);
-        QCOMPARE(server->connections, 3);
+        for (int i = 0; i < 20; ++i)
+            QCOMPARE(readTwelve().reply->status, 255);
+        QCOMPARE(server->connections, 1);
+        QCOMPARE(server->requests.size(), 20);
+        QCOMPARE(Link::instance().traffic().since(19).value(0).reply, twelveRegisters());
+        QCOMPARE(Await([](Requester r) { TCPConnect(r); }).reply->status, 255);
+        QCOMPARE(readTwelve().reply->status, 255);
+        QCOMPARE(server->connections, 2);
+    }
+
+    // A kept connection that goes between polls (a second without a
+    // transaction, or the server closing it) is replaced quietly: the next
+    // request goes out once, on a fresh connection.
+    void connectionGoneBetweenPolls_data() {
+        QTest::addColumn<QByteArray>("serverEnd");
+        QTest::newRow("a second idle") << QByteArray();
+        QTest::newRow("server closes it") << QByteArray("<close>");
+        QTest::newRow("server resets it") << QByteArray("<reset>");
+    }
+    void connectionGoneBetweenPolls() {
+        QFETCH(QByteArray, serverEnd);
+        answer = {{twelveRegisters()}};
+        if (!serverEnd.isEmpty())
+            answer << Chunk{serverEnd, 20};
+        QCOMPARE(readTwelve().reply->status, 255);
+        QTRY_VERIFY_WITH_TIMEOUT(!Link::instance().socketConnected(), 5 * Link::TcpIdleMs);
+        answer = {{twelveRegisters()}};
+        QCOMPARE(readTwelve().reply->status, 255);
+        QCOMPARE(server->connections, 2);
+        QCOMPARE(server->requests.size(), 2);
+        QVERIFY(log->texts.isEmpty());
+    }
+
+    // The server closes a kept connection when the next request reaches it,
+    // before answering. A write may have been carried out: it fails and is
+    // never sent again. A read is harmless to repeat: it goes out once more,
+    // on a fresh connection, and only once.
+    void connectionBrokenAfterTheRequestWentOut_data() {
+        QTest::addColumn<bool>("write");
+        QTest::addColumn<int>("closes");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("seen");
+        QTest::newRow("write") << true << 1 << 253 << 1;
+        QTest::newRow("read") << false << 1 << 255 << 2;
+        QTest::newRow("read, closed again") << false << 2 << 253 << 2;
+    }
+    void connectionBrokenAfterTheRequestWentOut() {
+        QFETCH(bool, write);
+        QFETCH(int, closes);
+        QFETCH(int, status);
+        QFETCH(int, seen);
+        answer = {{twelveRegisters()}};
+        QCOMPARE(readTwelve().reply->status, 255);
+        server->script = [&closes](const QByteArray&) {
+            return closes-- > 0 ? QList<Chunk>{{"<close>"}} : QList<Chunk>{{twelveRegisters()}};
+        };
+        const Outcome o =
+            write ? Await([](Requester r) { TCPWriteSingleRegister(1, 6, 7, r); }) : readTwelve();
+        QCOMPARE(o.reply->status, status);
+        QCOMPARE(server->requests.size() - 1, seen);
+        QCOMPARE(server->requests.last(), server->requests.value(1));
+        QCOMPARE(server->connections, seen);
+        QVERIFY(log->texts.isEmpty());
+    }
+
+    // The host or port set now is compared with the kept connection's.
+    void otherSettingsOpenANewConnection_data() {
+        QTest::addColumn<bool>("otherPort");
+        QTest::newRow("other port") << true;
+        QTest::newRow("other host name") << false;
+    }
+    void otherSettingsOpenANewConnection() {
+        QFETCH(bool, otherPort);
+        answer = {{twelveRegisters()}};
+        QCOMPARE(readTwelve().reply->status, 255);
+        TcpSlave other([](const QByteArray&) { return QList<Chunk>{{twelveRegisters()}}; });
+        if (otherPort)
+            General::ServerPort = other.port();
+        else
+            General::IPAddress = QStringLiteral("localhost");
+        QCOMPARE(readTwelve().reply->status, 255);
+        QCOMPARE(other.connections, otherPort ? 1 : 0);
+        QCOMPARE(server->connections, otherPort ? 1 : 2);
     }
 
     void exceptionReply() {
         answer = {{hex("000100000003018402")}};
-        const Outcome o = Await([](Requester r) { TCPReadInputRegisters(1, 0, 12, r); });
+        const Outcome o = readTwelve();
         QCOMPARE(o.reply->status, 2);
         QCOMPARE(General::RxCount, 9);
     }
@@ -90,6 +202,7 @@ private Q_SLOTS:
         QTest::addColumn<QList<Chunk>>("chunks");
         QTest::addColumn<int>("rxCount");
         QTest::newRow("silent server") << QList<Chunk>{} << 33;
+        QTest::newRow("late reply") << QList<Chunk>{{twelveRegisters(), 600}} << 33;
         QTest::newRow("too long") << QList<Chunk>{{twelveRegisters() + "zz"}} << 35;
         QTest::newRow("nine bytes without exception bit")
             << QList<Chunk>{{hex("000100000003010402")}} << 9;
@@ -102,21 +215,26 @@ private Q_SLOTS:
         QFETCH(QList<Chunk>, chunks);
         QFETCH(int, rxCount);
         answer = {{twelveRegisters()}};
-        QCOMPARE(Await([](Requester r) { TCPReadInputRegisters(1, 0, 12, r); }).reply->status, 255);
+        QCOMPARE(readTwelve().reply->status, 255);
         const QByteArray previous = General::RxBuffer;
         answer = chunks;
-        const Outcome o = Await([](Requester r) { TCPReadInputRegisters(1, 0, 12, r); });
+        const Outcome o = readTwelve();
         QCOMPARE(o.reply->status, 253);
         QCOMPARE(General::CommStatus, 253);
         QCOMPARE(General::RxBuffer, previous);
         QCOMPARE(General::RxCount, rxCount);
         QVERIFY(!o.reply->hasRegisters(12));
         QVERIFY(log->texts.isEmpty());
+        // The connection went with the failure: bytes of that reply still to
+        // come are never taken for the next one's.
+        QVERIFY(!Link::instance().socketConnected());
+        answer = {{hex("000100000003018402"), 300}};
+        QCOMPARE(readTwelve().reply->status, 2);
     }
 
     void nothingListeningIs252WithoutMessage() {
         server.reset(); // the port is free now: connections are refused
-        const Outcome o = Await([](Requester r) { TCPReadInputRegisters(1, 0, 12, r); });
+        const Outcome o = readTwelve();
         QCOMPARE(o.reply->status, 252);
         QCOMPARE(General::Connected, false);
         QVERIFY(log->texts.isEmpty());
@@ -126,7 +244,7 @@ private Q_SLOTS:
         NeverAccepting hang;
         General::ServerPort = hang.port();
         General::TCPConnectTimeout = 1000;
-        Outcome o = Await([](Requester r) { TCPReadInputRegisters(1, 0, 12, r); });
+        Outcome o = readTwelve();
         QCOMPARE(o.reply->status, 252);
         QVERIFY(o.elapsedMs >= 980);
         QVERIFY(log->texts.isEmpty());
@@ -135,6 +253,51 @@ private Q_SLOTS:
         QCOMPARE(General::Connected, false);
         QVERIFY(o.elapsedMs >= 980);
         QCOMPARE(log->texts, QStringList{QStringLiteral(" Device at 127.0.0.1 was not found!")});
+    }
+
+    // A connection that fails because this machine ran out of descriptors or
+    // local ports is shown, 252: a poll loop that ends must say why. Qt names
+    // the two SocketResourceError and UnknownSocketError.
+    void localShortageIsShown_data() {
+        QTest::addColumn<bool>("ports");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("no descriptor left") << false << QStringLiteral("TCP/IP Error 10055");
+        QTest::newRow("no local port left") << true << QStringLiteral("TCP/IP Error 10000");
+    }
+    void localShortageIsShown() {
+        QFETCH(bool, ports);
+        QFETCH(QString, text);
+        if (ports && !qEnvironmentVariableIsSet("QIMTEST_NETNS"))
+            return runInNamespace("localShortageIsShown:no local port left");
+        std::vector<std::unique_ptr<QTcpSocket>> holders;
+        std::vector<int> fillers;
+        rlimit limit{};
+        getrlimit(RLIMIT_NOFILE, &limit);
+        if (ports) {
+            // The namespace leaves a port or two for connections: take them.
+            while (holders.size() < 8) {
+                auto s = std::make_unique<QTcpSocket>();
+                s->connectToHost(QHostAddress::LocalHost, server->port());
+                QTRY_VERIFY(s->state() == QAbstractSocket::ConnectedState ||
+                            s->state() == QAbstractSocket::UnconnectedState);
+                if (s->state() != QAbstractSocket::ConnectedState)
+                    break;
+                holders.push_back(std::move(s));
+            }
+            QVERIFY(holders.size() < 8);
+        } else {
+            rlimit low = limit;
+            low.rlim_cur = std::min<rlim_t>(limit.rlim_cur, 1024);
+            setrlimit(RLIMIT_NOFILE, &low);
+            for (int fd; (fd = ::dup(0)) >= 0;)
+                fillers.push_back(fd);
+        }
+        const Outcome o = readTwelve();
+        for (int fd : fillers)
+            ::close(fd);
+        setrlimit(RLIMIT_NOFILE, &limit);
+        QCOMPARE(o.reply->status, 252);
+        QCOMPARE(log->texts, QStringList{text});
     }
 
     void tcpConnectToALiveServer() {
@@ -162,7 +325,7 @@ private Q_SLOTS:
         General::CommMode = 1;
         QTest::ignoreMessage(QtWarningMsg, "qimlink: refused to connect to 192.168.1.0: only "
                                            "loopback is allowed here");
-        const Outcome o = Await([](Requester r) { TCPReadInputRegisters(1, 0, 12, r); });
+        const Outcome o = readTwelve();
         QCOMPARE(o.reply->status, 252);
         QVERIFY(!Link::instance().socketConnected());
     }

@@ -1,0 +1,16 @@
+#pragma once
+// Sends bytes straight to a connected socket's descriptor. A request is a few
+// dozen bytes, which an idle connection takes whole; sending it past the
+// socket's buffered write spares the write notifier that write arms and
+// disarms around every request, each a wake-up of the event loop.
+
+#include <QtGlobal>
+
+namespace qim {
+
+// How many bytes the socket took: 0 on any error, when it would block, and
+// on systems without a file of their own for this. The caller writes the
+// rest the buffered way, which also reports any error.
+qsizetype SendNow(qintptr socket, const char* data, qsizetype size);
+
+} // namespace qim
