@@ -429,14 +429,6 @@ void Link::onSerialError(QSerialPort::SerialPortError error) {
 // is closed after a second without a transaction, on any error or timeout,
 // when the host or port changes, and at exit.
 
-namespace {
-// Reads are harmless to repeat; a write (5, 6, 16) may already have been
-// carried out and must never go out twice.
-bool isRead(const Frame& frame) {
-    const uint8_t function = frame.bytes.size() > 7 ? static_cast<uint8_t>(frame.bytes[7]) : 0;
-    return function == 3 || function == 4 || function == 17;
-}
-} // namespace
 
 void Link::startTcp() {
     m_timeout.stop();
@@ -616,7 +608,7 @@ void Link::onSocketError(QAbstractSocket::SocketError error) {
             // fresh connection; a write may have been carried out and fails
             // with 253 instead.
             if (m_tcpReused && m_rx->bytes().isEmpty() && m_socket.bytesAvailable() == 0 &&
-                isRead(m_current->frame)) {
+                !m_current->write) {
                 m_timeout.stop();
                 connectTcp();
                 return;
