@@ -429,7 +429,6 @@ void Link::onSerialError(QSerialPort::SerialPortError error) {
 // is closed after a second without a transaction, on any error or timeout,
 // when the host or port changes, and at exit.
 
-
 void Link::startTcp() {
     m_timeout.stop();
     m_rx.emplace(true, m_current->frame.expectedLength);

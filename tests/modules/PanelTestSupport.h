@@ -18,7 +18,6 @@
 
 namespace paneltest {
 
-
 // The main window's selection: DeviceTable[index] holds the module and is selected.
 inline void SelectDevice(uint8_t address, uint8_t code, int index = 0) {
     qim::ClearDeviceTable();

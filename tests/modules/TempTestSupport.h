@@ -69,5 +69,4 @@ inline bool ClosePanel() {
     return QTest::qWaitFor([] { return !qim::frmQIM_P750::instance(); }, 5000);
 }
 
-
 } // namespace qimtest
