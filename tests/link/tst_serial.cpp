@@ -5,6 +5,9 @@
 #include "TestSupport.h"
 
 #include <QTest>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 
 using namespace qim;
 using namespace qimtest;
@@ -54,6 +57,36 @@ private Q_SLOTS:
         QCOMPARE(o.reply->reg(2).value(), 0x000C);
         QVERIFY(!o.reply->reg(3)); // not in the reply: not readable
         QCOMPARE(slave->requests.value(0), hex("01030000000305CB"));
+    }
+
+    // The modules talk 8N2 at the chosen speed; a pty carries any framing, so
+    // look at what the link set on the line itself.
+    void lineIs8N2AtTheChosenSpeed_data() {
+        QTest::addColumn<int>("baudIndex");
+        QTest::addColumn<int>("speed");
+        QTest::newRow("9600") << 0 << int(B9600);
+        QTest::newRow("19200") << 1 << int(B19200);
+        QTest::newRow("57600") << 2 << int(B57600);
+        QTest::newRow("115200") << 3 << int(B115200);
+    }
+    void lineIs8N2AtTheChosenSpeed() {
+        QFETCH(int, baudIndex);
+        QFETCH(int, speed);
+        General::BaudIndex = static_cast<int16_t>(baudIndex);
+        answer = {{threeRegisters()}};
+        const Outcome o = Await([](Requester r) { ReadHoldingRegisters(1, 0, 3, r); });
+        QVERIFY(o.reply);
+        QCOMPARE(o.reply->status, 255);
+        const int fd = ::open(qPrintable(slave->device()), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        termios t{};
+        const int got = ::tcgetattr(fd, &t);
+        ::close(fd);
+        QCOMPARE(got, 0);
+        QCOMPARE(int(t.c_cflag & CSIZE), int(CS8));
+        QVERIFY2(t.c_cflag & CSTOPB, "two stop bits");
+        QVERIFY2(!(t.c_cflag & PARENB), "no parity");
+        QCOMPARE(int(cfgetospeed(&t)), speed);
     }
 
     void replyInPiecesStillEndsEarly() {
