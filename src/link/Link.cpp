@@ -285,11 +285,10 @@ void Link::complete(Reply reply, bool noReply) {
         rec.startedMs = m_startedMs;
         rec.durationUs = m_clock.nsecsElapsed() / 1000;
         rec.tcp = job.kind == Kind::Tcp;
-        const QByteArray& f = job.frame.bytes;
-        const int at = rec.tcp ? 6 : 0;
-        rec.slave = f.size() > at ? static_cast<uint8_t>(f[at]) : 0;
-        rec.function = f.size() > at + 1 ? static_cast<uint8_t>(f[at + 1]) : 0;
-        rec.request = f;
+        const int at = pduAt(job.kind);
+        rec.slave = frameByte(job.frame, at);
+        rec.function = frameByte(job.frame, at + 1);
+        rec.request = job.frame.bytes;
         rec.reply = m_rx ? m_rx->bytes() : QByteArray();
         rec.status = reply.status;
         rec.noReply = noReply;

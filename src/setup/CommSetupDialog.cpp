@@ -249,17 +249,17 @@ void CommSetupDialog::UpdateModeControls(int16_t mode) {
     m_ip->setEnabled(!serial);
 }
 
-void CommSetupDialog::setStatus(const QString& state, const QString& where) {
-    if (m_main) {
-        m_main->statusPanels()->setPanel(1, state);
-        m_main->statusPanels()->setPanel(2, where);
+void CommSetupDialog::setStatus(MainWindow* main, const QString& state, const QString& where) {
+    if (main) {
+        main->statusPanels()->setPanel(1, state);
+        main->statusPanels()->setPanel(2, where);
     }
 }
 
 void CommSetupDialog::CmdOk_Click() {
     if (m_testing)
         return;
-    setStatus(QStringLiteral("Disconnected"), QString());
+    setStatus(m_main, QStringLiteral("Disconnected"), QString());
     if (m_wCommMode == 0)
         applySerial();
     else if (m_wCommMode == 1)
@@ -338,12 +338,10 @@ void CommSetupDialog::startTest(void (*test)(Requester)) {
 }
 
 void CommSetupDialog::showOutcome(MainWindow* main) {
-    if (!main || !General::Connected)
-        return;
-    main->statusPanels()->setPanel(1, QStringLiteral("Connected"));
-    main->statusPanels()->setPanel(2, General::CommMode == 0
-                                          ? PortNames::ComName(General::ComPortIndex + 1)
-                                          : General::IPAddress);
+    if (General::Connected)
+        setStatus(main, QStringLiteral("Connected"),
+                  General::CommMode == 0 ? PortNames::ComName(General::ComPortIndex + 1)
+                                         : General::IPAddress);
 }
 
 void CommSetupDialog::testDone() {

@@ -48,7 +48,7 @@ private:
     void startTest(void (*test)(Requester));
     static void showOutcome(MainWindow* main);
     void testDone();
-    void setStatus(const QString& state, const QString& where);
+    static void setStatus(MainWindow* main, const QString& state, const QString& where);
 
     QPointer<MainWindow> m_main;
 
