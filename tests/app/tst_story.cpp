@@ -7,6 +7,7 @@
 #include "MainWindow.h"
 #include "Panels.h"
 #include "PortNames.h"
+#include "QtPeers.h"
 #include "Requests.h"
 #include "ScanBusDialog.h"
 #include "SimBus.h"
@@ -17,17 +18,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
-#include <QModbusRtuSerialServer>
 #include <QModbusTcpServer>
-#include <QProcess>
 #include <QPushButton>
-#include <QSerialPort>
 #include <QSignalSpy>
 #include <QSlider>
-#include <QStandardPaths>
 #include <QTableWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -68,7 +64,7 @@ QWidget* topLevel(const QString& name) {
 struct Peer {
     std::unique_ptr<QModbusServer> server;
     QTcpServer front;
-    QProcess socat;
+    PtyPair pty;
     QStringList writes;
 
     void slowFront(quint16 serverPort) {
@@ -93,15 +89,10 @@ struct Peer {
 
     bool start(bool tcp) {
         if (tcp) {
-            QTcpServer probe;
-            if (!probe.listen(QHostAddress::LocalHost, 0))
+            const quint16 port = FreeLoopbackPort();
+            if (!port)
                 return false;
-            const quint16 port = probe.serverPort();
-            probe.close();
-            server = std::make_unique<QModbusTcpServer>();
-            server->setConnectionParameter(QModbusDevice::NetworkAddressParameter,
-                                           QStringLiteral("127.0.0.1"));
-            server->setConnectionParameter(QModbusDevice::NetworkPortParameter, port);
+            server = QtTcpServer(port);
             if (!front.listen(QHostAddress::LocalHost, 0))
                 return false;
             slowFront(port);
@@ -109,26 +100,10 @@ struct Peer {
             General::ServerPort = front.serverPort();
             General::TCPTimeout = 1500;
         } else {
-            const QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-            const QString ours = dir + QStringLiteral("/peer-ours");
-            const QString theirs = dir + QStringLiteral("/peer-theirs");
-            socat.start(QStringLiteral("socat"), {QStringLiteral("pty,raw,echo=0,link=") + ours,
-                                                  QStringLiteral("pty,raw,echo=0,link=") + theirs});
-            if (!socat.waitForStarted() || !QTest::qWaitFor([&] {
-                    return QFileInfo::exists(ours) && QFileInfo::exists(theirs);
-                }))
+            if (!pty.start())
                 return false;
-            server = std::make_unique<QModbusRtuSerialServer>();
-            server->setConnectionParameter(QModbusDevice::SerialPortNameParameter, theirs);
-            server->setConnectionParameter(QModbusDevice::SerialBaudRateParameter,
-                                           QSerialPort::Baud19200);
-            server->setConnectionParameter(QModbusDevice::SerialDataBitsParameter,
-                                           QSerialPort::Data8);
-            server->setConnectionParameter(QModbusDevice::SerialParityParameter,
-                                           QSerialPort::NoParity);
-            server->setConnectionParameter(QModbusDevice::SerialStopBitsParameter,
-                                           QSerialPort::TwoStop);
-            if (!PortNames::Publish(5, QFileInfo(ours).symLinkTarget()))
+            server = QtRtuServer(pty.theirs());
+            if (!PortNames::Publish(5, pty.oursDevice()))
                 return false;
             General::CommMode = 0;
             General::ComPortIndex = 4;
@@ -162,10 +137,6 @@ struct Peer {
     ~Peer() {
         if (server)
             server->disconnectDevice();
-        if (socat.state() != QProcess::NotRunning) {
-            socat.terminate();
-            socat.waitForFinished();
-        }
     }
 };
 

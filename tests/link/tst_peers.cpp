@@ -3,17 +3,11 @@
 #include "General.h"
 #include "Link.h"
 #include "PortNames.h"
+#include "QtPeers.h"
 #include "Requests.h"
 #include "TestSupport.h"
 
 #include <QDir>
-#include <QFileInfo>
-#include <QModbusRtuSerialServer>
-#include <QModbusTcpServer>
-#include <QProcess>
-#include <QSerialPort>
-#include <QStandardPaths>
-#include <QTcpServer>
 #include <QTest>
 
 using namespace qim;
@@ -84,51 +78,30 @@ private Q_SLOTS:
     void cleanup() { Link::instance().reset(); }
 
     void qtTcpServer() {
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        const quint16 port = probe.serverPort();
-        probe.close();
-
-        QModbusTcpServer server;
-        server.setServerAddress(1);
-        server.setMap(map());
-        server.setConnectionParameter(QModbusDevice::NetworkAddressParameter,
-                                      QStringLiteral("127.0.0.1"));
-        server.setConnectionParameter(QModbusDevice::NetworkPortParameter, port);
-        QVERIFY(server.connectDevice());
+        const quint16 port = FreeLoopbackPort();
+        QVERIFY(port);
+        const auto server = QtTcpServer(port);
+        server->setServerAddress(1);
+        server->setMap(map());
+        QVERIFY(server->connectDevice());
         General::IPAddress = QStringLiteral("127.0.0.1");
         General::ServerPort = port;
-        exercise(server, true);
+        exercise(*server, true);
     }
 
     void qtRtuServerOverPtyPair() {
-        const QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-        const QString ours = dir + QStringLiteral("/peer-ours");
-        const QString theirs = dir + QStringLiteral("/peer-theirs");
-        QProcess socat;
-        socat.start(QStringLiteral("socat"), {QStringLiteral("pty,raw,echo=0,link=") + ours,
-                                              QStringLiteral("pty,raw,echo=0,link=") + theirs});
-        QVERIFY(socat.waitForStarted());
-        QTRY_VERIFY(QFileInfo::exists(ours) && QFileInfo::exists(theirs));
+        PtyPair pty;
+        QVERIFY(pty.start());
+        const auto server = QtRtuServer(pty.theirs());
+        server->setServerAddress(1);
+        server->setMap(map());
+        QVERIFY(server->connectDevice());
+        QVERIFY(PortNames::Publish(2, pty.oursDevice()));
 
-        QModbusRtuSerialServer server;
-        server.setServerAddress(1);
-        server.setMap(map());
-        server.setConnectionParameter(QModbusDevice::SerialPortNameParameter, theirs);
-        server.setConnectionParameter(QModbusDevice::SerialBaudRateParameter,
-                                      QSerialPort::Baud19200);
-        server.setConnectionParameter(QModbusDevice::SerialDataBitsParameter, QSerialPort::Data8);
-        server.setConnectionParameter(QModbusDevice::SerialParityParameter, QSerialPort::NoParity);
-        server.setConnectionParameter(QModbusDevice::SerialStopBitsParameter, QSerialPort::TwoStop);
-        QVERIFY(server.connectDevice());
-        QVERIFY(PortNames::Publish(2, QFileInfo(ours).symLinkTarget()));
-
-        exercise(server, false);
+        exercise(*server, false);
 
         Link::instance().reset();
-        server.disconnectDevice();
-        socat.terminate();
-        socat.waitForFinished();
+        server->disconnectDevice();
     }
 };
 
