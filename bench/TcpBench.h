@@ -116,6 +116,20 @@ inline int TimeWaitCount(quint16 port) {
     return n;
 }
 
+// The fields of the line that a child run printed as "<tag> <fields...>",
+// when it has exactly `fields` of them after the tag.
+inline std::optional<QList<QByteArray>> TaggedLine(const QByteArray& text, const QByteArray& tag,
+                                                   int fields) {
+    for (const QByteArray& l : text.split('\n')) {
+        QList<QByteArray> f = l.trimmed().split(' ');
+        if (f.size() == fields + 1 && f[0] == tag) {
+            f.removeFirst();
+            return f;
+        }
+    }
+    return std::nullopt;
+}
+
 // Runs this program again with `args` in a network namespace of its own:
 // loopback up, tcp_tw_reuse off, so every closed connection holds its local
 // port for a minute as on a real network. Returns what it printed, or

@@ -122,21 +122,18 @@ struct PanelRun {
                QByteArray::number(lmOne, 'f', 0) + ' ' + QByteArray::number(lmEach, 'f', 0);
     }
     static std::optional<PanelRun> parse(const QByteArray& text) {
-        for (const QByteArray& l : text.split('\n')) {
-            const QList<QByteArray> f = l.trimmed().split(' ');
-            if (f.size() != 8 || f[0] != "panel")
-                continue;
-            PanelRun r;
-            r.rate = f[1].toDouble();
-            r.polls = f[2].toLong();
-            r.errors = f[3].toLong();
-            r.stops = f[4].toInt();
-            r.timeWaitMost = f[5].toInt();
-            r.lmOne = f[6].toDouble();
-            r.lmEach = f[7].toDouble();
-            return r;
-        }
-        return std::nullopt;
+        const auto f = bench::TaggedLine(text, "panel", 7);
+        if (!f)
+            return std::nullopt;
+        PanelRun r;
+        r.rate = (*f)[0].toDouble();
+        r.polls = (*f)[1].toLong();
+        r.errors = (*f)[2].toLong();
+        r.stops = (*f)[3].toInt();
+        r.timeWaitMost = (*f)[4].toInt();
+        r.lmOne = (*f)[5].toDouble();
+        r.lmEach = (*f)[6].toDouble();
+        return r;
     }
 };
 

@@ -199,18 +199,15 @@ struct TcpFigures {
         return out;
     }
     static std::optional<TcpFigures> parse(const QByteArray& text) {
-        for (const QByteArray& l : text.split('\n')) {
-            const QList<QByteArray> f = l.trimmed().split(' ');
-            if (f.size() != 9 || f[0] != "tcp")
-                continue;
-            TcpFigures t;
-            for (int i = 0; i < 4; ++i) {
-                t.rate[i] = f[1 + 2 * i].toDouble();
-                t.cpu[i] = f[2 + 2 * i].toDouble();
-            }
-            return t;
+        const auto f = bench::TaggedLine(text, "tcp", 8);
+        if (!f)
+            return std::nullopt;
+        TcpFigures t;
+        for (int i = 0; i < 4; ++i) {
+            t.rate[i] = (*f)[2 * i].toDouble();
+            t.cpu[i] = (*f)[1 + 2 * i].toDouble();
         }
-        return std::nullopt;
+        return t;
     }
 };
 
