@@ -6,7 +6,8 @@
 namespace qim {
 
 PollLoop::PollLoop(QObject* requester, Cycle cycle)
-    : QObject(requester), m_requester(requester), m_cycle(std::move(cycle)), m_timer(this) {
+    : QObject(requester), m_requester(requester), m_cycle(std::move(cycle)), m_timer(this),
+      m_counts(this, [this] { Q_EMIT countsChanged(); }) {
     m_timer.setObjectName(QStringLiteral("Timer"));
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &PollLoop::tick);
@@ -46,12 +47,13 @@ void PollLoop::cycleDone(int16_t status) {
         return;
     }
     ++PollCount;
-    Q_EMIT countsChanged();
+    m_counts.request();
     top();
 }
 
 void PollLoop::end() {
     m_timer.stop();
+    m_counts.flush();
     m_running = false;
     StopRequested = false;
     Q_EMIT finished();

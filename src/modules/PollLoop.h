@@ -6,12 +6,14 @@
 //           -> advance TransactionId -> the panel's cycle (its requests)
 //           -> cycle done(status): 252 -> end
 //           -> PollCount already at the limit -> end (counts not refreshed)
-//           -> PollCount + 1, countsChanged() -> [top]
+//           -> PollCount + 1, countsChanged() (at most once a frame) -> [top]
 //
 // Stop is looked at only at the top, so a cycle in progress (its wait and
 // its requests) always completes. shutdown() is for a window going away:
 // no further request goes out, queued reads are dropped (writes already
 // given are the link's and still go out).
+
+#include "FrameThrottle.h"
 
 #include <QObject>
 #include <QTimer>
@@ -55,6 +57,7 @@ private:
     Cycle m_cycle;
     QTimer m_timer;
     bool m_running = false;
+    FrameThrottle m_counts;
     quint64 m_generation = 0; // a shut-down loop ignores late completions
 };
 

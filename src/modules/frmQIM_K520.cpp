@@ -1,6 +1,7 @@
 #include "frmQIM_K520.h"
 
 #include "DeviceTable.h"
+#include "FrameThrottle.h"
 #include "General.h"
 #include "Panels.h"
 #include "Pictures.h"
@@ -36,7 +37,14 @@ frmQIM_K520::frmQIM_K520(QWidget* parent) : QWidget(parent, Qt::Window) {
     setWindowTitle(QStringLiteral("QIM-K520 / QIM-K530"));
     m_loop = new PollLoop(this, [this](PollLoop::Done done) { cycle(std::move(done)); });
     connect(m_loop, &PollLoop::countsChanged, this, &frmQIM_K520::refreshCounts);
-    connect(m_loop, &PollLoop::finished, this, [this] { setScanning(false); });
+    m_readings = new FrameThrottle(this, [this] {
+        for (int k = 0; k < 8; ++k)
+            m_inputs[k]->setState(InputState[k]);
+    });
+    connect(m_loop, &PollLoop::finished, this, [this] {
+        m_readings->flush();
+        setScanning(false);
+    });
     buildControls();
     load();
 }
@@ -180,10 +188,9 @@ void frmQIM_K520::cycle(std::function<void(int16_t)> done) {
 }
 
 void frmQIM_K520::ShowInputs(uint16_t value) {
-    for (int k = 0; k < 8; ++k) {
+    for (int k = 0; k < 8; ++k)
         InputState[k] = GetBit(LoByte(value), static_cast<uint8_t>(k));
-        m_inputs[k]->setState(InputState[k]);
-    }
+    m_readings->request();
 }
 
 void frmQIM_K520::refreshCounts() {

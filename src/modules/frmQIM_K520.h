@@ -16,6 +16,7 @@ class QPushButton;
 
 namespace qim {
 
+class FrameThrottle;
 class PollLoop;
 class StatePicture;
 class StatusPanels;
@@ -54,6 +55,7 @@ private:
 
     static inline QPointer<frmQIM_K520> s_instance;
 
+    FrameThrottle* m_readings = nullptr;
     PollLoop* m_loop = nullptr;
     QLabel* m_lblAddress = nullptr;
     std::array<StatePicture*, 8> m_inputs{};

@@ -2,6 +2,7 @@
 
 #include "AnalogScale.h"
 #include "DeviceTable.h"
+#include "FrameThrottle.h"
 #include "General.h"
 #include "MessagePresenter.h"
 #include "NumericEntry.h"
@@ -56,7 +57,13 @@ frmQIM_M640::frmQIM_M640(QWidget* parent) : QWidget(parent, Qt::Window) {
     setWindowTitle(QStringLiteral("QIM-M640"));
     m_loop = new PollLoop(this, [this](PollLoop::Done done) { cycle(std::move(done)); });
     connect(m_loop, &PollLoop::countsChanged, this, &frmQIM_M640::refreshCounts);
+    m_readings = new FrameThrottle(this, [this] {
+        for (int k = 0; k < 8; ++k)
+            m_lblADC[k]->setText(AdcDisplay == 1 ? QString::number(AdcCounts[k])
+                                                 : Analog::VoltsText(AdcCounts[k], AdcRange[k]));
+    });
     connect(m_loop, &PollLoop::finished, this, [this] {
+        m_readings->flush();
         m_scanning = false;
         updateButtons();
     });
@@ -269,9 +276,7 @@ void frmQIM_M640::cycle(std::function<void(int16_t)> done) {
 void frmQIM_M640::ShowAnalogInputs(const Reply& reply) {
     for (int k = 0; k < 8; ++k)
         AdcCounts[k] = reply.reg(k).value_or(0);
-    for (int k = 0; k < 8; ++k)
-        m_lblADC[k]->setText(AdcDisplay == 1 ? QString::number(AdcCounts[k])
-                                             : Analog::VoltsText(AdcCounts[k], AdcRange[k]));
+    m_readings->request();
 }
 
 void frmQIM_M640::configClick() {

@@ -17,6 +17,7 @@ class QPushButton;
 
 namespace qim {
 
+class FrameThrottle;
 class PollLoop;
 class StatusPanels;
 struct Reply;
@@ -67,6 +68,7 @@ private:
 
     static inline QPointer<frmQIM_M640> s_instance;
 
+    FrameThrottle* m_readings = nullptr;
     PollLoop* m_loop = nullptr;
     bool m_scanning = false;
     bool m_writing = false; // a Config or Write waits for its reply

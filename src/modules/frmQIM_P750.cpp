@@ -82,7 +82,12 @@ frmQIM_P750::frmQIM_P750() : QWidget(nullptr) {
 
     m_poll = new PollLoop(this, [this](PollLoop::Done done) { pollCycle(std::move(done)); });
     connect(m_poll, &PollLoop::countsChanged, this, &frmQIM_P750::showCounts);
+    m_readings = new FrameThrottle(this, [this] {
+        for (int n = 1; n <= TempLoops; ++n)
+            ShowLoop(n);
+    });
     connect(m_poll, &PollLoop::finished, this, [this] {
+        m_readings->flush();
         setPolling(false);
         m_sb->setPanel(3, QStringLiteral("STOP"));
     });
@@ -309,8 +314,7 @@ void frmQIM_P750::pollCycle(std::function<void(int16_t)> done) {
                                     // Only a reply holding all twelve registers is shown; anything
                                     // else leaves the last good values on screen.
                                     if (DecodeTempInputs(reply)) {
-                                        for (int n = 1; n <= TempLoops; ++n)
-                                            ShowLoop(n);
+                                        m_readings->request();
                                         emit inputsDecoded(m_poll->PollCount);
                                     } else {
                                         ++m_poll->ErrorCount;

@@ -20,6 +20,7 @@ class QSlider;
 
 namespace qim {
 
+class FrameThrottle;
 class PollLoop;
 class StatePicture;
 class StatusPanels;
@@ -92,6 +93,7 @@ private:
     QLabel* m_address;
     StatusPanels* m_sb;
     PollLoop* m_poll;
+    FrameThrottle* m_readings;
 
     static inline QPointer<frmQIM_P750> s_instance;
 };
