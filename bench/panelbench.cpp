@@ -13,7 +13,7 @@
 //                 [--tcp-seconds N] [--namespace-seconds N]
 
 #include "DeviceTable.h"
-#include "General.h"
+#include "Bytes.h"
 #include "Link.h"
 #include "MainWindow.h"
 #include "Offscreen.h"

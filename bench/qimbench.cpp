@@ -11,7 +11,7 @@
 //   qimbench --profile tcp|rtu|libmodbus-tcp|libmodbus-tcp-each|floor-tcp [--count N]
 //       one client alone, for a profiler
 
-#include "General.h"
+#include "Bytes.h"
 #include "Link.h"
 #include "PortNames.h"
 #include "Requests.h"

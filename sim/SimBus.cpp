@@ -1,6 +1,6 @@
 #include "SimBus.h"
 
-#include "General.h"
+#include "Bytes.h"
 #include "PortNames.h"
 #include "SimModels.h"
 #include "SimTransports.h"

@@ -1,6 +1,6 @@
 #include "SimTransports.h"
 
-#include "General.h"
+#include "Bytes.h"
 
 #include <QSerialPort>
 #include <QSocketNotifier>

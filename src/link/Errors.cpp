@@ -2,6 +2,11 @@
 
 namespace qim::Errors {
 
+QString PortUnavailableMessage() {
+    return QStringLiteral(" The Comm Port you have selected is not available in your computer or "
+                          "being used by another program.");
+}
+
 int SerialErrorNumber(QSerialPort::SerialPortError e) {
     switch (e) {
     case QSerialPort::DeviceNotFoundError:

@@ -26,6 +26,8 @@ namespace qim::Errors {
 // pty closed) is 8002, whatever the driver reported (a read error, mostly).
 constexpr int PortNotAvailable = 8002;
 int SerialErrorNumber(QSerialPort::SerialPortError e);
+// The message of the "not available" class.
+QString PortUnavailableMessage();
 
 // Socket errors, numbered as the Windows socket layer numbers them, which is
 // what engineers meet in every other Modbus tool's logs.

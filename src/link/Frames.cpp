@@ -1,15 +1,11 @@
 #include "Frames.h"
 
-#include "General.h"
+#include "Bytes.h"
+#include "Reply.h"
 
 namespace qim {
 
 namespace {
-
-void put16(QByteArray& f, int32_t v) {
-    f.append(static_cast<char>(HiByte(v)));
-    f.append(static_cast<char>(LoByte(v)));
-}
 
 int32_t valueAt(std::span<const int32_t> values, int index) {
     // The caller passes its whole register image; a register beyond it goes out as 0.
@@ -22,19 +18,19 @@ int32_t valueAt(std::span<const int32_t> values, int index) {
 QByteArray pdu(Function fn, int16_t a, int32_t b) {
     QByteArray f;
     f.append(static_cast<char>(fn));
-    put16(f, a);
-    put16(f, b);
+    AppendWord(f, a);
+    AppendWord(f, b);
     return f;
 }
 
 QByteArray pduMultiple(int16_t start, int16_t count, std::span<const int32_t> values) {
     QByteArray f;
     f.append(static_cast<char>(Function::WriteMultipleRegisters));
-    put16(f, start);
-    put16(f, count);
+    AppendWord(f, start);
+    AppendWord(f, count);
     f.append(static_cast<char>(LoByte(2 * count)));
     for (int i = 0; i < count; ++i)
-        put16(f, valueAt(values, start + i));
+        AppendWord(f, valueAt(values, start + i));
     return f;
 }
 
@@ -50,8 +46,8 @@ Frame rtu(uint8_t slave, const QByteArray& body, int expected) {
 
 Frame tcp(int32_t transactionId, uint8_t slave, const QByteArray& body, int expected) {
     QByteArray f;
-    put16(f, transactionId);
-    put16(f, 0);
+    AppendWord(f, transactionId);
+    AppendWord(f, 0);
     f.append('\0');
     f.append(static_cast<char>(LoByte(static_cast<int32_t>(body.size()) + 1)));
     f.append(static_cast<char>(slave));

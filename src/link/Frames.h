@@ -18,6 +18,11 @@ enum class Function : uint8_t {
     ReportSlaveId = 17,
 };
 
+// The length in bytes of the serial exception reply and of the TCP one
+// (MBAP header included).
+constexpr int SerialExceptionLength = 5;
+constexpr int TcpExceptionLength = 9;
+
 // A request and the exact length of its good reply: for RTU the whole frame
 // with CRC, for TCP counted from the unit identifier on.
 struct Frame {

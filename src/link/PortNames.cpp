@@ -1,5 +1,6 @@
 #include "PortNames.h"
 
+#include <QCollator>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -10,30 +11,6 @@
 namespace qim::PortNames {
 
 namespace {
-
-// "/dev/ttyS10" sorts after "/dev/ttyS2": digits compare as numbers.
-bool naturalLess(const QString& a, const QString& b) {
-    int i = 0, j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (a[i].isDigit() && b[j].isDigit()) {
-            int si = i, sj = j;
-            while (i < a.size() && a[i].isDigit())
-                ++i;
-            while (j < b.size() && b[j].isDigit())
-                ++j;
-            const qulonglong na = a.mid(si, i - si).toULongLong();
-            const qulonglong nb = b.mid(sj, j - sj).toULongLong();
-            if (na != nb)
-                return na < nb;
-            continue;
-        }
-        if (a[i] != b[j])
-            return a[i] < b[j];
-        ++i;
-        ++j;
-    }
-    return a.size() - i < b.size() - j;
-}
 
 // The kernel lists ttyS0..ttyS31 whether or not a UART sits behind them; a
 // placeholder reports port type 0 (unknown).
@@ -64,7 +41,10 @@ QStringList EnumeratedPorts() {
         if (!isPlaceholder(info))
             out << info.systemLocation();
     }
-    std::sort(out.begin(), out.end(), naturalLess);
+    // "/dev/ttyS10" after "/dev/ttyS2": digits compare as numbers, whatever the user's locale.
+    QCollator order{QLocale::c()};
+    order.setNumericMode(true);
+    std::sort(out.begin(), out.end(), order);
     return out;
 }
 

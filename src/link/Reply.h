@@ -1,6 +1,6 @@
 #pragma once
 
-#include "General.h"
+#include "Bytes.h"
 
 #include <QByteArray>
 #include <functional>
@@ -9,6 +9,14 @@
 class QObject;
 
 namespace qim {
+
+// A transaction's status: an exception code (1..251) or one of these.
+namespace Status {
+constexpr int16_t Ok = 255;
+constexpr int16_t CrcError = 254;
+constexpr int16_t WrongLength = 253; // also: no reply before the timeout
+constexpr int16_t LinkDown = 252;
+} // namespace Status
 
 // What one transaction brought back, handed to its requester. bytes start at
 // the slave address (unit identifier on TCP): the same indices on both links;
@@ -29,8 +37,7 @@ struct Reply {
     std::optional<uint16_t> reg(int k) const {
         if (k < 0 || !holds(5 + 2 * k))
             return std::nullopt;
-        return static_cast<uint16_t>(static_cast<uint8_t>(bytes[3 + 2 * k]) << 8 |
-                                     static_cast<uint8_t>(bytes[4 + 2 * k]));
+        return WordAt(bytes, 3 + 2 * k);
     }
     // A good read reply that carries at least count registers.
     bool hasRegisters(int count) const { return ok() && holds(3 + 2 * count); }

@@ -1,6 +1,6 @@
-#include "NumericEntry.h"
+#include "NumberEntry.h"
 
-#include "General.h"
+#include "Bytes.h"
 
 #include <QLocale>
 #include <cmath>

@@ -3,7 +3,7 @@
 //
 //   start() -> [top] StopRequested? -> end
 //           -> wait one interval (timer; 0 = go on at once)
-//           -> advance TransactionId -> the panel's cycle (its requests)
+//           -> next TCP transaction identifier -> the panel's cycle (its requests)
 //           -> cycle done(status): 252 -> end
 //           -> PollCount already at the limit -> end (counts not refreshed)
 //           -> PollCount + 1, countsChanged() (at most once a frame) -> [top]
@@ -21,6 +21,8 @@
 
 namespace qim {
 
+class Link;
+
 class PollLoop : public QObject {
     Q_OBJECT
 public:
@@ -30,18 +32,22 @@ public:
     // calls done with the status that decides whether polling goes on.
     using Cycle = std::function<void(Done done)>;
 
-    PollLoop(QObject* requester, Cycle cycle);
+    PollLoop(Link& link, QObject* requester, Cycle cycle);
 
-    // TransactionId = 0, StopRequested cleared, then the first wait begins.
+    // Transactions restart at 0, a stop asked for is forgotten, then the
+    // first wait begins.
     void start(int intervalMs);
-    void requestStop() { StopRequested = true; }
+    void requestStop() { m_stopRequested = true; }
     bool running() const { return m_running; }
     void shutdown();
     QObject* requester() const { return m_requester; }
 
-    int32_t ErrorCount = 0;
-    int32_t PollCount = 0;
-    bool StopRequested = false;
+    int32_t errorCount() const { return m_errors; }
+    int32_t pollCount() const { return m_polls; }
+    void countError() { ++m_errors; }
+    // A panel's own write between polls counts as a poll too.
+    void countPoll() { ++m_polls; }
+    void resetCounts() { m_errors = m_polls = 0; }
 
 Q_SIGNALS:
     void countsChanged();
@@ -53,10 +59,14 @@ private:
     void cycleDone(int16_t status);
     void end();
 
+    Link& m_link;
     QObject* m_requester;
     Cycle m_cycle;
     QTimer m_timer;
     bool m_running = false;
+    bool m_stopRequested = false;
+    int32_t m_errors = 0;
+    int32_t m_polls = 0;
     FrameThrottle m_counts;
     quint64 m_generation = 0; // a shut-down loop ignores late completions
 };

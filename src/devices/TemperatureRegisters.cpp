@@ -1,18 +1,18 @@
-#include "TempRegisters.h"
+#include "TemperatureRegisters.h"
 
 namespace qim {
 
-bool DecodeTempInputs(const Reply& reply) {
+bool TemperatureRegisters::decodeInputs(const Reply& reply) {
     if (!reply.hasRegisters(TempInputCount))
         return false;
     for (int k = 0; k < TempInputCount; ++k) {
         const uint16_t raw = *reply.reg(k);
         if (k < 4)
-            TempInputRegs[k] = ProcessValueOf(raw);
+            inputs[k] = ProcessValueOf(raw);
         else if (k < 8)
-            TempInputRegs[k] = raw;
+            inputs[k] = raw;
         else
-            TempInputRegs[k] = ColdJunctionOf(raw);
+            inputs[k] = ColdJunctionOf(raw);
     }
     return true;
 }

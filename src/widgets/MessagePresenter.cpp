@@ -1,6 +1,5 @@
 #include "MessagePresenter.h"
 
-#include "Link.h"
 #include "Version.h"
 
 #include <QApplication>
@@ -8,19 +7,7 @@
 
 namespace qim {
 
-namespace {
-QPointer<MessagePresenter> g_presenter;
-}
-
-MessagePresenter& MessagePresenter::instance() {
-    if (!g_presenter)
-        g_presenter = new MessagePresenter(QCoreApplication::instance());
-    return *g_presenter;
-}
-
-MessagePresenter::MessagePresenter(QObject* parent) : QObject(parent) {
-    connect(&Link::instance(), &Link::message, this, &MessagePresenter::show);
-}
+MessagePresenter::MessagePresenter(QObject* parent) : QObject(parent) {}
 
 void MessagePresenter::show(const QString& text) {
     m_history << text;
@@ -33,7 +20,7 @@ void MessagePresenter::next() {
     if (m_queue.isEmpty())
         return;
     const QString text = m_queue.takeFirst();
-    auto* box = new QMessageBox(QMessageBox::NoIcon, ProgramTitle, text, QMessageBox::Ok,
+    auto* box = new QMessageBox(QMessageBox::NoIcon, QString::fromLatin1(ProgramTitle), text, QMessageBox::Ok,
                                 QApplication::activeWindow());
     box->setObjectName(QStringLiteral("MessageBox"));
     box->setAttribute(Qt::WA_DeleteOnClose);
@@ -55,10 +42,6 @@ void MessagePresenter::dismissAll() {
         box->disconnect(this);
         box->close();
     }
-}
-
-void ShowMessage(const QString& text) {
-    MessagePresenter::instance().show(text);
 }
 
 } // namespace qim

@@ -1,35 +1,8 @@
-#include "General.h"
+#include "Bytes.h"
 
 #include <cmath>
 
 namespace qim {
-
-void AssignLinkDefaults() {
-    using namespace General;
-    CommMode = 0;
-    BaudIndex = 1;
-    ComPortIndex = 1;
-    SerialTimeout = 1000;
-    IPAddress = QStringLiteral("192.168.1.0");
-    ServerPort = 502;
-    TCPTimeout = 1000;
-    TCPConnectTimeout = 3000;
-    IPAddressMode = 0;
-}
-
-void AdvanceTransactionId() {
-    General::TransactionId = General::TransactionId < 65535 ? General::TransactionId + 1 : 0;
-}
-
-int BaudRateOf(int baudIndex) {
-    static constexpr int rates[] = {9600, 19200, 57600, 115200};
-    return baudIndex >= 0 && baudIndex < 4 ? rates[baudIndex] : 0;
-}
-
-QString PortUnavailableMessage() {
-    return QStringLiteral(" The Comm Port you have selected is not available in your computer or "
-                          "being used by another program.");
-}
 
 int32_t CRC16(std::span<const uint8_t> data, int n) {
     uint32_t crc = 0xFFFF;

@@ -1,6 +1,6 @@
 #pragma once
-// The device table: what the last bus scan found, in discovery order, and
-// the decoding of a module's identification block into it. Widget-free.
+// The device table: what the last bus scan found, and the decoding of a
+// module's identification block into it.
 
 #include "Reply.h"
 
@@ -20,38 +20,42 @@ template <int N> struct FixedText {
 };
 
 struct DeviceRecord {
-    FixedText<32> DeviceName;
-    uint8_t DeviceCode = 0;
-    uint8_t DeviceAddress = 0;
-    FixedText<32> Vendor;
-    FixedText<32> FirmwareRevision;
-    FixedText<32> HardwareRevision;
-    FixedText<32> ConnectionMode;
-    FixedText<32> BaudRate;
-    FixedText<64> DeviceType;
-    uint8_t InputRegisters = 0;
-    uint8_t OutputRegisters = 0;
-    uint8_t DiscreteInputs = 0;
-    uint8_t DiscreteOutputs = 0;
+    FixedText<32> name;
+    uint8_t code = 0;
+    uint8_t address = 0;
+    FixedText<32> vendor;
+    FixedText<32> firmwareRevision;
+    FixedText<32> hardwareRevision;
+    FixedText<32> connectionMode;
+    FixedText<32> baudRate;
+    FixedText<64> type;
+    uint8_t inputRegisters = 0;
+    uint8_t outputRegisters = 0;
+    uint8_t discreteInputs = 0;
+    uint8_t discreteOutputs = 0;
 
-    void clear() { *this = DeviceRecord{}; }
 };
 
-constexpr int DeviceTableSize = 248;
-inline std::array<DeviceRecord, DeviceTableSize> DeviceTable{};
-// The device list position (= table index) of the selected module.
-inline int16_t SelectedAddress = 0;
+// What the last bus scan found: entry i is the i-th module found, in
+// discovery order.
+class DeviceTable {
+public:
+    static constexpr int Size = 248;
+    // An index outside the table gives an empty record.
+    const DeviceRecord& at(int index) const;
+    void clear();
+    // Decodes a Report Slave ID reply into entry index. Returns false, and
+    // stores nothing, when the index is outside the table or the reply is
+    // too short to decode.
+    bool addFoundDevice(int index, const Reply& reply);
 
-void ClearDeviceTable();
+private:
+    std::array<DeviceRecord, Size> m_records{};
+};
 
 // Bytes an identification reply must hold, from the slave address on, to be
 // decoded (indices 0..15).
 constexpr int IdentificationMinimum = 16;
-
-// Decodes a Report Slave ID reply into DeviceTable[index]. Returns false, and
-// stores nothing, when the index is outside the table or the reply is too
-// short to decode.
-bool AddFoundDevice(int index, const Reply& reply);
 
 // The device list's line for an entry: the 32-character name, 10 spaces, the address.
 QString DeviceListLine(const DeviceRecord& r);

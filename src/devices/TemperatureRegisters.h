@@ -1,8 +1,8 @@
 #pragma once
-// The temperature module's data as the whole program shares it: the decoded
-// inputs of the last good poll and the image of its holding registers, which
-// the register dialogs and sliders edit and "Write To Output Registers" sends.
-// Everything here starts at zero and outlives the panel. Widget-free.
+// The temperature module's data as its panel and register dialogs share it:
+// the decoded inputs of the last good poll and the image of its holding
+// registers, which the dialogs and sliders edit and "Write To Output
+// Registers" sends.
 
 #include "Reply.h"
 
@@ -20,15 +20,6 @@ constexpr int TempLoopsStart = 7;     // first register of loop 1's block
 constexpr int TempLoopRegisters = 20; // four blocks of five
 constexpr int TempLoops = 4;
 
-// Decoded values of the last successful poll, index = input register address.
-inline std::array<int32_t, TempInputCount> TempInputRegs{};
-// Holding register image, index = register address: 1..4 the PWM outputs,
-// 7..26 the four loop blocks; 0, 5, 6, 27 and 28 are not used here.
-inline std::array<int32_t, TempOutputCount> TempOutputRegs{};
-inline int32_t TempConfigReg = 0;
-inline int32_t TempControlReg = 0;
-// The loop whose block the control loop dialog is asked to edit (1..4).
-inline uint8_t SelectedLoop = 0;
 
 // First image index of loop n's block (7, 12, 17, 22).
 constexpr int LoopBase(int n) {
@@ -45,9 +36,23 @@ constexpr int32_t ColdJunctionOf(uint16_t raw) {
     return raw >= 128 ? int32_t(raw) - 256 : int32_t(raw);
 }
 
-// Decodes a good read of input registers 0..11 into TempInputRegs. Returns
-// false, storing nothing, when the reply does not hold all twelve.
-bool DecodeTempInputs(const Reply& reply);
+// Everything starts at zero. The main window keeps one for the run, so what
+// the user set survives closing and reopening the panel.
+struct TemperatureRegisters {
+    // Decoded values of the last successful poll, index = input register address.
+    std::array<int32_t, TempInputCount> inputs{};
+    // Holding register image, index = register address: 1..4 the PWM outputs,
+    // 7..26 the four loop blocks; 0, 5, 6, 27 and 28 are not used here.
+    std::array<int32_t, TempOutputCount> outputs{};
+    int32_t config = 0;
+    int32_t control = 0;
+    // The loop whose block the control loop dialog is asked to edit (1..4).
+    uint8_t selectedLoop = 0;
+
+    // Decodes a good read of input registers 0..11 into inputs. Returns
+    // false, storing nothing, when the reply does not hold all twelve.
+    bool decodeInputs(const Reply& reply);
+};
 
 // The configuration register's fields (list positions and alarm enables).
 struct TempConfigFields {

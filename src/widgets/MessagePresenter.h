@@ -1,8 +1,8 @@
 #pragma once
-// The one way a window shows a message: an application-wide queue of OK-only
-// message boxes (title "QIMTool", no icon, application-modal, opened with
-// open()), shown one at a time in the order raised. The link's own messages
-// come through here too, so they always precede a caller's follow-up message.
+// The one way a window shows a message: a queue of OK-only message boxes
+// (title "QIMTool", no icon, application-modal, opened with open()), shown one
+// at a time in the order raised. main() makes the one presenter and ties the
+// link's messages to it, so they always precede a caller's follow-up message.
 
 #include <QObject>
 #include <QPointer>
@@ -15,7 +15,7 @@ namespace qim {
 class MessagePresenter : public QObject {
     Q_OBJECT
 public:
-    static MessagePresenter& instance();
+    explicit MessagePresenter(QObject* parent = nullptr);
 
     void show(const QString& text);
     // The box on screen now, if any (tests press its OK button).
@@ -31,14 +31,11 @@ Q_SIGNALS:
     void shown(const QString& text);
 
 private:
-    explicit MessagePresenter(QObject* parent);
     void next();
     QStringList m_queue;
     QStringList m_history;
     QPointer<QMessageBox> m_box;
 };
 
-// Shorthand for MessagePresenter::instance().show(text).
-void ShowMessage(const QString& text);
 
 } // namespace qim

@@ -2,9 +2,13 @@
 
 namespace qim {
 
-void ClearDeviceTable() {
-    for (DeviceRecord& r : DeviceTable)
-        r.clear();
+const DeviceRecord& DeviceTable::at(int index) const {
+    static const DeviceRecord none;
+    return index >= 0 && index < Size ? m_records[static_cast<size_t>(index)] : none;
+}
+
+void DeviceTable::clear() {
+    m_records.fill(DeviceRecord{});
 }
 
 QString DeviceNameOf(uint8_t code) {
@@ -52,33 +56,33 @@ QString BaudRateTextOf(uint8_t code) {
     }
 }
 
-bool AddFoundDevice(int index, const Reply& reply) {
-    if (index < 0 || index >= DeviceTableSize || !reply.holds(IdentificationMinimum))
+bool DeviceTable::addFoundDevice(int index, const Reply& reply) {
+    if (index < 0 || index >= Size || !reply.holds(IdentificationMinimum))
         return false;
-    DeviceRecord& d = DeviceTable[static_cast<size_t>(index)];
+    DeviceRecord& d = m_records[static_cast<size_t>(index)];
     auto b = [&reply](int i) { return reply.byteAt(i); };
-    d.DeviceAddress = b(0);
-    d.DeviceCode = b(3);
-    d.InputRegisters = b(12);
-    d.OutputRegisters = b(13);
-    d.DiscreteInputs = b(14);
-    d.DiscreteOutputs = b(15);
-    d.Vendor.set(QStringLiteral("Velmora Labs"));
-    d.FirmwareRevision.set(QStringLiteral("%1.%2").arg(b(6)).arg(b(7)));
-    d.HardwareRevision.set(QString(QChar::fromLatin1(static_cast<char>(b(8)))));
-    d.ConnectionMode.set(b(9) == 0 ? QStringLiteral("RS422") : QStringLiteral("TCP/IP"));
+    d.address = b(0);
+    d.code = b(3);
+    d.inputRegisters = b(12);
+    d.outputRegisters = b(13);
+    d.discreteInputs = b(14);
+    d.discreteOutputs = b(15);
+    d.vendor.set(QStringLiteral("Velmora Labs"));
+    d.firmwareRevision.set(QStringLiteral("%1.%2").arg(b(6)).arg(b(7)));
+    d.hardwareRevision.set(QString(QChar::fromLatin1(static_cast<char>(b(8)))));
+    d.connectionMode.set(b(9) == 0 ? QStringLiteral("RS422") : QStringLiteral("TCP/IP"));
     // Unlisted codes leave the fields as they were (blank after the scan's clear).
     if (const QString baud = BaudRateTextOf(b(10)); !baud.isEmpty())
-        d.BaudRate.set(baud);
+        d.baudRate.set(baud);
     if (const QString name = DeviceNameOf(b(3)); !name.isEmpty()) {
-        d.DeviceName.set(name);
-        d.DeviceType.set(DeviceTypeOf(b(3)));
+        d.name.set(name);
+        d.type.set(DeviceTypeOf(b(3)));
     }
     return true;
 }
 
 QString DeviceListLine(const DeviceRecord& r) {
-    return r.DeviceName.text + QString(10, QLatin1Char(' ')) + QString::number(r.DeviceAddress);
+    return r.name.text + QString(10, QLatin1Char(' ')) + QString::number(r.address);
 }
 
 } // namespace qim

@@ -1,12 +1,11 @@
 #include "PollLoop.h"
 
-#include "General.h"
 #include "Link.h"
 
 namespace qim {
 
-PollLoop::PollLoop(QObject* requester, Cycle cycle)
-    : QObject(requester), m_requester(requester), m_cycle(std::move(cycle)), m_timer(this),
+PollLoop::PollLoop(Link& link, QObject* requester, Cycle cycle)
+    : QObject(requester), m_link(link), m_requester(requester), m_cycle(std::move(cycle)), m_timer(this),
       m_counts(this, [this] { Q_EMIT countsChanged(); }) {
     m_timer.setObjectName(QStringLiteral("Timer"));
     m_timer.setSingleShot(true);
@@ -15,15 +14,15 @@ PollLoop::PollLoop(QObject* requester, Cycle cycle)
 
 void PollLoop::start(int intervalMs) {
     m_timer.setInterval(std::max(0, intervalMs));
-    StopRequested = false;
-    General::TransactionId = 0;
+    m_stopRequested = false;
+    m_link.restartTransactions();
     m_running = true;
     ++m_generation;
     top();
 }
 
 void PollLoop::top() {
-    if (StopRequested) {
+    if (m_stopRequested) {
         end();
         return;
     }
@@ -33,7 +32,7 @@ void PollLoop::top() {
 void PollLoop::tick() {
     if (!m_running)
         return;
-    AdvanceTransactionId();
+    m_link.advanceTransaction();
     const quint64 gen = m_generation;
     m_cycle([this, gen](int16_t status) {
         if (gen == m_generation && m_running)
@@ -42,11 +41,11 @@ void PollLoop::tick() {
 }
 
 void PollLoop::cycleDone(int16_t status) {
-    if (status == Status::LinkDown || PollCount >= PollLimit) {
+    if (status == Status::LinkDown || m_polls >= PollLimit) {
         end();
         return;
     }
-    ++PollCount;
+    ++m_polls;
     m_counts.request();
     top();
 }
@@ -55,7 +54,7 @@ void PollLoop::end() {
     m_timer.stop();
     m_counts.flush();
     m_running = false;
-    StopRequested = false;
+    m_stopRequested = false;
     Q_EMIT finished();
 }
 
@@ -63,7 +62,7 @@ void PollLoop::shutdown() {
     m_timer.stop();
     m_running = false;
     ++m_generation;
-    Link::instance().cancel(m_requester);
+    m_link.cancel(m_requester);
 }
 
 } // namespace qim

@@ -1,0 +1,16 @@
+#include "LinkSettings.h"
+
+#include "PortNames.h"
+
+namespace qim {
+
+int LinkSettings::baudRate() const {
+    static constexpr int rates[] = {9600, 19200, 57600, 115200};
+    return baudIndex >= 0 && baudIndex < 4 ? rates[baudIndex] : 0;
+}
+
+QString LinkSettings::place() const {
+    return tcp() ? host : PortNames::ComName(comPort);
+}
+
+} // namespace qim

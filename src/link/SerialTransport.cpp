@@ -1,0 +1,147 @@
+#include "SerialTransport.h"
+
+#include "Errors.h"
+#include "PortNames.h"
+
+#include <QFileInfo>
+#include <QScopedValueRollback>
+#include <unistd.h>
+
+namespace qim {
+
+namespace {
+// Sends a request at once. A request is a few dozen bytes, which the tty
+// driver takes whole: writing straight to the descriptor spares the port's
+// buffered write, which arms and disarms a write notifier (two wake-ups of
+// the event loop) for every transaction. Whatever the descriptor does not
+// take (or an error, which the port then reports itself) goes the buffered way.
+void writeNow(QSerialPort& port, const QByteArray& bytes) {
+    qsizetype sent = 0;
+    if (const int fd = static_cast<int>(port.handle()); fd >= 0) {
+        const ssize_t n = ::write(fd, bytes.constData(), static_cast<size_t>(bytes.size()));
+        sent = n > 0 ? n : 0;
+    }
+    if (sent < bytes.size()) {
+        port.write(bytes.constData() + sent, bytes.size() - sent);
+        port.flush();
+    }
+}
+} // namespace
+
+SerialTransport::SerialTransport(QObject* parent) : Transport(parent), m_port(this) {
+    // A babbling line cannot grow our memory: the excess stays in the driver.
+    m_port.setReadBufferSize(2048);
+    connect(&m_port, &QSerialPort::readyRead, this, [this] {
+        if (m_active)
+            Q_EMIT bytesArrived(m_port.readAll());
+    });
+    connect(&m_port, &QSerialPort::errorOccurred, this, &SerialTransport::onError);
+}
+
+bool SerialTransport::configure(int comPort, int baudIndex) {
+    m_comPort = comPort;
+    m_device = PortNames::Resolve(comPort).device;
+    m_port.setPortName(m_device);
+    // A baud index outside the list leaves the line speed as it was.
+    LinkSettings speed;
+    speed.baudIndex = baudIndex;
+    if (const int rate = speed.baudRate())
+        m_port.setBaudRate(rate);
+    m_port.setDataBits(QSerialPort::Data8);
+    m_port.setParity(QSerialPort::NoParity);
+    m_port.setStopBits(QSerialPort::TwoStop);
+    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    return !m_port.portName().isEmpty();
+}
+
+void SerialTransport::open(const LinkSettings& settings, bool test) {
+    const QScopedValueRollback opening(m_opening, true);
+    if (test) {
+        if (m_port.isOpen())
+            m_port.close();
+        const bool named = configure(settings.comPort, settings.baudIndex);
+        if (!named || !m_port.open(QIODevice::ReadWrite)) {
+            fail(named ? m_port.error() : QSerialPort::DeviceNotFoundError);
+            return;
+        }
+        // The test only proves the port opens; the first transaction opens it for good.
+        m_port.close();
+        Q_EMIT ready();
+        return;
+    }
+    if (m_comPort == 0)
+        configure(settings.comPort, settings.baudIndex);
+    const bool wasOpen = m_port.isOpen();
+    if (!wasOpen) {
+        // Re-resolve: a pinned COMn may point at a new device since the last open.
+        m_device = PortNames::Resolve(m_comPort).device;
+        m_port.setPortName(m_device);
+        if (m_port.portName().isEmpty()) {
+            fail(QSerialPort::DeviceNotFoundError);
+            return;
+        }
+        if (!m_port.open(QIODevice::ReadWrite)) {
+            fail(m_port.error());
+            return;
+        }
+    }
+    // From here on an error of the port ends the transaction.
+    m_opening = false;
+    m_active = true;
+    // What a late reply left behind must not be taken for this one's.
+    if (wasOpen && m_port.clear(QSerialPort::Input))
+        m_port.readAll();
+    if (m_active)
+        Q_EMIT ready();
+}
+
+void SerialTransport::send(const QByteArray& request) {
+    writeNow(m_port, request);
+}
+
+QByteArray SerialTransport::takeAll() {
+    return m_port.readAll();
+}
+
+void SerialTransport::finish(bool) {
+    // The port stays open; whatever the line still brings is cleared before
+    // the next request.
+    m_active = false;
+}
+
+void SerialTransport::close() {
+    m_active = false;
+    if (m_port.isOpen())
+        m_port.close();
+}
+
+void SerialTransport::fail(QSerialPort::SerialPortError error) {
+    m_active = false;
+    if (m_port.isOpen())
+        m_port.close();
+    m_port.clearError();
+    // Whatever the driver calls it, an error after the device itself has gone
+    // (an adapter pulled, a pty closed) means the port is not available.
+    const int number = !m_device.isEmpty() && !QFileInfo::exists(m_device)
+                           ? Errors::PortNotAvailable
+                           : Errors::SerialErrorNumber(error);
+    Q_EMIT failed(number == Errors::PortNotAvailable
+                      ? Errors::PortUnavailableMessage()
+                      : QStringLiteral(" Communication Error %1").arg(number));
+}
+
+void SerialTransport::onError(QSerialPort::SerialPortError error) {
+    if (error == QSerialPort::NoError || m_opening)
+        return; // open() failures are handled where open() is called
+    if (m_active) {
+        fail(error);
+        return;
+    }
+    // Between transactions (the adapter was pulled): close quietly; the next
+    // transaction reports it when the port does not open.
+    if (m_port.isOpen())
+        m_port.close();
+    m_port.clearError();
+}
+
+} // namespace qim

@@ -1,0 +1,208 @@
+#include "TcpTransport.h"
+
+#include "Errors.h"
+#include "SocketSend.h"
+
+#include <QHostAddress>
+#include <QScopedValueRollback>
+
+namespace qim {
+
+namespace {
+bool loopbackOnly() {
+    static const bool on = qEnvironmentVariableIsSet("QIMTOOL_LOOPBACK_ONLY");
+    return on;
+}
+
+// Without a name lookup: a literal loopback address, or "localhost".
+bool isLoopback(const QString& host) {
+    const QString h = host.trimmed();
+    return h.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 ||
+           QHostAddress(h).isLoopback();
+}
+
+QString errorText(QAbstractSocket::SocketError error) {
+    return QStringLiteral("TCP/IP Error %1").arg(Errors::SocketErrorNumber(error));
+}
+} // namespace
+
+TcpTransport::TcpTransport(QObject* parent)
+    : Transport(parent), m_socket(this), m_connectTimeout(this), m_idle(this) {
+    m_connectTimeout.setSingleShot(true);
+    m_connectTimeout.setTimerType(Qt::PreciseTimer);
+    connect(&m_connectTimeout, &QTimer::timeout, this,
+            [this] { connectFailed(QAbstractSocket::SocketTimeoutError, true); });
+    m_idle.setSingleShot(true);
+    connect(&m_idle, &QTimer::timeout, this, &TcpTransport::onIdle);
+    connect(&m_socket, &QTcpSocket::connected, this, &TcpTransport::onConnected);
+    connect(&m_socket, &QTcpSocket::readyRead, this, &TcpTransport::onReadyRead);
+    connect(&m_socket, &QTcpSocket::errorOccurred, this, &TcpTransport::onError);
+}
+
+void TcpTransport::open(const LinkSettings& settings, bool test) {
+    m_settings = settings;
+    m_test = test;
+    // The connection test always proves a fresh connection; a transaction
+    // reuses the kept one if it was made to the host and port set now.
+    if (!test && !m_inError && isOpen() && m_host == settings.host && m_port == settings.port) {
+        m_reused = true;
+        Q_EMIT ready();
+        return;
+    }
+    connectNow();
+}
+
+void TcpTransport::connectNow() {
+    m_reused = false;
+    m_state = State::Connecting;
+    const quint64 attempt = ++m_attempt;
+    if (m_inError) {
+        // Qt goes on tearing the failed socket down after its error signal
+        // returns, and would take a connection begun here with it: begin it
+        // on the next turn of the event loop.
+        QMetaObject::invokeMethod(
+            this,
+            [this, attempt] {
+                if (m_state == State::Connecting && m_attempt == attempt)
+                    connectNow();
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    if (m_socket.state() != QAbstractSocket::UnconnectedState)
+        m_socket.abort();
+    if (loopbackOnly() && !isLoopback(m_settings.host)) {
+        // The test fixtures set this: a test that forgot to aim the link at
+        // its loopback slave fails loudly instead of reaching a real network.
+        qWarning("qimlink: refused to connect to %s: only loopback is allowed here",
+                 qPrintable(m_settings.host));
+        connectFailed(QAbstractSocket::NetworkError, true);
+        return;
+    }
+    m_host = m_settings.host;
+    m_port = m_settings.port;
+    m_connectTimeout.start(m_settings.tcpConnectTimeoutMs);
+    m_socket.connectToHost(m_host, m_port);
+}
+
+void TcpTransport::onConnected() {
+    if (m_state != State::Connecting)
+        return;
+    m_connectTimeout.stop();
+    m_state = State::Idle;
+    // Request and reply alternate on a kept connection: never hold a request back.
+    m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    if (m_test)
+        keep();
+    Q_EMIT ready();
+}
+
+void TcpTransport::connectFailed(QAbstractSocket::SocketError error, bool unreachable) {
+    m_connectTimeout.stop();
+    m_socket.abort();
+    m_state = State::Idle;
+    QString message;
+    if (unreachable) {
+        if (m_test)
+            message = QStringLiteral(" Device at ") + m_settings.host +
+                      QStringLiteral(" was not found!");
+    } else if (m_test) {
+        message = QLatin1Char(' ') + errorText(error);
+    } else if (Errors::IsLocalShortage(error)) {
+        // Not the server's fault, and without a word a poll loop would just
+        // stop: say why.
+        message = errorText(error);
+    }
+    Q_EMIT failed(message);
+}
+
+void TcpTransport::send(const QByteArray& request) {
+    m_state = State::Waiting;
+    const qsizetype sent = SendNow(m_socket.socketDescriptor(), request.constData(), request.size());
+    if (sent < request.size()) {
+        m_socket.write(request.constData() + sent, request.size() - sent);
+        m_socket.flush(); // out now, not on the next turn of the event loop
+    }
+}
+
+QByteArray TcpTransport::takeAll() {
+    return m_socket.readAll();
+}
+
+void TcpTransport::finish(bool keepIt) {
+    m_state = State::Idle;
+    if (keepIt)
+        keep();
+    else
+        drop();
+}
+
+void TcpTransport::close() {
+    m_idle.stop();
+    if (isOpen())
+        m_socket.abort();
+}
+
+void TcpTransport::drop() {
+    m_idle.stop();
+    if (m_socket.state() != QAbstractSocket::UnconnectedState)
+        m_socket.abort();
+}
+
+void TcpTransport::keep() {
+    m_lastUse.start();
+    if (!m_idle.isActive())
+        m_idle.start(IdleMs);
+}
+
+void TcpTransport::onIdle() {
+    // The timer runs on while transactions follow each other (restarting it
+    // for each would register and remove a timer every time); when it fires
+    // it looks at how long the connection has really been idle.
+    const qint64 idle = m_lastUse.isValid() ? m_lastUse.elapsed() : IdleMs;
+    if (m_state != State::Idle)
+        m_idle.start(IdleMs);
+    else if (idle < IdleMs)
+        m_idle.start(static_cast<int>(IdleMs - idle));
+    else
+        drop();
+}
+
+void TcpTransport::onReadyRead() {
+    if (m_state != State::Waiting) {
+        m_socket.readAll();
+        // Bytes nobody asked for (a late reply, a babbling server): the
+        // stream no longer lines up with our requests, so the connection goes.
+        if (m_state != State::Connecting)
+            drop();
+        return;
+    }
+    Q_EMIT bytesArrived(m_socket.readAll());
+}
+
+void TcpTransport::onError(QAbstractSocket::SocketError error) {
+    const QScopedValueRollback inError(m_inError, true);
+    switch (m_state) {
+    case State::Connecting:
+        connectFailed(error, Errors::IsUnreachable(error));
+        return;
+    case State::Waiting:
+        if (error == QAbstractSocket::RemoteHostClosedError) {
+            // The reply cannot grow any more; the link judges what came, or
+            // asks again on a fresh connection.
+            Q_EMIT ended();
+            return;
+        }
+        m_socket.abort();
+        m_state = State::Idle;
+        Q_EMIT failed(errorText(error));
+        return;
+    case State::Idle:
+        // The kept connection failed, or the server closed it, while nothing
+        // was on the wire: drop it quietly; the next transaction connects afresh.
+        drop();
+        return;
+    }
+}
+
+} // namespace qim

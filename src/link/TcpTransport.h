@@ -1,0 +1,57 @@
+#pragma once
+// Modbus TCP. One connection is kept while transactions to the same host and
+// port follow each other: connecting for every request costs a connect,
+// accept and close each time and leaves a socket in TIME_WAIT per request,
+// which on a real network runs out of local ports after some tens of
+// thousands of polls. It is closed after a second without a transaction, on
+// any error or timeout, when the host or port changes, and at exit.
+
+#include "Transport.h"
+
+#include <QElapsedTimer>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace qim {
+
+class TcpTransport : public Transport {
+    Q_OBJECT
+public:
+    static constexpr int IdleMs = 1000;
+    explicit TcpTransport(QObject* parent = nullptr);
+
+    void open(const LinkSettings& settings, bool test) override;
+    void send(const QByteArray& request) override;
+    QByteArray takeAll() override;
+    void finish(bool keep) override;
+    void close() override;
+    bool isOpen() const override { return m_socket.state() == QAbstractSocket::ConnectedState; }
+    bool reused() const override { return m_reused; }
+    int replyTimeoutMs(const LinkSettings& s) const override { return s.tcpTimeoutMs; }
+
+private:
+    enum class State { Idle, Connecting, Waiting };
+    void connectNow();
+    void connectFailed(QAbstractSocket::SocketError error, bool unreachable);
+    void drop();
+    void keep();
+    void onConnected();
+    void onReadyRead();
+    void onError(QAbstractSocket::SocketError error);
+    void onIdle();
+
+    QTcpSocket m_socket;
+    State m_state = State::Idle;
+    LinkSettings m_settings; // of the transaction being opened
+    bool m_test = false;
+    QTimer m_connectTimeout;
+    QTimer m_idle;           // closes the kept connection after a second without a transaction
+    QElapsedTimer m_lastUse; // since the kept connection's last transaction ended
+    QString m_host;          // what the open connection was made to
+    quint16 m_port = 0;
+    bool m_reused = false;  // the request on the wire went out on a kept connection
+    bool m_inError = false; // inside the socket's error signal
+    quint64 m_attempt = 0;  // tells a deferred connect from a later one
+};
+
+} // namespace qim
