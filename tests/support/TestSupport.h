@@ -14,6 +14,10 @@
 #include <functional>
 #include <memory>
 
+namespace qim {
+class Link;
+}
+
 namespace qimtest {
 
 // Points XDG_RUNTIME_DIR at a private temporary folder, so tests never see a
@@ -42,15 +46,6 @@ QByteArray WithCrc(QByteArray body);
 // The lines of a CSV file the program saved (CRLF line ends), empty lines
 // left out; nothing when the file cannot be read.
 QStringList ReadCsvLines(const QString& path);
-
-// Every link setting at once, to show that a rejected entry stored nothing.
-struct LinkSettings {
-    int16_t mode, port, baud, serialTimeout, tcpTimeout, connectTimeout, ipMode;
-    QString ip;
-    int32_t serverPort;
-    static LinkSettings now();
-    bool operator==(const LinkSettings&) const = default;
-};
 
 // A pty whose slave side our link opens; the test plays the module on the
 // master side.
@@ -111,7 +106,7 @@ private:
 class MessageLog : public QObject {
     Q_OBJECT
 public:
-    MessageLog();
+    explicit MessageLog(qim::Link& link);
     QStringList texts;
 };
 
@@ -141,21 +136,31 @@ public:
 #include <QElapsedTimer>
 #include <QTest>
 #include <optional>
+#include <source_location>
 
 namespace qimtest {
 
-// Issues one request through `issue` and waits for its callback.
+// Issues one request through `issue` and waits for its callback. A callback
+// that never comes fails the test where Await was called, and the reply then
+// reads as status 0, which no check takes for a result.
 struct Outcome {
-    std::optional<qim::Reply> reply;
+    qim::Reply reply;
     qint64 elapsedMs = 0;
+    bool arrived = false;
 };
-template <class Issue> Outcome Await(Issue issue, int timeoutMs = 15000) {
+template <class Issue>
+Outcome Await(Issue issue, int timeoutMs = 15000,
+              std::source_location where = std::source_location::current()) {
     auto box = std::make_shared<std::optional<qim::Reply>>();
     QElapsedTimer t;
     t.start();
     issue(qim::Requester{nullptr, [box](const qim::Reply& r) { *box = r; }});
-    (void)QTest::qWaitFor([&] { return box->has_value(); }, timeoutMs);
-    return {*box, t.elapsed()};
+    if (!QTest::qWaitFor([&] { return box->has_value(); }, timeoutMs)) {
+        QTest::qFail(qPrintable(QStringLiteral("no reply within %1 ms").arg(timeoutMs)),
+                     where.file_name(), static_cast<int>(where.line()));
+        return {{}, t.elapsed(), false};
+    }
+    return {**box, t.elapsed(), true};
 }
 
 } // namespace qimtest
