@@ -33,7 +33,6 @@ struct DeviceRecord {
     uint8_t outputRegisters = 0;
     uint8_t discreteInputs = 0;
     uint8_t discreteOutputs = 0;
-
 };
 
 // What the last bus scan found: entry i is the i-th module found, in

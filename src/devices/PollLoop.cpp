@@ -5,8 +5,8 @@
 namespace qim {
 
 PollLoop::PollLoop(Link& link, QObject* requester, Cycle cycle)
-    : QObject(requester), m_link(link), m_requester(requester), m_cycle(std::move(cycle)), m_timer(this),
-      m_counts(this, [this] { Q_EMIT countsChanged(); }) {
+    : QObject(requester), m_link(link), m_requester(requester), m_cycle(std::move(cycle)),
+      m_timer(this), m_counts(this, [this] { Q_EMIT countsChanged(); }) {
     m_timer.setObjectName(QStringLiteral("Timer"));
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &PollLoop::tick);

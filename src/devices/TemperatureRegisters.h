@@ -20,7 +20,6 @@ constexpr int TempLoopsStart = 7;     // first register of loop 1's block
 constexpr int TempLoopRegisters = 20; // four blocks of five
 constexpr int TempLoops = 4;
 
-
 // First image index of loop n's block (7, 12, 17, 22).
 constexpr int LoopBase(int n) {
     return TempLoopsStart + 5 * (n - 1);

@@ -163,9 +163,9 @@ void Link::submit(Frame rtu, Frame tcp, Requester who) {
             if (queued.coalesceKey != who.coalesceKey || queued.test || queued.tcp != job.tcp ||
                 queued.write != job.write)
                 continue;
-            const bool same = job.write ? writeTarget(job.tcp, queued.frame) ==
-                                              writeTarget(job.tcp, job.frame)
-                                        : who.context && queued.context == who.context;
+            const bool same =
+                job.write ? writeTarget(job.tcp, queued.frame) == writeTarget(job.tcp, job.frame)
+                          : who.context && queued.context == who.context;
             if (same) {
                 queued.frame = std::move(job.frame);
                 queued.context = who.context;

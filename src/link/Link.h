@@ -54,7 +54,9 @@ public:
     // a poll run and a panel's write start again at 0; a poll loop moves on
     // once a cycle (65535 wraps to 0).
     void restartTransactions() { m_transactionId = 0; }
-    void advanceTransaction() { m_transactionId = m_transactionId < 65535 ? m_transactionId + 1 : 0; }
+    void advanceTransaction() {
+        m_transactionId = m_transactionId < 65535 ? m_transactionId + 1 : 0;
+    }
     int transactionId() const { return m_transactionId; }
 
     // Drops every queued (not yet started) read of context; its writes stay.

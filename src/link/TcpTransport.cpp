@@ -104,8 +104,8 @@ void TcpTransport::connectFailed(QAbstractSocket::SocketError error, bool unreac
     QString message;
     if (unreachable) {
         if (m_test)
-            message = QStringLiteral(" Device at ") + m_settings.host +
-                      QStringLiteral(" was not found!");
+            message =
+                QStringLiteral(" Device at ") + m_settings.host + QStringLiteral(" was not found!");
     } else if (m_test) {
         message = QLatin1Char(' ') + errorText(error);
     } else if (Errors::IsLocalShortage(error)) {
@@ -118,7 +118,8 @@ void TcpTransport::connectFailed(QAbstractSocket::SocketError error, bool unreac
 
 void TcpTransport::send(const QByteArray& request) {
     m_state = State::Waiting;
-    const qsizetype sent = SendNow(m_socket.socketDescriptor(), request.constData(), request.size());
+    const qsizetype sent =
+        SendNow(m_socket.socketDescriptor(), request.constData(), request.size());
     if (sent < request.size()) {
         m_socket.write(request.constData() + sent, request.size() - sent);
         m_socket.flush(); // out now, not on the next turn of the event loop

@@ -20,8 +20,8 @@ void MessagePresenter::next() {
     if (m_queue.isEmpty())
         return;
     const QString text = m_queue.takeFirst();
-    auto* box = new QMessageBox(QMessageBox::NoIcon, QString::fromLatin1(ProgramTitle), text, QMessageBox::Ok,
-                                QApplication::activeWindow());
+    auto* box = new QMessageBox(QMessageBox::NoIcon, QString::fromLatin1(ProgramTitle), text,
+                                QMessageBox::Ok, QApplication::activeWindow());
     box->setObjectName(QStringLiteral("MessageBox"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::ApplicationModal);

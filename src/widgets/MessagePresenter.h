@@ -37,5 +37,4 @@ private:
     QPointer<QMessageBox> m_box;
 };
 
-
 } // namespace qim

@@ -1,6 +1,6 @@
 // Byte functions, request frames and reply verdicts against the documented vectors.
 #include "Frames.h"
-#include "General.h"
+#include "Link.h"
 #include "TestSupport.h"
 
 #include <QTest>
@@ -50,25 +50,13 @@ private Q_SLOTS:
         QCOMPARE(GetBit(0x80, 0), 0);
     }
 
-    void transactionIdWrapsAndDefaults() {
-        General::TransactionId = 65534;
-        AdvanceTransactionId();
-        QCOMPARE(General::TransactionId, 65535);
-        AdvanceTransactionId();
-        QCOMPARE(General::TransactionId, 0);
-
-        General::CommMode = 1;
-        General::IPAddress = QStringLiteral("127.0.0.1");
-        AssignLinkDefaults();
-        QCOMPARE(General::CommMode, 0);
-        QCOMPARE(General::ComPortIndex, 1);
-        QCOMPARE(General::BaudIndex, 1);
-        QCOMPARE(General::SerialTimeout, 1000);
-        QCOMPARE(General::IPAddress, QStringLiteral("192.168.1.0"));
-        QCOMPARE(General::ServerPort, 502);
-        QCOMPARE(General::TCPTimeout, 1000);
-        QCOMPARE(General::TCPConnectTimeout, 3000);
-        QCOMPARE(General::IPAddressMode, 0);
+    void transactionIdWraps() {
+        Link link;
+        for (int i = 0; i < 65535; ++i)
+            link.advanceTransaction();
+        QCOMPARE(link.transactionId(), 65535);
+        link.advanceTransaction();
+        QCOMPARE(link.transactionId(), 0);
     }
 
     void roundingIsHalfToEven() {

@@ -1,10 +1,8 @@
 // Our requests against Modbus servers that nobody here wrote: Qt's own
 // QModbusTcpServer, and QModbusRtuSerialServer over a socat pty pair.
-#include "General.h"
 #include "Link.h"
 #include "PortNames.h"
 #include "QtPeers.h"
-#include "Requests.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -15,6 +13,7 @@ using namespace qimtest;
 
 class TestPeers : public QObject {
     Q_OBJECT
+    std::unique_ptr<Link> link;
 
     static QModbusDataUnitMap map() {
         QModbusDataUnitMap m;
@@ -25,57 +24,54 @@ class TestPeers : public QObject {
     }
 
     // Functions 3, 4, 5, 6 and 16 against server, both ways.
-    void exercise(QModbusServer& server, bool tcp) {
-        General::CommMode = tcp ? 1 : 0;
-        General::TransactionId = 0;
+    void exercise(QModbusServer& server, LinkSettings settings) {
+        settings.serialTimeoutMs = settings.tcpTimeoutMs = 1000;
+        link->setSettings(settings);
         server.setData(QModbusDataUnit::InputRegisters, 11, 0xBEEF);
         server.setData(QModbusDataUnit::HoldingRegisters, 2, 1234);
 
-        Outcome o = Await([](Requester r) { ByMode::ReadInputRegisters(1, 0, 12, r); });
-        QCOMPARE(o.reply->status, 255);
-        QCOMPARE(o.reply->reg(11).value(), 0xBEEF);
+        Outcome o = Await([this](Requester r) { link->readInputRegisters(1, 0, 12, r); });
+        QCOMPARE(o.reply.status, 255);
+        QCOMPARE(o.reply.reg(11).value(), 0xBEEF);
 
-        o = Await([](Requester r) { ByMode::ReadHoldingRegisters(1, 2, 1, r); });
-        QCOMPARE(o.reply->status, 255);
-        QCOMPARE(o.reply->reg(0).value(), 1234);
+        o = Await([this](Requester r) { link->readHoldingRegisters(1, 2, 1, r); });
+        QCOMPARE(o.reply.status, 255);
+        QCOMPARE(o.reply.reg(0).value(), 1234);
 
-        QCOMPARE(Await([](Requester r) { ByMode::WriteSingleCoil(1, 2, 0xFF00, r); }).reply->status,
-                 255);
+        QCOMPARE(
+            Await([this](Requester r) { link->writeSingleCoil(1, 2, 0xFF00, r); }).reply.status,
+            255);
         quint16 v = 0;
         QVERIFY(server.data(QModbusDataUnit::Coils, 2, &v));
         QVERIFY(v != 0);
-        QCOMPARE(Await([](Requester r) { ByMode::WriteSingleCoil(1, 2, 0, r); }).reply->status,
+        QCOMPARE(Await([this](Requester r) { link->writeSingleCoil(1, 2, 0, r); }).reply.status,
                  255);
         QVERIFY(server.data(QModbusDataUnit::Coils, 2, &v));
         QCOMPARE(v, 0);
 
-        QCOMPARE(Await([](Requester r) { ByMode::WriteSingleRegister(1, 6, -1, r); }).reply->status,
-                 255);
+        QCOMPARE(
+            Await([this](Requester r) { link->writeSingleRegister(1, 6, -1, r); }).reply.status,
+            255);
         QVERIFY(server.data(QModbusDataUnit::HoldingRegisters, 6, &v));
         QCOMPARE(v, 0xFFFF);
 
         std::array<int32_t, 29> image{};
         for (int i = 7; i <= 26; ++i)
             image[static_cast<size_t>(i)] = i * 10;
-        o = Await([&](Requester r) { ByMode::WriteMultipleRegisters(1, 7, 20, image, r); });
-        QCOMPARE(o.reply->status, 255);
+        o = Await([&](Requester r) { link->writeMultipleRegisters(1, 7, 20, image, r); });
+        QCOMPARE(o.reply.status, 255);
         for (int i = 7; i <= 26; ++i) {
             QVERIFY(server.data(QModbusDataUnit::HoldingRegisters, static_cast<quint16>(i), &v));
             QCOMPARE(v, i * 10);
         }
         // An address outside the server's map: its exception, 2.
-        o = Await([](Requester r) { ByMode::ReadHoldingRegisters(1, 100, 1, r); });
-        QCOMPARE(o.reply->status, 2);
+        o = Await([this](Requester r) { link->readHoldingRegisters(1, 100, 1, r); });
+        QCOMPARE(o.reply.status, 2);
     }
 
 private Q_SLOTS:
-    void init() {
-        Link::instance().reset();
-        AssignLinkDefaults();
-        General::SerialTimeout = 1000;
-        General::TCPTimeout = 1000;
-    }
-    void cleanup() { Link::instance().reset(); }
+    void init() { link = std::make_unique<Link>(); }
+    void cleanup() { link.reset(); }
 
     void qtTcpServer() {
         const quint16 port = FreeLoopbackPort();
@@ -84,9 +80,11 @@ private Q_SLOTS:
         server->setServerAddress(1);
         server->setMap(map());
         QVERIFY(server->connectDevice());
-        General::IPAddress = QStringLiteral("127.0.0.1");
-        General::ServerPort = port;
-        exercise(*server, true);
+        LinkSettings tcp;
+        tcp.transport = LinkSettings::Transport::Tcp;
+        tcp.host = QStringLiteral("127.0.0.1");
+        tcp.port = port;
+        exercise(*server, tcp);
     }
 
     void qtRtuServerOverPtyPair() {
@@ -98,9 +96,9 @@ private Q_SLOTS:
         QVERIFY(server->connectDevice());
         QVERIFY(PortNames::Publish(2, pty.oursDevice()));
 
-        exercise(*server, false);
+        exercise(*server, LinkSettings{});
 
-        Link::instance().reset();
+        link.reset();
         server->disconnectDevice();
     }
 };

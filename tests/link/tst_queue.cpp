@@ -1,7 +1,5 @@
 // The one transaction queue: order, ownership of replies, dropped requesters.
-#include "General.h"
 #include "Link.h"
-#include "Requests.h"
 #include "TestSupport.h"
 
 #include <QTest>
@@ -30,29 +28,35 @@ QList<Chunk> echoUnit(const QByteArray& req) {
 class TestQueue : public QObject {
     Q_OBJECT
     std::unique_ptr<TcpSlave> server;
+    std::unique_ptr<Link> link;
+    void set(const std::function<void(LinkSettings&)>& edit) {
+        LinkSettings s = link->settings();
+        edit(s);
+        link->setSettings(s);
+    }
 
 private Q_SLOTS:
     void init() {
-        Link::instance().reset();
-        AssignLinkDefaults();
+        link = std::make_unique<Link>();
         server = std::make_unique<TcpSlave>(echoUnit);
-        General::CommMode = 1;
-        General::IPAddress = QStringLiteral("127.0.0.1");
-        General::ServerPort = server->port();
-        General::TCPTimeout = 1000;
+        set([&](LinkSettings& s) {
+            s.transport = LinkSettings::Transport::Tcp;
+            s.host = QStringLiteral("127.0.0.1");
+            s.port = server->port();
+        });
     }
-    void cleanup() { Link::instance().reset(); }
+    void cleanup() { link.reset(); }
 
     void interleavedRequestersGetTheirOwnReplies() {
         QObject a, b;
         QList<int> gotA, gotB;
         for (int i = 0; i < 3; ++i) {
-            TCPReadHoldingRegisters(1, 0, 1,
-                                    {&a, [&](const Reply& r) { gotA << r.reg(0).value_or(-1); }});
-            TCPReadHoldingRegisters(2, 0, 1,
-                                    {&b, [&](const Reply& r) { gotB << r.reg(0).value_or(-1); }});
+            link->readHoldingRegisters(
+                1, 0, 1, {&a, [&](const Reply& r) { gotA << r.reg(0).value_or(-1); }});
+            link->readHoldingRegisters(
+                2, 0, 1, {&b, [&](const Reply& r) { gotB << r.reg(0).value_or(-1); }});
         }
-        QCOMPARE(Link::instance().pending(), 6);
+        QCOMPARE(link->pending(), 6);
         QTRY_COMPARE_WITH_TIMEOUT(gotA.size() + gotB.size(), 6, 10000);
         QCOMPARE(gotA, (QList<int>{100, 100, 100}));
         QCOMPARE(gotB, (QList<int>{200, 200, 200}));
@@ -68,11 +72,11 @@ private Q_SLOTS:
         auto queued = std::make_unique<QObject>();
         auto onWire = std::make_unique<QObject>();
         bool queuedCalled = false, onWireCalled = false;
-        TCPReadHoldingRegisters(1, 0, 1,
-                                {onWire.get(), [&](const Reply&) { onWireCalled = true; }});
-        TCPReadHoldingRegisters(7, 0, 1,
-                                {queued.get(), [&](const Reply&) { queuedCalled = true; }});
-        TCPReadHoldingRegisters(3, 0, 1, {&first, [&](const Reply&) { firstCalled = true; }});
+        link->readHoldingRegisters(1, 0, 1,
+                                   {onWire.get(), [&](const Reply&) { onWireCalled = true; }});
+        link->readHoldingRegisters(7, 0, 1,
+                                   {queued.get(), [&](const Reply&) { queuedCalled = true; }});
+        link->readHoldingRegisters(3, 0, 1, {&first, [&](const Reply&) { firstCalled = true; }});
         onWire.reset(); // on the wire: finishes there, nobody is called
         queued.reset(); // still queued: never sent
         QTRY_VERIFY_WITH_TIMEOUT(firstCalled, 5000);
@@ -85,10 +89,10 @@ private Q_SLOTS:
     void cancelDropsOnlyThatRequestersQueue() {
         QObject a, b;
         int calls = 0;
-        TCPReadHoldingRegisters(1, 0, 1, {&a, [&](const Reply&) { ++calls; }});
-        TCPReadHoldingRegisters(1, 0, 1, {&a, [&](const Reply&) { ++calls; }});
-        TCPReadHoldingRegisters(2, 0, 1, {&b, [&](const Reply&) { ++calls; }});
-        Link::instance().cancel(&a);
+        link->readHoldingRegisters(1, 0, 1, {&a, [&](const Reply&) { ++calls; }});
+        link->readHoldingRegisters(1, 0, 1, {&a, [&](const Reply&) { ++calls; }});
+        link->readHoldingRegisters(2, 0, 1, {&b, [&](const Reply&) { ++calls; }});
+        link->cancel(&a);
         QTRY_COMPARE_WITH_TIMEOUT(calls, 2, 5000);
         QTest::qWait(100);
         QCOMPARE(calls, 2);
@@ -98,9 +102,10 @@ private Q_SLOTS:
     void newerQueuedPositionReplacesTheOlder() {
         QObject panel, other;
         QList<int> sent;
-        TCPReadHoldingRegisters(9, 0, 1, {&other, [](const Reply&) {}});
+        link->readHoldingRegisters(9, 0, 1, {&other, [](const Reply&) {}});
         for (int v : {10, 20, 30, 40})
-            TCPWriteSingleRegister(1, 2, v, {&panel, [&sent, v](const Reply&) { sent << v; }, 2});
+            link->writeSingleRegister(1, 2, v,
+                                      {&panel, [&sent, v](const Reply&) { sent << v; }, 2});
         QTRY_COMPARE_WITH_TIMEOUT(sent.size(), 1, 5000);
         QTest::qWait(100);
         QCOMPARE(sent, QList<int>{40});
@@ -130,23 +135,23 @@ private Q_SLOTS:
                 return unit9Reply.isEmpty() ? QList<Chunk>{} : QList<Chunk>{{unit9Reply}};
             return echoUnit(req);
         };
-        MessageLog log;
+        MessageLog log(*link);
         int calls = 0;
         const auto count = [&calls](const Reply&) { ++calls; };
         std::array<int32_t, 27> image{};
         auto panel = std::make_unique<QObject>();
-        TCPReadHoldingRegisters(1, 0, 1, {panel.get(), count}); // on the wire
-        TCPReadHoldingRegisters(2, 0, 1, {panel.get(), count}); // a poll: dropped
-        TCPWriteSingleCoil(1, 2, 0xFF00, {panel.get(), count});
-        TCPWriteSingleRegister(1, 2, 30, {panel.get(), count, 2});
-        TCPWriteSingleRegister(1, 2, 45, {panel.get(), count, 2});
-        TCPWriteMultipleRegisters(9, 7, 20, image, {panel.get(), count});
-        Link::instance().cancel(panel.get());
+        link->readHoldingRegisters(1, 0, 1, {panel.get(), count}); // on the wire
+        link->readHoldingRegisters(2, 0, 1, {panel.get(), count}); // a poll: dropped
+        link->writeSingleCoil(1, 2, 0xFF00, {panel.get(), count});
+        link->writeSingleRegister(1, 2, 30, {panel.get(), count, 2});
+        link->writeSingleRegister(1, 2, 45, {panel.get(), count, 2});
+        link->writeMultipleRegisters(9, 7, 20, image, {panel.get(), count});
+        link->cancel(panel.get());
         panel.reset();
         // Opened again, the window's newer position replaces the one still waiting.
         QObject reopened;
-        TCPWriteSingleRegister(1, 2, 50, {&reopened, count, 2});
-        QTRY_COMPARE_WITH_TIMEOUT(Link::instance().pending(), 0, 5000);
+        link->writeSingleRegister(1, 2, 50, {&reopened, count, 2});
+        QTRY_COMPARE_WITH_TIMEOUT(link->pending(), 0, 5000);
         QCOMPARE(server->requests.size(), 4);
         QCOMPARE(server->requests[0].mid(6, 2), QByteArray::fromHex("0103"));
         QCOMPARE(server->requests[1].mid(6), QByteArray::fromHex("01050002ff00"));
@@ -160,21 +165,21 @@ private Q_SLOTS:
     }
 
     void callbacksNeverRunInsideTheCall() {
-        General::ServerPort = 1; // nothing listens: refused, found out quickly
+        set([&](LinkSettings& s) { s.port = 1; }); // nothing listens: refused, found out quickly
         bool called = false;
-        TCPReadHoldingRegisters(1, 0, 1, {nullptr, [&](const Reply&) { called = true; }});
+        link->readHoldingRegisters(1, 0, 1, {nullptr, [&](const Reply&) { called = true; }});
         QVERIFY(!called);
         QTRY_VERIFY(called);
     }
 
     void recordsEachTransactionOnce() {
         QList<TransactionRecord> records;
-        auto c = connect(&Link::instance(), &Link::transactionFinished,
+        auto c = connect(link.get(), &Link::transactionFinished, this,
                          [&](const TransactionRecord& r) { records << r; });
         QObject a, b;
         int done = 0;
-        TCPReadHoldingRegisters(4, 0, 1, {&a, [&](const Reply&) { ++done; }});
-        TCPReadHoldingRegisters(5, 0, 1, {&b, [&](const Reply&) { ++done; }});
+        link->readHoldingRegisters(4, 0, 1, {&a, [&](const Reply&) { ++done; }});
+        link->readHoldingRegisters(5, 0, 1, {&b, [&](const Reply&) { ++done; }});
         QTRY_COMPARE(done, 2);
         disconnect(c);
         QCOMPARE(records.size(), 2);

@@ -1,7 +1,6 @@
 // The TCP engine over loopback, with the test playing the server.
-#include "General.h"
 #include "Link.h"
-#include "Requests.h"
+#include "TcpTransport.h"
 #include "TestSupport.h"
 
 #include <QProcess>
@@ -23,9 +22,6 @@ QByteArray twelveRegisters() {
         r += static_cast<char>(0) + QByteArray(1, static_cast<char>(k + 1));
     return r;
 }
-Outcome readTwelve() {
-    return Await([](Requester r) { TCPReadInputRegisters(1, 0, 12, r); });
-}
 } // namespace
 
 class TestTcp : public QObject {
@@ -33,6 +29,15 @@ class TestTcp : public QObject {
     std::unique_ptr<TcpSlave> server;
     MessageLog* log = nullptr;
     QList<Chunk> answer;
+    std::unique_ptr<Link> link;
+    void set(const std::function<void(LinkSettings&)>& edit) {
+        LinkSettings s = link->settings();
+        edit(s);
+        link->setSettings(s);
+    }
+    Outcome readTwelve() {
+        return Await([this](Requester r) { link->readInputRegisters(1, 0, 12, r); });
+    }
 
     // Runs one test function again in a network namespace of its own, where
     // only a couple of local ports are left for connections.
@@ -59,36 +64,35 @@ class TestTcp : public QObject {
     }
 
 private Q_SLOTS:
-    void initTestCase() { log = new MessageLog; }
-    void cleanupTestCase() { delete log; }
     void init() {
-        Link::instance().reset();
-        AssignLinkDefaults();
-        General::CommMode = 1;
-        General::TCPTimeout = 400;
-        General::TCPConnectTimeout = 1000;
+        link = std::make_unique<Link>();
+        log = new MessageLog(*link);
         answer.clear();
         server = std::make_unique<TcpSlave>([this](const QByteArray&) { return answer; });
-        General::IPAddress = QStringLiteral("127.0.0.1");
-        General::ServerPort = server->port();
-        log->texts.clear();
+        set([&](LinkSettings& s) {
+            s.transport = LinkSettings::Transport::Tcp;
+            s.tcpTimeoutMs = 400;
+            s.tcpConnectTimeoutMs = 1000;
+            s.host = QStringLiteral("127.0.0.1");
+            s.port = server->port();
+        });
     }
     void cleanup() {
-        Link::instance().reset();
+        delete log;
+        link.reset();
         server.reset();
     }
 
     void goodReplyAtTheSameIndicesAsSerial() {
-        General::TransactionId = 1;
+        link->advanceTransaction();
         answer = {{twelveRegisters()}};
         const Outcome o = readTwelve();
-        QCOMPARE(o.reply->status, 255);
-        QCOMPARE(General::RxCount, 33);
-        QCOMPARE(General::RxBuffer.size(), 27);
-        QCOMPARE(static_cast<uint8_t>(General::RxBuffer[0]), 1);
-        QCOMPARE(o.reply->reg(0).value(), 1);
-        QCOMPARE(o.reply->reg(11).value(), 12);
-        QVERIFY(o.reply->hasRegisters(12));
+        QCOMPARE(o.reply.status, 255);
+        QCOMPARE(o.reply.bytes.size(), 27);
+        QCOMPARE(o.reply.byteAt(0), 1);
+        QCOMPARE(o.reply.reg(0).value(), 1);
+        QCOMPARE(o.reply.reg(11).value(), 12);
+        QVERIFY(o.reply.hasRegisters(12));
         QCOMPARE(server->requests.value(0), hex("00010000000601040000000C"));
         QVERIFY(o.elapsedMs < 300);
     }
@@ -99,12 +103,12 @@ private Q_SLOTS:
     void pollsShareOneConnection() {
         answer = {{twelveRegisters()}};
         for (int i = 0; i < 20; ++i)
-            QCOMPARE(readTwelve().reply->status, 255);
+            QCOMPARE(readTwelve().reply.status, 255);
         QCOMPARE(server->connections, 1);
         QCOMPARE(server->requests.size(), 20);
-        QCOMPARE(Link::instance().traffic().since(19).value(0).reply, twelveRegisters());
-        QCOMPARE(Await([](Requester r) { TCPConnect(r); }).reply->status, 255);
-        QCOMPARE(readTwelve().reply->status, 255);
+        QCOMPARE(link->traffic().since(19).value(0).reply, twelveRegisters());
+        QCOMPARE(Await([this](Requester r) { link->testConnection(r); }).reply.status, 255);
+        QCOMPARE(readTwelve().reply.status, 255);
         QCOMPARE(server->connections, 2);
     }
 
@@ -122,10 +126,10 @@ private Q_SLOTS:
         answer = {{twelveRegisters()}};
         if (!serverEnd.isEmpty())
             answer << Chunk{serverEnd, 20};
-        QCOMPARE(readTwelve().reply->status, 255);
-        QTRY_VERIFY_WITH_TIMEOUT(!Link::instance().socketConnected(), 5 * Link::TcpIdleMs);
+        QCOMPARE(readTwelve().reply.status, 255);
+        QTRY_VERIFY_WITH_TIMEOUT(!link->tcpConnected(), 5 * TcpTransport::IdleMs);
         answer = {{twelveRegisters()}};
-        QCOMPARE(readTwelve().reply->status, 255);
+        QCOMPARE(readTwelve().reply.status, 255);
         QCOMPARE(server->connections, 2);
         QCOMPARE(server->requests.size(), 2);
         QVERIFY(log->texts.isEmpty());
@@ -150,13 +154,14 @@ private Q_SLOTS:
         QFETCH(int, status);
         QFETCH(int, seen);
         answer = {{twelveRegisters()}};
-        QCOMPARE(readTwelve().reply->status, 255);
+        QCOMPARE(readTwelve().reply.status, 255);
         server->script = [&closes](const QByteArray&) {
             return closes-- > 0 ? QList<Chunk>{{"<close>"}} : QList<Chunk>{{twelveRegisters()}};
         };
         const Outcome o =
-            write ? Await([](Requester r) { TCPWriteSingleRegister(1, 6, 7, r); }) : readTwelve();
-        QCOMPARE(o.reply->status, status);
+            write ? Await([this](Requester r) { link->writeSingleRegister(1, 6, 7, r); })
+                  : readTwelve();
+        QCOMPARE(o.reply.status, status);
         QCOMPARE(server->requests.size() - 1, seen);
         QCOMPARE(server->requests.last(), server->requests.value(1));
         QCOMPARE(server->connections, seen);
@@ -172,13 +177,13 @@ private Q_SLOTS:
     void otherSettingsOpenANewConnection() {
         QFETCH(bool, otherPort);
         answer = {{twelveRegisters()}};
-        QCOMPARE(readTwelve().reply->status, 255);
+        QCOMPARE(readTwelve().reply.status, 255);
         TcpSlave other([](const QByteArray&) { return QList<Chunk>{{twelveRegisters()}}; });
         if (otherPort)
-            General::ServerPort = other.port();
+            set([&](LinkSettings& s) { s.port = other.port(); });
         else
-            General::IPAddress = QStringLiteral("localhost");
-        QCOMPARE(readTwelve().reply->status, 255);
+            set([&](LinkSettings& s) { s.host = QStringLiteral("localhost"); });
+        QCOMPARE(readTwelve().reply.status, 255);
         QCOMPARE(other.connections, otherPort ? 1 : 0);
         QCOMPARE(server->connections, otherPort ? 1 : 2);
     }
@@ -186,71 +191,63 @@ private Q_SLOTS:
     void exceptionReply() {
         answer = {{hex("000100000003018402")}};
         const Outcome o = readTwelve();
-        QCOMPARE(o.reply->status, 2);
-        QCOMPARE(General::RxCount, 9);
+        QCOMPARE(o.reply.status, 2);
     }
 
     void replyInTwoSegmentsIsCollected() {
         const QByteArray r = twelveRegisters();
         answer = {{r.left(10)}, {r.mid(10), 120}};
-        const Outcome o = Await([](Requester rq) { TCPReadInputRegisters(1, 0, 12, rq); });
-        QCOMPARE(o.reply->status, 255);
-        QCOMPARE(o.reply->reg(11).value(), 12);
+        const Outcome o = Await([this](Requester rq) { link->readInputRegisters(1, 0, 12, rq); });
+        QCOMPARE(o.reply.status, 255);
+        QCOMPARE(o.reply.reg(11).value(), 12);
     }
 
-    void failuresKeepThePreviousReplyBytes_data() {
+    void badRepliesAre253AndDropTheConnection_data() {
         QTest::addColumn<QList<Chunk>>("chunks");
-        QTest::addColumn<int>("rxCount");
-        QTest::newRow("silent server") << QList<Chunk>{} << 33;
-        QTest::newRow("late reply") << QList<Chunk>{{twelveRegisters(), 600}} << 33;
-        QTest::newRow("too long") << QList<Chunk>{{twelveRegisters() + "zz"}} << 35;
+        QTest::newRow("silent server") << QList<Chunk>{};
+        QTest::newRow("late reply") << QList<Chunk>{{twelveRegisters(), 600}};
+        QTest::newRow("too long") << QList<Chunk>{{twelveRegisters() + "zz"}};
         QTest::newRow("nine bytes without exception bit")
-            << QList<Chunk>{{hex("000100000003010402")}} << 9;
+            << QList<Chunk>{{hex("000100000003010402")}};
         QTest::newRow("closed mid-reply")
-            << QList<Chunk>{{twelveRegisters().left(12)}, {"<close>", 20}} << 12;
+            << QList<Chunk>{{twelveRegisters().left(12)}, {"<close>", 20}};
         QTest::newRow("reset mid-reply")
-            << QList<Chunk>{{twelveRegisters().left(12)}, {"<reset>", 20}} << 12;
+            << QList<Chunk>{{twelveRegisters().left(12)}, {"<reset>", 20}};
     }
-    void failuresKeepThePreviousReplyBytes() {
+    void badRepliesAre253AndDropTheConnection() {
         QFETCH(QList<Chunk>, chunks);
-        QFETCH(int, rxCount);
         answer = {{twelveRegisters()}};
-        QCOMPARE(readTwelve().reply->status, 255);
-        const QByteArray previous = General::RxBuffer;
+        QCOMPARE(readTwelve().reply.status, 255);
         answer = chunks;
         const Outcome o = readTwelve();
-        QCOMPARE(o.reply->status, 253);
-        QCOMPARE(General::CommStatus, 253);
-        QCOMPARE(General::RxBuffer, previous);
-        QCOMPARE(General::RxCount, rxCount);
-        QVERIFY(!o.reply->hasRegisters(12));
+        QCOMPARE(o.reply.status, 253);
+        QVERIFY(!o.reply.hasRegisters(12));
         QVERIFY(log->texts.isEmpty());
         // The connection went with the failure: bytes of that reply still to
         // come are never taken for the next one's.
-        QVERIFY(!Link::instance().socketConnected());
+        QVERIFY(!link->tcpConnected());
         answer = {{hex("000100000003018402"), 300}};
-        QCOMPARE(readTwelve().reply->status, 2);
+        QCOMPARE(readTwelve().reply.status, 2);
     }
 
     void nothingListeningIs252WithoutMessage() {
         server.reset(); // the port is free now: connections are refused
         const Outcome o = readTwelve();
-        QCOMPARE(o.reply->status, 252);
-        QCOMPARE(General::Connected, false);
+        QCOMPARE(o.reply.status, 252);
         QVERIFY(log->texts.isEmpty());
     }
 
     void connectionNeverAccepted() {
         NeverAccepting hang;
-        General::ServerPort = hang.port();
-        General::TCPConnectTimeout = 1000;
+        set([&](LinkSettings& s) { s.port = hang.port(); });
+        set([&](LinkSettings& s) { s.tcpConnectTimeoutMs = 1000; });
         Outcome o = readTwelve();
-        QCOMPARE(o.reply->status, 252);
+        QCOMPARE(o.reply.status, 252);
         QVERIFY(o.elapsedMs >= 980);
         QVERIFY(log->texts.isEmpty());
 
-        o = Await([](Requester r) { TCPConnect(r); });
-        QCOMPARE(General::Connected, false);
+        o = Await([this](Requester r) { link->testConnection(r); });
+        QCOMPARE(o.reply.status, 252);
         QVERIFY(o.elapsedMs >= 980);
         QCOMPARE(log->texts, QStringList{QStringLiteral(" Device at 127.0.0.1 was not found!")});
     }
@@ -296,23 +293,22 @@ private Q_SLOTS:
         for (int fd : fillers)
             ::close(fd);
         setrlimit(RLIMIT_NOFILE, &limit);
-        QCOMPARE(o.reply->status, 252);
+        QCOMPARE(o.reply.status, 252);
         QCOMPARE(log->texts, QStringList{text});
     }
 
     void tcpConnectToALiveServer() {
-        const Outcome o = Await([](Requester r) { TCPConnect(r); });
-        QCOMPARE(o.reply->status, 255);
-        QCOMPARE(General::Connected, true);
-        QVERIFY(Link::instance().socketConnected());
-        Link::instance().closeAll();
-        QVERIFY(!Link::instance().socketConnected());
+        const Outcome o = Await([this](Requester r) { link->testConnection(r); });
+        QCOMPARE(o.reply.status, 255);
+        QVERIFY(link->tcpConnected());
+        link->closeAll();
+        QVERIFY(!link->tcpConnected());
     }
 
     void refusedConnectionTestIsNotFound() {
         server.reset();
-        const Outcome o = Await([](Requester r) { TCPConnect(r); });
-        QCOMPARE(General::Connected, false);
+        const Outcome o = Await([this](Requester r) { link->testConnection(r); });
+        QCOMPARE(o.reply.status, 252);
         QCOMPARE(log->texts, QStringList{QStringLiteral(" Device at 127.0.0.1 was not found!")});
         QVERIFY(o.elapsedMs < 900); // refused is known at once
     }
@@ -321,13 +317,15 @@ private Q_SLOTS:
     // before any packet leaves, as if it were unreachable, with a warning
     // that fails any test which forgot to aim the link at its slave.
     void testsNeverLeaveLoopback() {
-        AssignLinkDefaults();
-        General::CommMode = 1;
+        set([&](LinkSettings& s) {
+            s = LinkSettings{};
+            s.transport = LinkSettings::Transport::Tcp;
+        });
         QTest::ignoreMessage(QtWarningMsg, "qimlink: refused to connect to 192.168.1.0: only "
                                            "loopback is allowed here");
         const Outcome o = readTwelve();
-        QCOMPARE(o.reply->status, 252);
-        QVERIFY(!Link::instance().socketConnected());
+        QCOMPARE(o.reply.status, 252);
+        QVERIFY(!link->tcpConnected());
     }
 };
 
