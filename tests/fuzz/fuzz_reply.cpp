@@ -10,7 +10,7 @@
 #include "DeviceTable.h"
 #include "Frames.h"
 #include "Reply.h"
-#include "TempRegisters.h"
+#include "TemperatureRegisters.h"
 
 #include <cmath>
 #include <cstdint>
@@ -54,12 +54,13 @@ Request build(int kind, bool tcp) {
 void decodeAsPanels(const Reply& reply) {
     // Temperature panel: all twelve registers are decoded, or none is stored.
     constexpr int32_t untouched = 0x7EADBEEF;
-    TempInputRegs.fill(untouched);
-    const bool decoded = DecodeTempInputs(reply);
+    TemperatureRegisters temperature;
+    temperature.inputs.fill(untouched);
+    const bool decoded = temperature.decodeInputs(reply);
     if (decoded != reply.hasRegisters(TempInputCount))
         abort();
     for (int k = 0; k < TempInputCount; ++k) {
-        const int32_t v = TempInputRegs[static_cast<size_t>(k)];
+        const int32_t v = temperature.inputs[static_cast<size_t>(k)];
         if (!decoded) {
             if (v != untouched)
                 abort();
@@ -150,8 +151,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 abort();
     }
     decodeAsPanels(reply);
-    if (reply.ok() && AddFoundDevice(0, reply))
-        sink = sink + static_cast<unsigned>(DeviceListLine(DeviceTable[0]).size());
+    DeviceTable table;
+    if (reply.ok() && table.addFoundDevice(0, reply))
+        sink = sink + static_cast<unsigned>(DeviceListLine(table.at(0)).size());
     (void)sink;
     return 0;
 }
