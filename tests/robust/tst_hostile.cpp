@@ -2,10 +2,8 @@
 // are short, long, corrupt, of the wrong shape, cut off, or never come; each
 // ends with the status it must, shows only the link's own messages, and the
 // link works again as soon as the slave behaves.
-#include "General.h"
+#include "Errors.h"
 #include "Link.h"
-#include "MessagePresenter.h"
-#include "Requests.h"
 #include "SimBus.h"
 #include "TestSupport.h"
 
@@ -30,26 +28,22 @@ struct Kind {
 const Kind kinds[] = {{"read holding", 3, 3}, {"read input", 4, 4}, {"coil", 5, 4},
                       {"register", 6, 3},     {"multiple", 16, 4},  {"identify", 17, 3}};
 
-void issue(int function, uint8_t unit, Requester who) {
+void issue(Link* link, int function, uint8_t unit, Requester who) {
     static const std::array<int32_t, 29> image{};
     switch (function) {
     case 3:
-        return ByMode::ReadHoldingRegisters(unit, 0, 1, std::move(who));
+        return link->readHoldingRegisters(unit, 0, 1, std::move(who));
     case 4:
-        return ByMode::ReadInputRegisters(unit, 0, 12, std::move(who));
+        return link->readInputRegisters(unit, 0, 12, std::move(who));
     case 5:
-        return ByMode::WriteSingleCoil(unit, 2, 0xFF00, std::move(who));
+        return link->writeSingleCoil(unit, 2, 0xFF00, std::move(who));
     case 6:
-        return ByMode::WriteSingleRegister(unit, 0, 0x55, std::move(who));
+        return link->writeSingleRegister(unit, 0, 0x55, std::move(who));
     case 16:
-        return ByMode::WriteMultipleRegisters(unit, 7, 20, image, std::move(who));
+        return link->writeMultipleRegisters(unit, 7, 20, image, std::move(who));
     default:
-        return ByMode::ReportSlaveId(unit, std::move(who));
+        return link->reportSlaveId(unit, std::move(who));
     }
-}
-
-Reply ask(int function, uint8_t unit) {
-    return Await([&](Requester r) { issue(function, unit, std::move(r)); }).reply.value_or(Reply{});
 }
 
 // A whole reply frame for `pdu` from `unit`, as the link under test expects
@@ -71,17 +65,26 @@ class TestHostile : public QObject {
     Q_OBJECT
     std::unique_ptr<qimsim::Bus> bus;
 
+    std::unique_ptr<Link> link;
+    std::unique_ptr<MessageLog> log;
     void useLink(bool tcp) {
-        Link::instance().reset();
-        AssignLinkDefaults();
-        General::SerialTimeout = 250;
-        General::TCPTimeout = 250;
-        General::TCPConnectTimeout = 1000;
+        LinkSettings s;
+        s.serialTimeoutMs = s.tcpTimeoutMs = 250;
+        s.tcpConnectTimeoutMs = 1000;
         if (tcp) {
-            General::CommMode = 1;
-            General::IPAddress = QStringLiteral("127.0.0.1");
-            General::ServerPort = bus->tcpPort();
+            s.transport = LinkSettings::Transport::Tcp;
+            s.host = QStringLiteral("127.0.0.1");
+            s.port = bus->tcpPort();
         }
+        link->setSettings(s);
+    }
+    void set(const std::function<void(LinkSettings&)>& edit) {
+        LinkSettings s = link->settings();
+        edit(s);
+        link->setSettings(s);
+    }
+    Reply ask(int function, uint8_t unit) {
+        return Await([&](Requester r) { issue(link.get(), function, unit, std::move(r)); }).reply;
     }
     void fault(int function, uint8_t unit, qimsim::Fault::Kind kind, QByteArray bytes = {}) {
         qimsim::Fault f;
@@ -92,27 +95,23 @@ class TestHostile : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        QuietOffscreenPlatform();
         bus = std::make_unique<qimsim::Bus>();
         bus->addModule(3, 10);
         bus->addModule(4, 30);
         QVERIFY(bus->listenTcp(QHostAddress::LocalHost, 0));
         QVERIFY(bus->openPty(2));
-        MessagePresenter::instance(); // the link's messages go to the presenter
     }
     void init() {
-        MessagePresenter::instance().dismissAll();
-        MessagePresenter::instance().clearHistory();
+        link = std::make_unique<Link>();
+        log = std::make_unique<MessageLog>(*link);
     }
     void cleanup() {
         for (const Kind& k : kinds)
             bus->module(k.unit)->clearFaults();
-        Link::instance().reset();
+        log.reset();
+        link.reset();
     }
-    void cleanupTestCase() {
-        MessagePresenter::instance().dismissAll();
-        bus.reset();
-    }
+    void cleanupTestCase() { bus.reset(); }
 
     void everyKindAgainstEveryFault_data() {
         QTest::addColumn<bool>("tcp");
@@ -159,9 +158,7 @@ private Q_SLOTS:
         this->fault(function, static_cast<uint8_t>(unit), qimsim::Fault::Kind(fault), bytes);
         const Reply r = ask(function, static_cast<uint8_t>(unit));
         QCOMPARE(r.status, status);
-        QCOMPARE(General::CommStatus, status);
-        QVERIFY(!r.hasRegisters(1) || r.ok());
-        QVERIFY(MessagePresenter::instance().history().isEmpty());
+        QVERIFY(log->texts.isEmpty());
         // Once the module behaves, the very next request succeeds.
         bus->module(static_cast<uint8_t>(unit))->clearFaults();
         QCOMPARE(ask(function, static_cast<uint8_t>(unit)).status, 255);
@@ -190,22 +187,22 @@ private Q_SLOTS:
         TcpSlave gateway([](const QByteArray& req) {
             return QList<Chunk>{{req.left(4) + hex("00050103"), 0}, {"<reset>", 20}};
         });
-        General::ServerPort = gateway.port();
+        set([&](LinkSettings& s) { s.port = gateway.port(); });
         const Reply r = ask(3, 1);
         QCOMPARE(r.status, 253);
-        QVERIFY(MessagePresenter::instance().history().isEmpty());
-        General::ServerPort = bus->tcpPort();
+        QVERIFY(log->texts.isEmpty());
+        set([&](LinkSettings& s) { s.port = bus->tcpPort(); });
         QCOMPARE(ask(3, 3).status, 255);
     }
 
     void portVanishesMidTransaction() {
         useLink(false);
-        General::SerialTimeout = 3000;
+        set([&](LinkSettings& s) { s.serialTimeoutMs = 3000; });
         fault(3, 3, qimsim::Fault::Silence);
         QTimer::singleShot(100, this, [this] { bus->closePty(); });
-        const Outcome o = Await([](Requester r) { issue(3, 3, r); });
-        QCOMPARE(o.reply->status, 252);
-        QCOMPARE(MessagePresenter::instance().history(), QStringList{PortUnavailableMessage()});
+        const Outcome o = Await([this](Requester r) { issue(link.get(), 3, 3, r); });
+        QCOMPARE(o.reply.status, 252);
+        QCOMPARE(log->texts, QStringList{Errors::PortUnavailableMessage()});
         // While the port is gone every request says so...
         QCOMPARE(ask(4, 4).status, 252);
         // ...and once the adapter is back, the link works again.
@@ -216,5 +213,5 @@ private Q_SLOTS:
     }
 };
 
-QIM_TEST_MAIN(TestHostile)
+QIM_TEST_GUILESS_MAIN(TestHostile)
 #include "tst_hostile.moc"
