@@ -14,7 +14,6 @@
 #include "Bytes.h"
 #include "Link.h"
 #include "PortNames.h"
-#include "Requests.h"
 #include "TcpBench.h"
 
 #include <QCoreApplication>
@@ -53,7 +52,10 @@ double secondsOf(const QElapsedTimer& t) {
 
 // ---------------------------------------------------------------- our link
 
-Result oursRate(bool tcp, int count) {
+// Each run on a link of its own, so it starts without a connection.
+Result oursRate(const LinkSettings& settings, int count) {
+    Link link;
+    link.setSettings(settings);
     int done = 0, bad = 0;
     QEventLoop loop;
     std::function<void()> next = [&] {
@@ -64,7 +66,7 @@ Result oursRate(bool tcp, int count) {
                                 else
                                     next();
                             }};
-        tcp ? TCPReadInputRegisters(1, 0, 12, who) : ReadInputRegisters(1, 0, 12, who);
+        link.readInputRegisters(1, 0, 12, who);
     };
     const Result r = Measure(count, [&] {
         next();
@@ -161,13 +163,15 @@ Result floorRtuRate(const QString& device, int count) {
 // ---------------------------------------------------------------- waiting
 
 // CPU seconds and wall seconds of one transaction that waits 1 s for a silent slave.
-std::pair<double, double> waitingCost(bool tcp) {
+std::pair<double, double> waitingCost(const LinkSettings& settings) {
+    Link link;
+    link.setSettings(settings);
     QEventLoop loop;
     const double c0 = bench::CpuSeconds();
     QElapsedTimer t;
     t.start();
     const Requester who{nullptr, [&](const Reply&) { loop.quit(); }};
-    tcp ? TCPReadInputRegisters(1, 0, 12, who) : ReadInputRegisters(1, 0, 12, who);
+    link.readInputRegisters(1, 0, 12, who);
     loop.exec();
     return {bench::CpuSeconds() - c0, secondsOf(t)};
 }
@@ -211,12 +215,12 @@ struct TcpFigures {
     }
 };
 
-TcpFigures tcpRuns(quint16 port, int runs, int count) {
+TcpFigures tcpRuns(const LinkSettings& settings, int runs, int count) {
+    const quint16 port = settings.port;
     Runs c[4];
-    oursRate(true, 50); // warm up
+    oursRate(settings, 50); // warm up
     for (int r = 0; r < runs; ++r) {
-        c[0].add(oursRate(true, count));
-        Link::instance().reset(); // each run starts without a connection
+        c[0].add(oursRate(settings, count));
         c[1].add(LibmodbusTcpRate(port, count, true));
         c[2].add(LibmodbusTcpRate(port, count, false));
         c[3].add(floorTcpRate(port, count));
@@ -262,15 +266,16 @@ int main(int argc, char** argv) {
     const quint16 port = static_cast<quint16>(tcpSlave.address.toUInt());
     if (!tcpOnly)
         PortNames::Publish(1, rtuSlave.address);
-    AssignLinkDefaults();
-    General::IPAddress = QStringLiteral("127.0.0.1");
-    General::ServerPort = port;
-    General::ComPortIndex = 0;
-    General::BaudIndex = 3;
+    LinkSettings rtu;
+    rtu.comPort = 1;
+    rtu.baudIndex = 3;
+    LinkSettings tcp = rtu;
+    tcp.transport = LinkSettings::Transport::Tcp;
+    tcp.host = QStringLiteral("127.0.0.1");
+    tcp.port = port;
 
     if (tcpOnly) {
-        std::printf("%s\n", tcpRuns(port, runs, count).line().constData());
-        Link::instance().reset();
+        std::printf("%s\n", tcpRuns(tcp, runs, count).line().constData());
         return 0;
     }
     if (profile.startsWith(QLatin1String("libmodbus-tcp"))) {
@@ -285,22 +290,19 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!profile.isEmpty()) {
-        const Result r = oursRate(profile == QLatin1String("tcp"), count);
+        const Result r = oursRate(profile == QLatin1String("tcp") ? tcp : rtu, count);
         std::printf("%.0f tx/s, %.1f us CPU per tx\n", r.rate, r.cpuUs);
-        Link::instance().reset();
         return 0;
     }
 
     Runs oR, lR, fR;
-    oursRate(false, 50); // warm up
+    oursRate(rtu, 50); // warm up
     for (int r = 0; r < runs; ++r) {
         lR.add(libmodbusRtuRate(rtuSlave.address, count));
         fR.add(floorRtuRate(rtuSlave.address, count));
-        oR.add(oursRate(false, count));
-        Link::instance().reset(); // free the pty for the others
+        oR.add(oursRate(rtu, count));
     }
-    const TcpFigures lo = tcpRuns(port, runs, count);
-    Link::instance().reset();
+    const TcpFigures lo = tcpRuns(tcp, runs, count);
     QString whyNot;
     std::optional<TcpFigures> ns;
     if (const auto out = bench::RunInNamespace({QStringLiteral("--tcp-only"),
@@ -350,16 +352,13 @@ int main(int argc, char** argv) {
     Responder silentTcp, silentRtu;
     silentTcp.start(QStringLiteral("tcp"), true);
     silentRtu.start(QStringLiteral("rtu"), true);
-    General::ServerPort = static_cast<quint16>(silentTcp.address.toUInt());
+    tcp.port = static_cast<quint16>(silentTcp.address.toUInt());
     PortNames::Publish(1, silentRtu.address);
-    General::SerialTimeout = 1000;
-    General::TCPTimeout = 1000;
-    const auto [cs, ws] = waitingCost(false);
-    const auto [ct, wt] = waitingCost(true);
+    const auto [cs, ws] = waitingCost(rtu);
+    const auto [ct, wt] = waitingCost(tcp);
     std::printf("\nCPU while one transaction waits for a silent slave\n\n");
     std::printf("| link | wall (s) | CPU (ms) | share of one core |\n|---|---|---|---|\n");
     std::printf("| RTU | %.3f | %.2f | %.3f %% |\n", ws, cs * 1000, 100 * cs / ws);
     std::printf("| TCP | %.3f | %.2f | %.3f %% |\n", wt, ct * 1000, 100 * ct / wt);
-    Link::instance().reset();
     return 0;
 }
