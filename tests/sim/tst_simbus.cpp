@@ -1,30 +1,91 @@
 // The simulated bus through the program's own link, over TCP and over the
-// published pty: identification, every register map, the request record.
+// published pty: identification, the register maps, the thermal loops, the
+// injected faults and the bus file.
 #include "DeviceTable.h"
+#include "Link.h"
+#include "PortNames.h"
 #include "SimModels.h"
-#include "SimTestKit.h"
+#include "TestSupport.h"
 
-#include <QSet>
+#include <QFileInfo>
 #include <QSignalSpy>
+#include <QTemporaryFile>
+#include <numeric>
 
 using namespace qim;
-using namespace simkit;
+using qimsim::Fault;
+using T = qimsim::TemperatureModule;
+Q_DECLARE_METATYPE(qimsim::Fault)
 
 namespace {
-// Volts as the analog panel converts counts for a range code.
-double PanelVolts(int counts, int rangeCode) {
-    static constexpr double span[] = {20.48, 10.24, 5.12, 10.24, 5.12};
-    static constexpr double offset[] = {10.24, 5.12, 2.56, 0, 0};
-    return counts * span[rangeCode] / 65535.0 - offset[rangeCode];
+// A fresh link aimed at the bus: TCP on its port, or RTU on COM2 where the bus
+// published its pty.
+void UseTransport(Link& link, const qimsim::Bus& bus, bool tcp, int timeoutMs = 500) {
+    LinkSettings s;
+    s.transport = tcp ? LinkSettings::Transport::Tcp : LinkSettings::Transport::Serial;
+    s.host = QStringLiteral("127.0.0.1");
+    s.port = bus.tcpPort();
+    s.comPort = 2;
+    s.tcpTimeoutMs = s.serialTimeoutMs = timeoutMs;
+    link.setSettings(s);
 }
-int RangeWord(int a, int b, int c, int d) {
-    return a + b * 8 + c * 256 + d * 2048;
+
+// One request as the panels send it: v is the count of a read (3, 4), the
+// value of a single write (5, 6) or the values of a write from start (16).
+Reply Ask(Link& link, uint8_t unit, int fc, int start = 0, QList<int> v = {1}) {
+    return qimtest::Await([&](Requester r) {
+               const auto s = static_cast<int16_t>(start);
+               const auto n = static_cast<int16_t>(fc == 16 ? v.size() : v.value(0));
+               std::vector<int32_t> image(static_cast<size_t>(start));
+               image.insert(image.end(), v.begin(), v.end());
+               if (fc == 3 || fc == 4)
+                   fc == 3 ? link.readHoldingRegisters(unit, s, n, r)
+                           : link.readInputRegisters(unit, s, n, r);
+               else if (fc == 5 || fc == 6)
+                   fc == 5 ? link.writeSingleCoil(unit, s, v.value(0), r)
+                           : link.writeSingleRegister(unit, s, v.value(0), r);
+               else if (fc == 16)
+                   link.writeMultipleRegisters(unit, s, n, image, r);
+               else
+                   link.reportSlaveId(unit, r);
+           })
+        .reply;
+}
+
+QByteArray Words(const QList<int>& v) {
+    QByteArray b;
+    for (const int x : v)
+        b.append(static_cast<char>(x >> 8)).append(static_cast<char>(x));
+    return b;
+}
+
+QList<int> Seq(int n, int from) {
+    QList<int> v(n);
+    std::iota(v.begin(), v.end(), from);
+    return v;
+}
+
+// Everything a write could change, to show a refused one changed nothing.
+QList<int> State(const qimsim::Module* m) {
+    QList<int> s;
+    for (int k = 0; m && k < 30; ++k)
+        s << m->holding(k).value_or(-1) << m->coil(k).value_or(-1);
+    return s;
+}
+
+int Pv(Link& link, int loop) { // 12-bit two's complement
+    const int v = Ask(link, 4, 4, loop).reg(0).value_or(-9999);
+    return v >= 2048 ? v - 4096 : v;
+}
+int StatusWord(Link& link, int loop) {
+    return Ask(link, 4, 4, 4 + loop).reg(0).value_or(-1);
 }
 } // namespace
 
 class TestSimBus : public QObject {
     Q_OBJECT
     qimsim::Bus bus;
+    std::unique_ptr<Link> link;
 
 private Q_SLOTS:
     void initTestCase() {
@@ -36,283 +97,345 @@ private Q_SLOTS:
             bus.removeModule(m->address());
         bus.addDemoModules();
         bus.addModule(200, 40);
-        bus.setSpeedFactor(1);
+        static_cast<qimsim::DiscreteModule*>(bus.module(1))->setWalking(false);
+        bus.setSpeedFactor(0); // only advanceTime moves the models
         bus.clearRequests();
+        link = std::make_unique<Link>();
     }
-    void cleanup() { Link::instance().reset(); }
+    void cleanup() { link.reset(); }
 
-    void identificationAsTheProgramDecodesIt_data() {
-        QTest::addColumn<bool>("tcp");
-        QTest::addColumn<int>("address");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("firmware");
-        QTest::addColumn<QList<int>>("counts"); // input regs, output regs, DI, DO
+    // What the program makes of each model's identification; a module speaks
+    // the interface it was asked over, at the line's speed.
+    void identification() {
         for (const bool tcp : {true, false}) {
-            const char* t = tcp ? "tcp" : "rtu";
-            QTest::addRow("%s K520", t) << tcp << 1 << 10 << "QIM-K520"
-                                        << "1.4" << QList<int>{0, 1, 8, 8};
-            QTest::addRow("%s K530", t) << tcp << 2 << 11 << "QIM-K530"
-                                        << "1.2" << QList<int>{0, 1, 8, 8};
-            QTest::addRow("%s M640", t) << tcp << 3 << 20 << "QIM-M640"
-                                        << "2.1" << QList<int>{8, 8, 0, 0};
-            QTest::addRow("%s P750", t) << tcp << 4 << 30 << "QIM-P750"
-                                        << "3.2" << QList<int>{12, 26, 0, 4};
-            QTest::addRow("%s unknown", t) << tcp << 200 << 40 << ""
-                                           << "1.0" << QList<int>{16, 16, 0, 0};
+            UseTransport(*link, bus, tcp);
+            QStringList seen;
+            for (const qimsim::Module* m : bus.modules()) {
+                DeviceTable table;
+                QVERIFY(table.addFoundDevice(0, Ask(*link, m->address(), 17)));
+                const auto text = [](const auto& f) { return f.text.trimmed().remove(QChar(0)); };
+                const DeviceRecord& d = table.at(0);
+                seen << QStringLiteral("%1 %2 ").arg(d.address).arg(d.code) +
+                            QStringList{text(d.name), text(d.connectionMode), text(d.baudRate)}
+                                .join(' ');
+            }
+            QCOMPARE(seen.join(QStringLiteral(", ")),
+                     QStringLiteral("1 10 QIM-K520 %1 19200, 2 11 QIM-K530 %1 19200, 3 20 QIM-M640 "
+                                    "%1 19200, 4 30 QIM-P750 %1 19200, 200 40  %1 19200")
+                         .arg(tcp ? "TCP/IP" : "RS422"));
         }
     }
-    void identificationAsTheProgramDecodesIt() {
-        QFETCH(bool, tcp);
-        QFETCH(int, address);
-        QFETCH(int, code);
-        QFETCH(QString, name);
-        QFETCH(QString, firmware);
-        QFETCH(QList<int>, counts);
-        UseTransport(bus, tcp);
-        const Reply r = Identify(static_cast<uint8_t>(address));
-        QCOMPARE(r.status, Status::Ok);
-        QCOMPARE(r.payloadSize(), 21);
-        QCOMPARE(r.byteAt(1), 17);
-        QCOMPARE(r.byteAt(2), 18);
 
-        ClearDeviceTable();
-        QVERIFY(AddFoundDevice(0, r));
-        const DeviceRecord& d = DeviceTable[0];
-        QCOMPARE(d.DeviceAddress, address);
-        QCOMPARE(d.DeviceCode, code);
-        QCOMPARE(d.DeviceName.text.trimmed().remove(QChar(0)), name);
-        QCOMPARE(d.FirmwareRevision.text.trimmed(), firmware);
-        QCOMPARE(d.HardwareRevision.text.trimmed().size(), 1);
-        // The module speaks the interface it was asked over, at the line's speed.
-        QCOMPARE(d.ConnectionMode.text.trimmed(), tcp ? "TCP/IP" : "RS422");
-        QCOMPARE(d.BaudRate.text.trimmed(), "19200");
-        QCOMPARE(
-            (QList<int>{d.InputRegisters, d.OutputRegisters, d.DiscreteInputs, d.DiscreteOutputs}),
-            counts);
-    }
-
-    void identificationCanBeOverridden() {
-        UseTransport(bus, true);
-        qimsim::Module* m = bus.module(200);
-        m->identity().connectionMode = 5;
-        m->identity().baudCode = 0;
-        m->identity().firmwareMinor = 10;
-        m->identity().hardwareRevision = 'B';
-        Reply r = Identify(200);
-        ClearDeviceTable();
-        QVERIFY(AddFoundDevice(0, r));
-        QCOMPARE(DeviceTable[0].BaudRate.text.trimmed(), "115200");
-        QCOMPARE(DeviceTable[0].FirmwareRevision.text.trimmed(), "1.10");
-        QCOMPARE(DeviceTable[0].HardwareRevision.text.trimmed(), "B");
-        QCOMPARE(DeviceTable[0].ConnectionMode.text.trimmed(), "TCP/IP");
-
-        // A pinned block goes out byte for byte, unlisted baud code included.
-        QByteArray block(18, '\0');
-        block[0] = 10;
-        block[7] = 7;
-        m->setIdentification(block);
-        r = Identify(200);
-        QCOMPARE(r.bytes.mid(3, 18), block);
-        ClearDeviceTable();
-        QVERIFY(AddFoundDevice(0, r));
-        QCOMPARE(DeviceTable[0].DeviceName.text.trimmed(), "QIM-K520");
-        QCOMPARE(DeviceTable[0].BaudRate.text.count(QChar(0)), 32); // left blank
-    }
-
-    void discreteOutputsComeBackAsInputs_data() { AddTransports(); }
-    void discreteOutputsComeBackAsInputs() {
-        QFETCH(bool, tcp);
-        UseTransport(bus, tcp);
-        for (const uint8_t a : {1, 2}) {
-            auto* k = dynamic_cast<qimsim::DiscreteModule*>(bus.module(a));
-            QVERIFY(k);
-            k->setWalking(false);
-            QCOMPARE(WriteRegister(a, 0, 0x85), Status::Ok);
-            QCOMPARE(k->outputs(), 0x85);
-            QCOMPARE(k->holding(0).value(), 0x85);
-            const Reply r = ReadHolding(a, 0, 1);
-            QVERIFY(r.hasRegisters(1));
-            QCOMPARE(r.reg(0).value(), 0x85);
+    // Each request is served or refused as the model's register map says; a
+    // served write is stored, a refused request changes nothing, and the bus
+    // records what came over the wire.
+    void registerMaps_data() {
+        QTest::addColumn<bool>("tcp");
+        QTest::addColumn<int>("unit");
+        QTest::addColumn<int>("fc");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<QList<int>>("v");
+        QTest::addColumn<int>("status");
+        const QList<int> one{1};
+        for (const bool tcp : {true, false}) {
+            const auto row = [tcp](const char* name, int unit, int fc, int start, QList<int> v,
+                                   int status) {
+                QTest::addRow("%s %s", tcp ? "tcp" : "rtu", name)
+                    << tcp << unit << fc << start << v << status;
+            };
+            row("K520 outputs", 1, 6, 0, {0x85}, Status::Ok);
+            row("K530 outputs by 16", 2, 16, 0, {0x3C}, Status::Ok);
+            row("K520 no input registers", 1, 4, 0, one, 1);
+            row("K530 no coils", 2, 5, 0, {0xFF00}, 1);
+            row("K520 one register", 1, 3, 0, {2}, 2);
+            row("M640 all holding", 3, 16, 0, {4095, 17, 0, 1000, 4095, 0, 0, 0, 2563, 7, 9},
+                Status::Ok);
+            row("M640 inputs", 3, 4, 0, {8}, Status::Ok);
+            row("M640 ninth input", 3, 4, 0, {9}, 2);
+            row("M640 register 11", 3, 6, 11, one, 2);
+            row("P750 relay", 4, 5, 2, {0xFF00}, Status::Ok);
+            row("P750 relay 5", 4, 5, 4, {0xFF00}, 2);
+            row("P750 coil half on", 4, 5, 0, {0x1234}, 3);
+            row("P750 loop 4's last register", 4, 6, 26, {1026}, Status::Ok);
+            row("P750 all registers", 4, 16, 1, Seq(26, 1001), Status::Ok);
+            row("P750 past the map refused whole", 4, 16, 20, Seq(8, 20), 2);
+            row("P750 register 0", 4, 6, 0, one, 2);
+            row("P750 inputs", 4, 4, 0, {12}, Status::Ok);
+            row("P750 input 12", 4, 4, 0, {13}, 2);
+            row("P750 no registers", 4, 4, 0, {0}, 3);
+            row("unknown holding", 200, 16, 0, Seq(16, 0), Status::Ok);
+            row("unknown past the map", 200, 16, 15, {1, 2}, 2);
+            row("nobody at 77", 77, 3, 0, one, Status::WrongLength);
         }
-        // The walking light lights exactly one of inputs 6..8 on top of the outputs.
-        auto* k = dynamic_cast<qimsim::DiscreteModule*>(bus.module(1));
-        k->setWalking(true);
-        bus.setSpeedFactor(0); // only advanceTime moves the light
-        QCOMPARE(WriteRegister(1, 0, 0x01), Status::Ok);
-        QSet<int> lit;
-        for (int i = 0; i < 3; ++i) {
-            const int in = ReadHolding(1, 0, 1).reg(0).value_or(-1);
-            QCOMPARE(in & 0x1F, 0x01);
-            const int walk = in & 0xE0;
-            QVERIFY2(walk == 0x20 || walk == 0x40 || walk == 0x80, qPrintable(QString::number(in)));
-            lit << walk;
-            bus.advanceTime(1.0);
-        }
-        QCOMPARE(lit.size(), 3);
-
-        // A pinned read wins over the harness.
-        k->forceRead(3, 0, 129);
-        QCOMPARE(ReadHolding(1, 0, 1).reg(0).value(), 129);
-        k->forceRead(3, 0, std::nullopt);
-        QCOMPARE(ReadHolding(1, 0, 1).reg(0).value() & 0x1F, 0x01);
     }
-
-    void analogInputsFollowTheDacThroughTheRanges_data() { AddTransports(); }
-    void analogInputsFollowTheDacThroughTheRanges() {
+    void registerMaps() {
         QFETCH(bool, tcp);
-        UseTransport(bus, tcp);
-        std::vector<int32_t> image(17, 0);
-        image[0] = 4095; // AO1: 10 V
-        image[1] = 2048;
-        image[2] = 0;
-        image[3] = 1000;
-        image[4] = 4095; // CL1: 20 mA
-        QCOMPARE(WriteRegisters(3, 0, 8, image), Status::Ok);
-        // Manual conversion, no averaging, 10 ms; all inputs on 0..10 V.
-        image[8] = 10 * 256 + 128;
-        image[9] = image[10] = RangeWord(3, 3, 3, 3);
-        QCOMPARE(WriteRegisters(3, 8, 3, image), Status::Ok);
-        Reply back = ReadHolding(3, 0, 11);
-        QVERIFY(back.hasRegisters(11));
-        for (int k = 0; k < 11; ++k)
-            QCOMPARE(back.reg(k).value(), image[static_cast<size_t>(k)]);
-
-        Reply r = ReadInputs(3, 0, 8);
-        QVERIFY(r.hasRegisters(8));
-        const double expected[] = {10.0, 2048 * 10.0 / 4095, 0.0, 1000 * 10.0 / 4095, 5.0};
-        for (int k = 0; k < 5; ++k)
-            QVERIFY2(qAbs(PanelVolts(r.reg(k).value(), 3) - expected[k]) < 0.001,
-                     qPrintable(QStringLiteral("AIN%1").arg(k + 1)));
-        const int countsOn10V = r.reg(0).value();
-
-        // Other ranges: other counts, the same volts where they fit.
-        image[9] = RangeWord(0, 4, 2, 1);
-        QCOMPARE(WriteRegisters(3, 9, 1, image), Status::Ok);
-        r = ReadInputs(3, 0, 4);
-        QVERIFY(r.hasRegisters(4));
-        QVERIFY(r.reg(0).value() != countsOn10V);
-        const int codes[] = {0, 4, 2, 1};
-        for (int k = 0; k < 4; ++k)
-            QVERIFY2(qAbs(PanelVolts(r.reg(k).value(), codes[k]) - expected[k]) < 0.001,
-                     qPrintable(QStringLiteral("AIN%1").arg(k + 1)));
-        // Beyond a range the converter saturates.
-        image[0] = 4095;
-        image[9] = RangeWord(4, 4, 4, 4);
-        QCOMPARE(WriteRegisters(3, 9, 1, image), Status::Ok);
-        QCOMPARE(ReadInputs(3, 0, 1).reg(0).value(), 65535);
-
-        // Outside the map.
-        QCOMPARE(ReadInputs(3, 0, 9).status, 2);
-        QCOMPARE(ReadInputs(3, 8, 1).status, 2);
-        QCOMPARE(WriteRegister(3, 11, 1), 2);
-        QCOMPARE(WriteCoil(3, 0, 0xFF00), 1);
-    }
-
-    void temperatureRegistersAndRelays_data() { AddTransports(); }
-    void temperatureRegistersAndRelays() {
-        QFETCH(bool, tcp);
-        UseTransport(bus, tcp);
-        qimsim::Module* t = bus.module(4);
-        QCOMPARE(WriteCoil(4, 2, 0xFF00), Status::Ok);
-        QCOMPARE(t->coil(2), true);
-        QCOMPARE(t->coil(1), false);
-        QCOMPARE(WriteCoil(4, 2, 0), Status::Ok);
-        QCOMPARE(t->coil(2), false);
-        QCOMPARE(WriteCoil(4, 4, 0xFF00), 2);
-        QCOMPARE(WriteCoil(4, 0, 0x1234), 3); // a coil is on or off
-
-        QCOMPARE(WriteRegister(4, 2, 40), Status::Ok);
-        QCOMPARE(t->holding(2).value(), 40);
-        QCOMPARE(WriteRegister(4, 5, 0x4542), Status::Ok);
-        QCOMPARE(WriteRegister(4, 6, 0x1210), Status::Ok);
-        std::vector<int32_t> image(29, 0);
-        for (int k = 7; k <= 26; ++k)
-            image[static_cast<size_t>(k)] = 1000 + k;
-        QCOMPARE(WriteRegisters(4, 7, 20, image), Status::Ok);
-        for (int k = 7; k <= 26; ++k)
-            QCOMPARE(t->holding(k).value(), 1000 + k);
-        const Reply back = ReadHolding(4, 5, 22);
-        QVERIFY(back.hasRegisters(22));
-        QCOMPARE(back.reg(0).value(), 0x4542);
-        QCOMPARE(back.reg(21).value(), 1026);
-
-        // A write that runs past the map is refused whole.
-        QCOMPARE(WriteRegisters(4, 20, 8, image), 2);
-        QCOMPARE(t->holding(20).value(), 1020);
-        QCOMPARE(WriteRegister(4, 0, 1), 2);
-        QCOMPARE(WriteRegister(4, 27, 1), 2);
-
-        const Reply in = ReadInputs(4, 0, 12);
-        QVERIFY(in.hasRegisters(12));
-        for (int loop = 0; loop < 3; ++loop) {
-            QVERIFY(in.reg(loop).value() >= 15 && in.reg(loop).value() <= 30); // room
-            QCOMPARE(in.reg(4 + loop).value() & 0x0F, 0);                      // sensor fine
-            QVERIFY(in.reg(8 + loop).value() >= 15 && in.reg(8 + loop).value() <= 35);
-        }
-        // The demo's loop 4 has no thermocouple.
-        QCOMPARE(in.reg(3).value(), 2047);
-        QCOMPARE(in.reg(7).value() & 0x0F, 0x09);
-        QCOMPARE(ReadInputs(4, 0, 13).status, 2);
-        QCOMPARE(ReadInputs(4, 0, 0).status, 3);
-    }
-
-    void unsupportedFunctionsAndSilentAddresses_data() { AddTransports(); }
-    void unsupportedFunctionsAndSilentAddresses() {
-        QFETCH(bool, tcp);
-        UseTransport(bus, tcp, 300);
-        QCOMPARE(ReadInputs(1, 0, 1).status, 1);
-        QCOMPARE(WriteCoil(2, 0, 0xFF00), 1);
-        QCOMPARE(ReadHolding(1, 1, 1).status, 2);
-        QCOMPARE(ReadHolding(1, 0, 2).status, 2);
-        QCOMPARE(WriteCoil(200, 0, 0xFF00), 1);
-
-        // Nobody at 77; broadcast writes reach everyone and nobody answers.
-        QCOMPARE(ReadHolding(77, 0, 1).status, Status::WrongLength);
-        QCOMPARE(WriteRegister(0, 0, 0x0F), Status::WrongLength);
-        QCOMPARE(bus.module(1)->holding(0).value(), 0x0F);
-        QCOMPARE(bus.module(2)->holding(0).value(), 0x0F);
-        QCOMPARE(bus.module(3)->holding(0).value(), 0x0F);
-        const auto recs = bus.requests();
-        QCOMPARE(recs.size(), 7);
-        QCOMPARE(recs[5].address, 77);
-        QCOMPARE(recs[6].address, 0);
-    }
-
-    void theRecordHoldsWhatWasSent_data() { AddTransports(); }
-    void theRecordHoldsWhatWasSent() {
-        QFETCH(bool, tcp);
-        UseTransport(bus, tcp);
+        QFETCH(int, unit);
+        QFETCH(int, fc);
+        QFETCH(int, start);
+        QFETCH(QList<int>, v);
+        QFETCH(int, status);
+        UseTransport(*link, bus, tcp);
+        qimsim::Module* m = bus.module(static_cast<uint8_t>(unit));
+        const QList<int> before = State(m);
         QSignalSpy spy(&bus, &qimsim::Bus::requestReceived);
-        General::TransactionId = 41;
-        std::vector<int32_t> image(29, 0);
-        image[7] = 150;
-        image[8] = 3;
-        image[9] = 0x10005; // goes out as its low 16 bits
-        QCOMPARE(WriteRegisters(4, 7, 3, image), Status::Ok);
-        AdvanceTransactionId();
-        QCOMPARE(ReadInputs(4, 0, 12).status, Status::Ok);
-        QCOMPARE(WriteCoil(4, 3, 0xFF00), Status::Ok);
+        const Reply r = Ask(*link, static_cast<uint8_t>(unit), fc, start, v);
+        QCOMPARE(r.status, status);
 
-        const auto recs = bus.requests();
-        QCOMPARE(recs.size(), 3);
-        QCOMPARE(spy.size(), 3);
-        QCOMPARE(recs[0].tcp, tcp);
-        QCOMPARE(recs[0].address, 4);
-        QCOMPARE(recs[0].function, 16);
-        QCOMPARE(recs[0].start, 7);
-        QCOMPARE(recs[0].count, 3);
-        QCOMPARE(recs[0].values, (QVector<uint16_t>{150, 3, 5}));
-        QCOMPARE(recs[1].function, 4);
-        QCOMPARE(recs[1].count, 12);
-        QCOMPARE(recs[2].function, 5);
-        QCOMPARE(recs[2].start, 3);
-        QCOMPARE(recs[2].values, (QVector<uint16_t>{0xFF00}));
-        QCOMPARE(recs[2].raw, General::TxBuffer);
-        if (tcp) {
-            QCOMPARE(recs[0].transactionId, 41);
-            QCOMPARE(recs[1].transactionId, 42);
+        QCOMPARE(spy.size(), 1);
+        QCOMPARE(bus.requests().size(), 1);
+        const qimsim::RequestRecord rec = bus.requests()[0];
+        QCOMPARE(rec.tcp, tcp);
+        QCOMPARE(rec.raw, link->traffic().since(0).value(0).request);
+        QCOMPARE((QList<int>{rec.address, rec.function, rec.start}), (QList<int>{unit, fc, start}));
+        const bool read = fc == 3 || fc == 4;
+        QCOMPARE(read ? QList<int>{rec.count} : QList<int>(rec.values.begin(), rec.values.end()),
+                 read ? QList<int>{v[0]} : v);
+
+        if (status != Status::Ok)
+            QCOMPARE(State(m), before);
+        else if (fc == 5)
+            QCOMPARE(m->coil(start), v[0] != 0);
+        else if (!read) // what is written reads back (a discrete module's outputs as its inputs)
+            QCOMPARE(Ask(*link, static_cast<uint8_t>(unit), 3, start, {int(v.size())})
+                         .bytes.mid(3, 2 * v.size()),
+                     Words(v));
+        for (int k = 0; fc == 4 && status == Status::Ok && k < v[0]; ++k)
+            QCOMPARE(r.reg(k), m->input(start + k)); // the wire shows the model's inputs
+    }
+
+    void analogInputsFollowTheDacThroughTheRanges() {
+        UseTransport(*link, bus, true);
+        // AO1..4 and the 20 mA loop of CL1; manual conversion, no averaging.
+        const QList<int> dac{4095, 2048, 0, 1000, 4095};
+        QCOMPARE(Ask(*link, 3, 16, 0, dac + QList<int>{0, 0, 0, 10 * 256 + 128}).status,
+                 Status::Ok);
+        const auto word = [](QList<int> c) { return c[0] + c[1] * 8 + c[2] * 256 + c[3] * 2048; };
+        static constexpr double span[] = {20.48, 10.24, 5.12, 10.24, 5.12};
+        static constexpr double offset[] = {10.24, 5.12, 2.56, 0, 0};
+        // Inputs 1..4 take their ranges from register 9, 5..8 from register 10.
+        for (const QList<int>& c :
+             {QList<int>{3, 3, 3, 3, 3}, QList<int>{0, 4, 2, 1, 0}, QList<int>{3, 1, 4, 2, 4}}) {
+            QCOMPARE(Ask(*link, 3, 16, 9, {word(c), word({c[4], 3, 3, 3})}).status, Status::Ok);
+            const Reply r = Ask(*link, 3, 4, 0, {5});
+            for (int k = 0; k < 5; ++k) {
+                const double v = r.reg(k).value_or(0) * span[c[k]] / 65535.0 - offset[c[k]];
+                QVERIFY2(qAbs(v - 10.0 * dac[k] / 4095 / (k == 4 ? 2 : 1)) < 0.001,
+                         qPrintable(QStringLiteral("AIN%1 range %2").arg(k + 1).arg(c[k])));
+            }
         }
+        // Beyond its range (10 V on 0..5 V) the converter saturates.
+        QCOMPARE(Ask(*link, 3, 6, 9, {word({4, 4, 4, 4})}).status, Status::Ok);
+        QCOMPARE(Ask(*link, 3, 4, 0).reg(0), 65535);
+        // AIN6 and AIN7 are waveforms: they move with time.
+        const QByteArray before = Ask(*link, 3, 4, 5, {2}).bytes;
+        bus.advanceTime(5);
+        const QByteArray after = Ask(*link, 3, 4, 5, {2}).bytes;
+        QVERIFY(before.mid(3, 2) != after.mid(3, 2) && before.mid(5, 2) != after.mid(5, 2));
+    }
+
+    void thermalLoops() {
+        UseTransport(*link, bus, true);
+        const int room = Pv(*link, 0);
+        QVERIFY2(room >= 15 && room <= 30, qPrintable(QString::number(room)));
+        // Manual mode: the heater follows the loop's PWM register.
+        QCOMPARE(Ask(*link, 4, 6, 1, {100}).status, Status::Ok);
+        bus.advanceTime(60);
+        QVERIFY(Pv(*link, 0) > room + 100);
+        QCOMPARE(StatusWord(*link, 0), 100 << 8 | T::HeaterOn);
+        QVERIFY(qAbs(Pv(*link, 1) - room) <= 3); // the next loop stays cold
+        // Loop 1 ON/OFF at 150 holds it and says it is stable; loop 3
+        // proportional settles below 200 at the power its band asks for.
+        QCOMPARE(Ask(*link, 4, 6, 6, {0x0201}).status, Status::Ok);
+        QCOMPARE(Ask(*link, 4, 6, 7, {150}).status, Status::Ok);
+        QCOMPARE(Ask(*link, 4, 16, 17, {200, 0, 50}).status, Status::Ok);
+        bus.advanceTime(3600);
+        QVERIFY(StatusWord(*link, 0) & T::Stable);
+        QVERIFY(qAbs(Pv(*link, 0) - 150) <= 3);
+        const int pv = Pv(*link, 2), power = StatusWord(*link, 2) >> 8;
+        QVERIFY2(pv > 150 && pv < 200 && qAbs(power - 100 * (200 - pv) / 50) <= 3,
+                 qPrintable(QStringLiteral("%1 at %2%").arg(pv).arg(power)));
+        // Loop 2 between a high alarm of 10 and a low of 100 crosses both, once enabled.
+        QCOMPARE(Ask(*link, 4, 16, 15, {10, 100}).status, Status::Ok);
+        QCOMPARE(StatusWord(*link, 1) & (T::AlarmHigh | T::AlarmLow), 0);
+        QCOMPARE(Ask(*link, 4, 6, 5, {0x2000}).status, Status::Ok);
+        QCOMPARE(StatusWord(*link, 1) & (T::AlarmHigh | T::AlarmLow), T::AlarmHigh | T::AlarmLow);
+    }
+
+    void sensorFaultsAndBelowZero() {
+        UseTransport(*link, bus, true);
+        auto* t = static_cast<T*>(bus.module(4));
+        // Process values in 12 bits, the cold junction in 8.
+        t->setRoomTemperature(-10);
+        bus.advanceTime(3600);
+        QCOMPARE(Ask(*link, 4, 4, 0).reg(0), 4096 - 10);
+        const int cj = Ask(*link, 4, 4, 8).reg(0).value_or(0);
+        QVERIFY2(cj - 256 >= -8 && cj - 256 <= -6, qPrintable(QString::number(cj)));
+        // A loop that cannot see its temperature says why and never heats.
+        QCOMPARE(Ask(*link, 4, 6, 1, {100}).status, Status::Ok);
+        using Bits = std::pair<T::Sensor, int>;
+        for (const auto& [sensor, bits] :
+             {Bits{T::Sensor::ShortToGnd, 0x0A}, Bits{T::Sensor::ShortToVcc, 0x0C},
+              Bits{T::Sensor::Open, 0x09}, Bits{T::Sensor::Ok, 100 << 8 | T::HeaterOn}}) {
+            t->setSensor(0, sensor);
+            bus.advanceTime(1);
+            QCOMPARE(StatusWord(*link, 0), bits);
+            QVERIFY((Pv(*link, 0) == T::OpenReading) == (sensor != T::Sensor::Ok));
+        }
+    }
+
+    // A fault on a write: the status the link sees, and whether the module
+    // acted (silence and an exception stand for one that did not).
+    void eachFault_data() {
+        QTest::addColumn<bool>("tcp");
+        QTest::addColumn<Fault>("fault");
+        QTest::addColumn<int>("status");
+        const auto f = [](Fault::Kind k, int a = 0) {
+            Fault f;
+            f.kind = k;
+            f.delayMs = a;
+            f.exceptionCode = static_cast<uint8_t>(a);
+            f.pieces = std::max(a, 2);
+            return f;
+        };
+        for (const bool tcp : {true, false}) {
+            const auto row = [tcp](const char* name, Fault f, int status) {
+                QTest::addRow("%s %s", tcp ? "tcp" : "rtu", name) << tcp << f << status;
+            };
+            row("silence", f(Fault::Silence), 253);
+            row("short delay", f(Fault::Delay, 100), 255);
+            row("delay past the timeout", f(Fault::Delay, 1500), 253);
+            row("wrong crc", f(Fault::WrongCrc), tcp ? 255 : 254); // TCP carries no CRC
+            row("extra byte", f(Fault::ExtraByte), 253);
+            row("missing byte", f(Fault::MissingByte), 253);
+            row("split", f(Fault::Split, 3), 255);
+            row("exception 4", f(Fault::Exception, 4), 4);
+            // A code that would read as one of the link's own results is a bad reply.
+            row("exception 255", f(Fault::Exception, 255), 253);
+            row("garbage", f(Fault::Garbage), 253);
+            row("close mid-reply", f(Fault::CloseMidReply), 253);
+        }
+    }
+    void eachFault() {
+        QFETCH(bool, tcp);
+        QFETCH(Fault, fault);
+        QFETCH(int, status);
+        UseTransport(*link, bus, tcp, 700);
+        qimsim::Module* m = bus.module(1);
+        m->setFault(6, fault);
+        QCOMPARE(Ask(*link, 1, 6, 0, {0x85}).status, status);
+        const bool acted = fault.kind != Fault::Silence && fault.kind != Fault::Exception;
+        QCOMPARE(m->holding(0), acted ? 0x85 : 0);
+        QCOMPARE(bus.requests().size(), 1);
+        // Once the fault is gone the next request is served (a late reply goes
+        // out first: the line is half duplex).
+        m->clearFaults();
+        QTest::qWait(fault.kind == Fault::Delay ? fault.delayMs : 0);
+        QCOMPARE(Ask(*link, 1, 3).status, Status::Ok);
+    }
+
+    void faultsCountDownAndKeepToTheirFunction() {
+        UseTransport(*link, bus, true, 400);
+        qimsim::Module* m = bus.module(2);
+        Fault f;
+        f.kind = Fault::Exception;
+        f.exceptionCode = 6;
+        f.times = 2;
+        m->setFault(6, f);
+        QCOMPARE(Ask(*link, 2, 3).status, Status::Ok); // another function
+        QCOMPARE(Ask(*link, 2, 6, 0, {1}).status, 6);
+        QCOMPARE(Ask(*link, 2, 6, 0, {2}).status, 6);
+        QCOMPARE(Ask(*link, 2, 6, 0, {3}).status, Status::Ok);
+        // Function 0 means every function; a fault for the function wins.
+        f.times = -1;
+        m->setFault(17, f);
+        f.kind = Fault::Silence;
+        m->setFault(0, f);
+        QCOMPARE(Ask(*link, 2, 17).status, 6);
+        QCOMPARE(Ask(*link, 2, 3).status, Status::WrongLength);
+        // A broadcast write reaches every module and nobody answers.
+        m->clearFaults();
+        QCOMPARE(Ask(*link, 0, 6, 0, {0x0F}).status, Status::WrongLength);
+        for (const uint8_t a : {1, 2, 3, 200})
+            QCOMPARE(bus.module(a)->holding(0), 0x0F);
+    }
+
+    void theBusFile() {
+        const QByteArray json = R"({ "speed": 4, "modules": [
+            { "address": 7, "model": "QIM-P750", "room": 30.5,
+              "sensors": ["ok", "open", "shortToGnd", "ok"],
+              "faults": [ { "function": 4, "kind": "exception", "code": 11, "times": 1 } ] },
+            { "address": 8, "code": 40, "firmware": "1.10", "hardware": "B",
+              "connectionMode": 5, "baudCode": 7, "faults": [ { "kind": "silence" } ] },
+            { "address": 9, "model": "qim-k530", "walk": false,
+              "force": [ { "function": 3, "address": 0, "value": 129 } ] },
+            { "address": 10, "code": 10, "identification": "0a0000000000000700000000000000000000" }
+        ] })";
+        double speed = 1;
+        QString error;
+        QVERIFY2(qimsim::LoadBusJson(json, bus, &error, &speed), qPrintable(error));
+        QCOMPARE(speed, 4.0);
+        UseTransport(*link, bus, true, 300);
+        QCOMPARE(Ask(*link, 7, 4, 0, {12}).status, 11);
+        const Reply r = Ask(*link, 7, 4, 0, {12});
+        QVERIFY(qAbs(r.reg(0).value_or(0) - 30.5) < 1);
+        QCOMPARE(r.bytes.mid(13, 4).toHex(), "0009000a"); // loops 2 and 3: open, short to GND
+        QCOMPARE(Ask(*link, 8, 17).status, Status::WrongLength);
+        QCOMPARE(Ask(*link, 9, 3).reg(0), 129);
+        bus.module(8)->clearFaults();
+        QCOMPARE(Ask(*link, 8, 17).bytes.mid(3, 8).toHex(), "28ff00010a420507");
+        // A pinned block goes out byte for byte, an unlisted baud code included.
+        QCOMPARE(Ask(*link, 10, 17).bytes.mid(3, 18).toHex(),
+                 "0a0000000000000700000000000000000000");
+
+        qimsim::Bus other;
+        QVERIFY2(qimsim::LoadBusFile(QStringLiteral(QIM_SOURCE_DIR "/sim/buses/workbench.json"),
+                                     other, &error),
+                 qPrintable(error));
+        QCOMPARE(other.modules().size(), 7);
+    }
+
+    void aBadBusFileChangesNothing_data() {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QString>("says");
+        const auto row = [](const char* name, const char* modules, const char* says) {
+            QTest::newRow(name) << QByteArray(R"({"modules": )") + modules + "}" << says;
+        };
+        row("not json", "[\n { \"address\": 1, }\n]", "line 2");
+        row("typo", R"([{"adress": 1, "code": 10}])", "unknown key \"adress\"");
+        row("address 0", R"([{"address": 0, "code": 10}])", "\"address\" must be a whole number");
+        row("twice", R"([{"address": 3, "code": 10}, {"address": 3, "code": 20}])",
+            "address 3 is taken twice");
+        row("fault kind", R"([{"address": 3, "code": 10, "faults": [{"kind": "fire"}]}])",
+            "modules[0] faults[0]: \"kind\" must be one of");
+        row("sensors on a K520", R"([{"address": 3, "code": 10, "sensors": ["ok"]}])",
+            "\"sensors\" lists four loops");
+    }
+    void aBadBusFileChangesNothing() {
+        QFETCH(QByteArray, json);
+        QFETCH(QString, says);
+        const QList<qimsim::Module*> before = bus.modules();
+        QString error;
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        file.write(json);
+        file.close();
+        QVERIFY(!qimsim::LoadBusFile(file.fileName(), bus, &error));
+        QVERIFY2(error.startsWith(file.fileName() + QStringLiteral(": ")) && error.contains(says),
+                 qPrintable(error));
+        QCOMPARE(bus.modules(), before);
+    }
+
+    void aPulledPortIsALinkFailureUntilItReturns() {
+        UseTransport(*link, bus, false, 1000);
+        QCOMPARE(Ask(*link, 1, 3).status, Status::Ok);
+        qimtest::MessageLog log(*link);
+        bus.closePty();
+        QVERIFY(!QFileInfo::exists(PortNames::PortFolder() + QStringLiteral("/COM2")));
+        QCOMPARE(Ask(*link, 1, 3).status, Status::LinkDown);
+        QCOMPARE(log.texts.size(), 1);
+        QVERIFY(bus.openPty(2));
+        QCOMPARE(Ask(*link, 1, 3).status, Status::Ok);
     }
 };
 
