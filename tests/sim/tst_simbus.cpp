@@ -425,18 +425,6 @@ private Q_SLOTS:
                  qPrintable(error));
         QCOMPARE(bus.modules(), before);
     }
-
-    void aPulledPortIsALinkFailureUntilItReturns() {
-        UseTransport(*link, bus, false, 1000);
-        QCOMPARE(Ask(*link, 1, 3).status, Status::Ok);
-        qimtest::MessageLog log(*link);
-        bus.closePty();
-        QVERIFY(!QFileInfo::exists(PortNames::PortFolder() + QStringLiteral("/COM2")));
-        QCOMPARE(Ask(*link, 1, 3).status, Status::LinkDown);
-        QCOMPARE(log.texts.size(), 1);
-        QVERIFY(bus.openPty(2));
-        QCOMPARE(Ask(*link, 1, 3).status, Status::Ok);
-    }
 };
 
 QIM_TEST_GUILESS_MAIN(TestSimBus)
