@@ -75,21 +75,27 @@ void wait(int ms) {
     loop.exec();
 }
 
-// Opens the panel of the module at `address` as the main window would.
-QWidget* openPanel(uint8_t address, uint8_t code) {
-    ClearDeviceTable();
-    DeviceTable[0].DeviceAddress = address;
-    DeviceTable[0].DeviceCode = code;
-    SelectedAddress = 0;
-    OpenPanelFor(code);
-    switch (code) {
-    case 10:
-        return frmQIM_K520::instance();
-    case 20:
-        return frmQIM_M640::instance();
-    default:
-        return frmQIM_P750::instance();
-    }
+// Opens the panel of the module at `address` as the user would from the main window.
+QWidget* openPanel(MainWindow& main, uint8_t address, uint8_t code) {
+    DeviceRecord module;
+    module.address = address;
+    module.code = code;
+    main.openPanel(module);
+    const QString name = code == 10   ? QStringLiteral("frmQIM_K520")
+                         : code == 20 ? QStringLiteral("frmQIM_M640")
+                                      : QStringLiteral("frmQIM_P750");
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == name)
+            return w;
+    return nullptr;
+}
+
+LinkSettings tcpTo(quint16 port) {
+    LinkSettings s;
+    s.transport = LinkSettings::Transport::Tcp;
+    s.host = QStringLiteral("127.0.0.1");
+    s.port = port;
+    return s;
 }
 
 void startPolling(QWidget* panel, const QString& interval) {
@@ -137,7 +143,7 @@ struct PanelRun {
     }
 };
 
-PanelRun panelAgainstResponder(int seconds) {
+PanelRun panelAgainstResponder(Link& link, MainWindow& main, int seconds) {
     PanelRun r;
     bench::Responder responder;
     if (!responder.start(QStringLiteral("tcp"))) {
@@ -145,21 +151,19 @@ PanelRun panelAgainstResponder(int seconds) {
         return r;
     }
     const quint16 port = static_cast<quint16>(responder.address.toUInt());
-    General::CommMode = 1;
-    General::IPAddress = QStringLiteral("127.0.0.1");
-    General::ServerPort = port;
-    QWidget* p = openPanel(4, 30);
+    link.setSettings(tcpTo(port));
+    QWidget* p = openPanel(main, 4, 30);
     PollLoop* loop = loopOf(p);
     bool over = false;
     QEventLoop stopped;
     const QMetaObject::Connection restart = QObject::connect(loop, &PollLoop::finished, p, [&] {
-        r.polls += loop->PollCount;
-        r.errors += loop->ErrorCount;
+        r.polls += loop->pollCount();
+        r.errors += loop->errorCount();
         if (over) {
             stopped.quit();
             return;
         }
-        if (loop->PollCount < PollLoop::PollLimit)
+        if (loop->pollCount() < PollLoop::PollLimit)
             ++r.stops;
         QTimer::singleShot(0, p, [p] { startPolling(p, QStringLiteral("0")); });
     });
@@ -179,14 +183,14 @@ PanelRun panelAgainstResponder(int seconds) {
     r.rate = static_cast<double>(r.polls) / (static_cast<double>(t.elapsed()) / 1000.0);
     r.timeWaitMost = std::max(r.timeWaitMost, bench::TimeWaitCount(port));
     p->close();
-    Link::instance().closeAll();
+    link.closeAll();
     r.lmOne = bench::LibmodbusTcpRate(port, 2000, true).rate;
     r.lmEach = bench::LibmodbusTcpRate(port, 2000, false).rate;
     return r;
 }
 
-void printPanelTcp(int seconds, int namespaceSeconds) {
-    const PanelRun lo = panelAgainstResponder(seconds);
+void printPanelTcp(Link& link, MainWindow& main, int seconds, int namespaceSeconds) {
+    const PanelRun lo = panelAgainstResponder(link, main, seconds);
     QString whyNot;
     std::optional<PanelRun> ns;
     if (namespaceSeconds > 0) {
@@ -250,10 +254,13 @@ int main(int argc, char** argv) {
         if (a[i] == QLatin1String("--tcp-panel-only"))
             panelOnly = a[i + 1].toInt();
     }
+    Link link;
+    MessagePresenter presenter;
+    QObject::connect(&link, &Link::message, &presenter, &MessagePresenter::show);
     if (panelOnly > 0) {
-        MainWindow main;
+        MainWindow main(link, presenter);
         main.show();
-        std::printf("%s\n", panelAgainstResponder(panelOnly).line().constData());
+        std::printf("%s\n", panelAgainstResponder(link, main, panelOnly).line().constData());
         return 0;
     }
 
@@ -273,19 +280,18 @@ int main(int argc, char** argv) {
 
     // The main window assigns the link defaults when it loads: aim the link
     // at the simulator only after that.
-    MainWindow main;
+    MainWindow main(link, presenter);
     main.show();
-    General::CommMode = 1;
-    General::IPAddress = QStringLiteral("127.0.0.1");
-    General::ServerPort = port;
+    link.setSettings(tcpTo(port));
 
     if (soakOnly > 0) {
-        QWidget* p = openPanel(4, 30);
+        QWidget* p = openPanel(main, 4, 30);
         PollLoop* loop = loopOf(p);
         QElapsedTimer t;
         t.start();
         startPolling(p, QStringLiteral("0"));
-        loop->PollCount = PollLoop::PollLimit - soakOnly; // after Scan, which zeroes it
+        for (int i = 0; i < PollLoop::PollLimit - soakOnly; ++i) // after Scan, which zeroes it
+            loop->countPoll();
         QEventLoop done;
         QObject::connect(loop, &PollLoop::finished, &done, &QEventLoop::quit);
         done.exec();
@@ -297,26 +303,25 @@ int main(int argc, char** argv) {
     }
 
     // 1. The three panels polling the demo bus at 100 ms.
-    QWidget* discrete = openPanel(1, 10);
-    QWidget* analog = openPanel(3, 20);
-    QWidget* temperature = openPanel(4, 30);
+    QWidget* discrete = openPanel(main, 1, 10);
+    QWidget* analog = openPanel(main, 3, 20);
+    QWidget* temperature = openPanel(main, 4, 30);
     for (QWidget* p : {discrete, analog, temperature})
         startPolling(p, QStringLiteral("100"));
     wait(2000); // settle
-    const int polls0 = loopOf(temperature)->PollCount;
+    const int polls0 = loopOf(temperature)->pollCount();
     const double c0 = cpuSeconds();
     QElapsedTimer t;
     t.start();
     wait(seconds * 1000);
     const double cpu = cpuSeconds() - c0;
     const double wall = static_cast<double>(t.elapsed()) / 1000.0;
-    const int polls = loopOf(temperature)->PollCount - polls0;
+    const int polls = loopOf(temperature)->pollCount() - polls0;
 
     // 2. Every window open and polling: the peak.
-    OpenTrafficWindow();
-    frmQIM_P750::instance()->findChild<QPushButton*>(QStringLiteral("Cmd_ConfigReg"))->click();
-    frmQIM_P750::instance()->findChild<QPushButton*>(QStringLiteral("Cmd_ControlReg"))->click();
-    frmQIM_P750::instance()->findChild<QPushButton*>(QStringLiteral("Cmd_ControlLoop1"))->click();
+    main.openTraffic();
+    for (const char* button : {"Cmd_ConfigReg", "Cmd_ControlReg", "Cmd_ControlLoop1"})
+        temperature->findChild<QPushButton*>(QLatin1String(button))->click();
     wait(3000);
     const long peak = statusKb("VmHWM:");
     for (QWidget* p : {discrete, analog, temperature})
@@ -340,12 +345,12 @@ int main(int argc, char** argv) {
     if (!longRun) {
         sim.terminate();
         sim.waitForFinished();
-        printPanelTcp(tcpSeconds, namespaceSeconds);
+        printPanelTcp(link, main, tcpSeconds, namespaceSeconds);
         return 0;
     }
 
     // 3. A long run at interval 0: RSS after 1,000 and after 100,000 cycles.
-    QWidget* soak = openPanel(4, 30);
+    QWidget* soak = openPanel(main, 4, 30);
     PollLoop* loop = loopOf(soak);
     long rss1k = -1, anon1k = -1;
     QElapsedTimer soakTime;
@@ -353,7 +358,8 @@ int main(int argc, char** argv) {
     startPolling(soak, QStringLiteral("0"));
     QEventLoop done;
     QObject::connect(loop, &PollLoop::countsChanged, &done, [&] {
-        if (loop->PollCount == 1000) {
+        // Counts are drawn once a frame: take the first look at or past 1,000.
+        if (rss1k < 0 && loop->pollCount() >= 1000) {
             rss1k = statusKb("VmRSS:");
             anon1k = statusKb("RssAnon:");
         }
@@ -370,10 +376,10 @@ int main(int argc, char** argv) {
     std::printf("| of which anonymous memory, after 1,000 / 100,000 | %.1f / %.1f MB (%+ld kB) |\n",
                 anon1k / 1024.0, anon100k / 1024.0, anon100k - anon1k);
     std::printf("| 100,000 cycles at interval 0 took | %.1f s (%.0f polls/s, %d errors) |\n",
-                soakSeconds, loop->PollCount / soakSeconds, loop->ErrorCount);
+                soakSeconds, loop->pollCount() / soakSeconds, loop->errorCount());
     soak->close();
     sim.terminate();
     sim.waitForFinished();
-    printPanelTcp(tcpSeconds, namespaceSeconds);
+    printPanelTcp(link, main, tcpSeconds, namespaceSeconds);
     return 0;
 }
