@@ -1,7 +1,7 @@
 #pragma once
 // What the panel tests share: a link, a presenter and the temperature
-// registers as the main window keeps them, a simulated bus on loopback TCP
-// or its pty, and a panel driven by its controls' names.
+// registers as the main window keeps them, a simulated bus on loopback TCP,
+// and a panel driven by its controls' names.
 
 #include "DeviceTable.h"
 #include "Link.h"
@@ -46,32 +46,19 @@ protected:
 
     // A fresh link and registers, and a bus on loopback TCP at a free port.
     bool tcpBus() {
-        freshLink();
-        qim::LinkSettings s;
-        s.transport = qim::LinkSettings::Transport::Tcp;
-        s.host = QStringLiteral("127.0.0.1");
-        s.tcpTimeoutMs = 400;
-        s.tcpConnectTimeoutMs = 1000;
-        const bool ok = bus->listenTcp(QHostAddress::LocalHost, 0);
-        s.port = bus->tcpPort();
-        link->setSettings(s);
-        return ok;
-    }
-    // The bus over its pty, published as COM3.
-    bool serialBus() {
-        freshLink();
-        qim::LinkSettings s;
-        s.comPort = 3;
-        s.serialTimeoutMs = 400;
-        link->setSettings(s);
-        return bus->openPty(3);
-    }
-    void freshLink() {
         link = std::make_unique<qim::Link>();
         QObject::connect(link.get(), &qim::Link::message, &presenter, &qim::MessagePresenter::show);
         bus = std::make_unique<qimsim::Bus>();
         regs = {};
         presenter.clearHistory();
+        qim::LinkSettings s;
+        s.transport = qim::LinkSettings::Transport::Tcp;
+        s.host = QStringLiteral("127.0.0.1");
+        s.tcpTimeoutMs = 400;
+        const bool ok = bus->listenTcp(QHostAddress::LocalHost, 0);
+        s.port = bus->tcpPort();
+        link->setSettings(s);
+        return ok;
     }
     // A panel as the main window opens it for a module at address with code.
     template <class P, class... Extra> P* open(uint8_t address, uint8_t code, Extra&... extra) {
@@ -104,7 +91,6 @@ protected:
     bool enabled(const QString& name) const { return w(name)->isEnabled(); }
     QString label(const QString& name) const { return w<QLabel>(name)->text(); }
     QString sb(int i) const { return w<qim::StatusPanels>(QStringLiteral("SB"))->text(i); }
-    int errors() const { return sb(1).mid(5).toInt(); }
     int polls() const { return sb(2).mid(6).toInt(); }
     QStringList messages() const { return presenter.history(); }
 

@@ -1,5 +1,4 @@
-// Counts to volts and the volts text against exact arithmetic, and the
-// packing of the converter's registers.
+// Counts to volts and the volts text, against exact arithmetic.
 #include "AnalogScale.h"
 #include "TestSupport.h"
 
@@ -46,44 +45,6 @@ private Q_SLOTS:
                                               exactVoltsText(counts, code))));
         const QLocale german(QLocale::German, QLocale::Germany);
         QCOMPARE(Analog::VoltsText(1, 0, german), QStringLiteral("-10,2397"));
-    }
-
-    void roundingHalvesToEvenOnTheDecimalValue_data() {
-        QTest::addColumn<double>("value");
-        QTest::addColumn<double>("rounded");
-        // Halves as written, though their binary values sit a hair off them.
-        QTest::newRow("0.12345 down to even") << 0.12345 << 0.1234;
-        QTest::newRow("0.12355 up to even") << 0.12355 << 0.1236;
-        QTest::newRow("-0.00015 away from zero") << -0.00015 << -0.0002;
-        QTest::newRow("-0.00005 to zero") << -0.00005 << 0.0;
-        QTest::newRow("carry into a new digit") << 99.99996 << 100.0;
-    }
-    void roundingHalvesToEvenOnTheDecimalValue() {
-        QFETCH(double, value);
-        QFETCH(double, rounded);
-        QCOMPARE(Analog::RoundDecimals(value, 4), rounded);
-        QVERIFY(!std::signbit(Analog::RoundDecimals(-0.00001, 4)));
-    }
-
-    void registerWords_data() {
-        QTest::addColumn<QList<int>>("codes"); // ranges of four inputs
-        QTest::addColumn<int>("range");
-        QTest::addColumn<QList<int>>("config"); // sampling, mode, average
-        QTest::addColumn<int>("word");
-        QTest::newRow("defaults") << QList<int>{3, 3, 3, 3} << 6939 << QList<int>{10, 0, 3} << 2563;
-        QTest::newRow("one bit each")
-            << QList<int>{1, 2, 3, 4} << 8977 << QList<int>{255, 1, 0} << 65408;
-        QTest::newRow("third alone") << QList<int>{0, 0, 1, 0} << 256 << QList<int>{1, 1, 2} << 386;
-    }
-    void registerWords() {
-        QFETCH(QList<int>, codes);
-        QFETCH(int, range);
-        QFETCH(QList<int>, config);
-        QFETCH(int, word);
-        const std::array<int16_t, 4> c{int16_t(codes[0]), int16_t(codes[1]), int16_t(codes[2]),
-                                       int16_t(codes[3])};
-        QCOMPARE(int(Analog::RangeWord(c)), range);
-        QCOMPARE(int(Analog::ConfigWord(config[0], config[1], config[2])), word);
     }
 };
 

@@ -40,11 +40,8 @@ class TestTempPanel : public QObject, PanelFixture {
         click(QStringLiteral("Cmd_ControlLoop%1").arg(n));
         for (int i = 0; i < 5; ++i)
             type(loopBoxes[i], values[i]);
-        okLoop();
-    }
-    void okLoop() const {
         w(QStringLiteral("frmQIM_P750_ControlLoop"))
-            ->findChild<QAbstractButton*>(QStringLiteral("Cmd_OK"))
+            ->findChild<QAbstractButton*>("Cmd_OK")
             ->click();
     }
     bool idle() const {
@@ -59,16 +56,6 @@ private Q_SLOTS:
         open<TemperaturePanel>(4, 30, regs);
     }
     void cleanup() { QVERIFY(closePanel()); }
-
-    void talksOnlyToATemperatureModule() {
-        QCOMPARE(label("lblAddress"), QStringLiteral("Address: 4"));
-        QVERIFY(closePanel());
-        open<TemperaturePanel>(4, 20, regs);
-        QCOMPARE(label("lblAddress"), QStringLiteral("Address: "));
-        for (const char* name : {"CmdScan", "Cmd_Write", "Check_Relay1", "Slider_PWM1"})
-            QVERIFY2(!enabled(name), name);
-        QVERIFY(enabled("Cmd_ConfigReg") && enabled("Cmd_ControlLoop1")); // they only edit
-    }
 
     void pollDecodes_data() {
         QTest::addColumn<int>("pv");
@@ -110,28 +97,6 @@ private Q_SLOTS:
         QCOMPARE(QString::number(st.value(1, row)), shown[0]);
         QCOMPARE(st.value(5, row), 321.0f);
         QCOMPARE(QString::number(st.value(9, row)) + "%", shown[2]);
-    }
-
-    // Failed polls count, keep the display and add nothing to the trend.
-    void failedPollsKeepTheDisplay() {
-        module->forceRead(4, 0, 321);
-        click("Cmd_Trend");
-        scan("0");
-        QTRY_COMPARE(label("Label_PVTemp1"), QStringLiteral("321"));
-        module->forceRead(4, 0, 999);
-        module->setFault(4, FaultOf(qimsim::Fault::Kind::Exception));
-        QTRY_VERIFY(errors() >= 3);
-        QCOMPARE(label("Label_PVTemp1"), QStringLiteral("321"));
-        module->clearFaults();
-        QTRY_COMPARE(label("Label_PVTemp1"), QStringLiteral("999"));
-        QVERIFY(stop());
-        const TrendStore& st = temp()->trendWindow()->store();
-        QCOMPARE(st.size(), polls() - errors());
-        int gaps = 0;
-        for (int i = 0; i < st.size(); ++i)
-            gaps += st.gapBefore(i);
-        QCOMPARE(gaps, 1);
-        QVERIFY(messages().isEmpty());
     }
 
     void outputsAndRegistersReachTheModule() {
@@ -232,20 +197,6 @@ private Q_SLOTS:
         QCOMPARE(messages(), stored < 0 ? QStringList{message} : QStringList{});
         QCOMPARE(block(4), stored < 0 ? before : expected); // a refusal stores nothing
         QCOMPARE(block(3), (std::array<int32_t, 5>{}));
-    }
-
-    void loopDialogStoresIntoTheLoopItShows() {
-        click("Cmd_ControlLoop1");
-        type("Text_SetPoint", "999");
-        click("Cmd_ControlLoop3"); // another loop's button while it is open: it edits loop 3
-        QCOMPARE(label("Label_ControlLoopNumber"), QStringLiteral("Control Loop #3"));
-        QCOMPARE(w<QLineEdit>("Text_SetPoint")->text(), QStringLiteral("0"));
-        type("Text_Band", "42");
-        click("Cmd_ControlLoop3"); // the same loop again keeps what was typed
-        regs.selectedLoop = 2;
-        okLoop();
-        QCOMPARE(block(3), (std::array<int32_t, 5>{0, 0, 42, 0, 0}));
-        QCOMPARE(block(1), (std::array<int32_t, 5>{}));
     }
 };
 

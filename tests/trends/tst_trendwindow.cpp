@@ -1,6 +1,6 @@
 // The trend window on its own: breaks where polls are missing, the scales
 // of the analog display, what the check boxes show and export, and an
-// export that fails or is cut short by closing.
+// export that fails.
 #include "MessagePresenter.h"
 #include "TestSupport.h"
 #include "TrendLayouts.h"
@@ -87,21 +87,6 @@ private Q_SLOTS:
         QVERIFY(finished.wait(10000));
         QCOMPARE(presenter.history().size(), 1);
         QVERIFY(presenter.history()[0].startsWith(QStringLiteral("The trend could not be saved")));
-    }
-
-    void closingAbandonsAnExport() {
-        make(AnalogTrendLayout());
-        const qint64 t = QDateTime::currentMSecsSinceEpoch() - 20'000;
-        for (int i = 0; i < 20'000; ++i)
-            w->addPollAt(t + i, i, std::vector<double>(8, i));
-        w->setSpan(TrendWindow::All);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("half.csv"));
-        w->exportCsv(path);
-        w->close(); // deletes itself
-        QTRY_VERIFY(w.isNull());
-        QTest::qWait(50);
-        QVERIFY(!QFile::exists(path)); // never half written
     }
 };
 
