@@ -78,7 +78,6 @@ private Q_SLOTS:
 
         // Counts from the next good poll on: a scale of their own in the trend.
         pick("ComboADCData", 1);
-        QCOMPARE(adc(), volts);
         const QStringList counts{"0", "65535", "0", "65535", "0", "65535", "1", "100"};
         QVERIFY(pollUntil(counts));
         QCOMPARE(trend->scale(), 1);

@@ -43,6 +43,8 @@ private Q_SLOTS:
                                          .arg(code)
                                          .arg(Analog::VoltsText(counts, code, c),
                                               exactVoltsText(counts, code))));
+        QCOMPARE(Analog::RoundDecimals(0.12345, 4), 0.1234); // a half as written goes to even
+        QCOMPARE(Analog::RoundDecimals(0.12355, 4), 0.1236);
         const QLocale german(QLocale::German, QLocale::Germany);
         QCOMPARE(Analog::VoltsText(1, 0, german), QStringLiteral("-10,2397"));
     }
