@@ -97,13 +97,11 @@ void Session::interrupt() {
         finish(130);
         return;
     }
-    if (m_loop && m_loop->running()) {
-        if (m_inCycle) {
-            m_loop->requestStop();
-        } else {
-            m_loop->shutdown();
-            finish(m_code);
-        }
+    // In a poll the cycle's end sees the interrupt and stops the loop; between
+    // polls nothing is on the wire, so the watch ends now.
+    if (m_loop && m_loop->running() && !m_inCycle) {
+        m_loop->shutdown();
+        finish(m_code);
     }
 }
 
