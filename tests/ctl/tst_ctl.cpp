@@ -19,10 +19,10 @@ struct Run {
 
 // Runs qimctl without blocking the event loop the simulator answers in.
 // `during` sees the running process (to interrupt it).
-Run Ctl(const QStringList& args, const std::function<void(QProcess&)>& during = {}) {
+Run Ctl(const QString& args, const std::function<void(QProcess&)>& during = {}) {
     QProcess p;
     QSignalSpy done(&p, &QProcess::finished);
-    p.start(QStringLiteral(QIMCTL_PATH), args);
+    p.start(QStringLiteral(QIMCTL_PATH), args.split(QLatin1Char(' '), Qt::SkipEmptyParts));
     if (during)
         during(p);
     const bool finished = !done.isEmpty() || done.wait(60000);
@@ -43,7 +43,8 @@ QString Request(const qimsim::RequestRecord& r) {
 class TestCtl : public QObject {
     Q_OBJECT
     qimsim::Bus bus;
-    QStringList tcp;
+    qimtest::NeverAccepting never;
+    QString tcp;
 
     void faultFromRow(const QString& spec) {
         // "address function kind [value]": silence, delay ms, crc, exception code
@@ -66,7 +67,7 @@ private Q_SLOTS:
         bus.addDemoModules(); // K520 at 1, K530 at 2, M640 at 3, P750 at 4
         QVERIFY(bus.listenTcp(QHostAddress::LocalHost, 0));
         QVERIFY(bus.openPty(7));
-        tcp = {QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(bus.tcpPort())};
+        tcp = QStringLiteral("--tcp 127.0.0.1:%1 ").arg(bus.tcpPort());
         // What the modules' inputs read, so that every decoding has a known answer.
         bus.module(1)->forceRead(3, 0, 0x0125); // inputs 1, 3, 6; the high byte is not an input
         for (const auto& [k, counts] : {std::pair{0, 0}, {1, 65535}, {2, 1}, {3, 32768}})
@@ -89,132 +90,78 @@ private Q_SLOTS:
         QTest::addColumn<QString>("out");  // a pattern the whole output must match
         QTest::addColumn<QString>("sent"); // the last request: function:start:values
         QTest::addColumn<QString>("err");
-        const QString row = QStringLiteral("%1 %2");
+        const auto row = [](const QString& name, const QString& link, const char* args,
+                            const char* fault, int code, const char* out, const char* sent,
+                            const char* err) {
+            QTest::newRow(qPrintable(name))
+                << link << QString::fromLatin1(args) << QString::fromLatin1(fault) << code
+                << QString::fromLatin1(out) << QString::fromLatin1(sent)
+                << QString::fromLatin1(err);
+        };
         for (const QString link : {"tcp", "rtu", "com"}) {
-            const auto name = [&](const char* what) { return qPrintable(row.arg(link, what)); };
-            QTest::newRow(name("scan"))
-                << link << "scan --to 5"
-                << "" << 0
-                << "address +name +code.*\n +1 +QIM-K520 +10 .*\n +2 +QIM-K530 .*\n +3 +QIM-M640 "
-                   ".*\n +4 +QIM-P750 +30 +3\\.2 +B +\\S+ +19200 +4 Temperature control loops\n"
-                << "17:0:"
-                << "";
-            QTest::newRow(name("info"))
-                << link << "info 3 --json"
-                << "" << 0
-                << "\\{\"name\":\"QIM-M640\",\"address\":3,\"code\":20,\"vendor\":\"Velmora "
-                   "Labs\",\"firmware\":\"2\\.1\",\"hardware\":\"C\",.*\"inputRegisters\":8,.*\\}\n"
-                << "17:0:"
-                << "";
-            QTest::newRow(name("read K520"))
-                << link << "read 1"
-                << "" << 0
-                << "time +address +inputs +in1 .*\n\\S+ +1 +0b00100101 +1 +0 +1 +0 +0 +1 +0 +0\n"
-                << "3:0:"
-                << "";
-            QTest::newRow(name("exception"))
-                << link << "read 1"
-                << "1 3 exception 2" << 4 << ""
-                << "3:0:"
-                << "Module 1: the read of holding register 0 failed (exception code 2).";
-            QTest::newRow(name("silent")) << link << "info 2"
-                                          << "2 17 silence" << 3 << ""
-                                          << "17:0:"
-                                          << "Module 2: the identification failed (no reply).";
-            QTest::newRow(name("slow"))
-                << link << "--timeout 3000 info 2"
-                << "2 17 delay 1500" << 0 << "Device Name +QIM-K530\n(.*\n){12}"
-                << "17:0:"
-                << "";
-            QTest::newRow(name("no module")) << link << "read 9"
-                                             << "" << 3 << ""
-                                             << "17:0:"
-                                             << "Module 9: the identification failed (no reply).";
+            const auto name = [&](const char* what) { return link + ' ' + QLatin1String(what); };
+            row(name("scan"), link, "scan --to 5", "", 0,
+                "address +name +code.*\n +1 +QIM-K520 +10 .*\n +2 +QIM-K530 .*\n +3 +QIM-M640 "
+                ".*\n +4 +QIM-P750 +30 +3\\.2 +B +\\S+ +19200 +4 Temperature control loops\n",
+                "17:0:", "");
+            row(name("info"), link, "info 3 --json", "", 0,
+                "\\{\"name\":\"QIM-M640\",\"address\":3,\"code\":20,\"vendor\":\"Velmora "
+                "Labs\",\"firmware\":\"2\\.1\",\"hardware\":\"C\",.*\"inputRegisters\":8,.*\\}\n",
+                "17:0:", "");
+            row(name("read K520"), link, "read 1", "", 0,
+                "time +address +inputs +in1 .*\n\\S+ +1 +0b00100101 +1 +0 +1 +0 +0 +1 +0 +0\n",
+                "3:0:", "");
+            row(name("exception"), link, "read 1", "1 3 exception 2", 4, "",
+                "3:0:", "Module 1: the read of holding register 0 failed (exception code 2).");
+            row(name("silent"), link, "info 2", "2 17 silence", 3, "",
+                "17:0:", "Module 2: the identification failed (no reply).");
+            row(name("slow"), link, "--timeout 3000 info 2", "2 17 delay 1500", 0,
+                "Device Name +QIM-K530\n(.*\n){12}", "17:0:", "");
+            row(name("no module"), link, "read 9", "", 3, "",
+                "17:0:", "Module 9: the identification failed (no reply).");
         }
-        QTest::newRow("rtu crc")
-            << "rtu"
-            << "read 3"
-            << "3 4 crc" << 3 << ""
-            << "4:0:"
-            << "Module 3: the read of input registers 0 to 7 failed (CRC error).";
-        QTest::newRow("read M640")
-            << "tcp"
-            << "read 3 --csv"
-            << "" << 0
-            << "time,address,ain1,ain2,ain3,ain4,ain5,ain6,ain7,ain8\n\\S+,3,0,10\\.24,0\\.0002,"
-               "5\\.1201,[-.0-9,]+\n"
-            << "4:0:"
-            << "";
-        QTest::newRow("read M640 counts")
-            << "tcp"
-            << "read 3 --counts --json"
-            << "" << 0
-            << "\\{\"time\":\"[-0-9T:.]+(Z|[+-]\\d\\d:\\d\\d)\",\"address\":3,\"ain1\":0,\"ain2\":"
-               "65535,\"ain3\":1,\"ain4\":32768,.*\\}\n"
-            << "4:0:"
-            << "";
-        QTest::newRow("read P750")
-            << "tcp"
-            << "read 4 --json"
-            << "" << 0
-            << "\\{\"time\":\\S+,\"address\":4,\"pv1\":-1,\"cj1\":-56,\"sp1\":0,\"power1\":\\d+,"
-               "\"status1\":\\d+,\"pv2\":\\d+,\"cj2\":\\d+,\"sp2\":150,\"power2\":75,\"status2\":"
-               "33,.*\\}\n"
-            << "3:7:"
-            << "";
-        QTest::newRow("read P750 text")
-            << "tcp"
-            << "read 4"
-            << "4 3 exception 2" << 0
-            << "time .*loop +pv +cj +sp +power +status +flags\n\\S+ +4 +1 +-1 +-56 +- .*\n\\S+ +4 "
-               "+2 "
-               "+\\d+ +\\d+ +- +75 +0b00100001 +OC ON\n(.*\n){2}"
-            << "3:7:"
-            << "Module 4 does not give its set points (exception code 2).";
-        QTest::newRow("write outputs") << "tcp"
-                                       << "write 1 outputs 0b00100101"
-                                       << "" << 0 << "time .*\n\\S+ +1 +QIM-K520 +outputs +- +37\n"
-                                       << "6:0:37"
-                                       << "";
-        QTest::newRow("write dac")
-            << "rtu"
-            << "write 3 dac CL2 4095 --csv"
-            << "" << 0 << "time,address,model,write,channel,value\n\\S+,3,QIM-M640,dac,6,4095\n"
-            << "16:5:4095"
-            << "";
-        QTest::newRow("write relay") << "tcp"
-                                     << "write 4 relay 3 on"
-                                     << "" << 0 << "time .*\n\\S+ +4 +QIM-P750 +relay +3 +1\n"
-                                     << "5:2:65280"
-                                     << "";
-        QTest::newRow("write pwm") << "tcp"
-                                   << "write 4 pwm 2 40"
-                                   << "" << 0 << "time .*\n\\S+ +4 +QIM-P750 +pwm +2 +40\n"
-                                   << "6:2:40"
-                                   << "";
-        QTest::newRow("write setpoint")
-            << "com"
-            << "write 4 setpoint 3 101.5"
-            << "" << 0 << "time .*\n\\S+ +4 +QIM-P750 +setpoint +3 +102\n"
-            << "16:17:102"
-            << "";
-        QTest::newRow("write to the wrong model")
-            << "tcp"
-            << "write 3 relay 1 on"
-            << "" << 1 << ""
-            << "17:0:"
-            << "Module 3 is a QIM-M640: it has no relays; nothing was written.";
-        QTest::newRow("write refused")
-            << "tcp"
-            << "write 1 outputs 3"
-            << "1 6 exception 4" << 4 << ""
-            << "6:0:3"
-            << "Module 1: the write of holding register 0 failed (exception code 4).";
-        QTest::newRow("help") << "tcp"
-                              << "read --help"
-                              << "" << 0 << "Usage: qimctl \\[link options\\] read ADDRESS (.*\n)+"
-                              << ""
-                              << "";
+        row("rtu crc", "rtu", "read 3", "3 4 crc", 3, "",
+            "4:0:", "Module 3: the read of input registers 0 to 7 failed (CRC error).");
+        row("read M640", "tcp", "read 3 --csv", "", 0,
+            "time,address,ain1,ain2,ain3,ain4,ain5,ain6,ain7,ain8\n\\S+,3,0,10\\.24,0\\.0002,"
+            "5\\.1201,[-.0-9,]+\n",
+            "4:0:", "");
+        row("read M640 counts", "tcp", "read 3 --counts --json", "", 0,
+            "\\{\"time\":\"[-0-9T:.]+(Z|[+-]\\d\\d:\\d\\d)\",\"address\":3,\"ain1\":0,\"ain2\":"
+            "65535,\"ain3\":1,\"ain4\":32768,.*\\}\n",
+            "4:0:", "");
+        row("read P750", "tcp", "read 4 --json", "", 0,
+            "\\{\"time\":\\S+,\"address\":4,\"pv1\":-1,\"cj1\":-56,\"sp1\":0,\"power1\":\\d+,"
+            "\"status1\":\\d+,\"pv2\":\\d+,\"cj2\":\\d+,\"sp2\":150,\"power2\":75,\"status2\":"
+            "33,.*\\}\n",
+            "3:7:", "");
+        row("read P750 text", "tcp", "read 4", "4 3 exception 2", 0,
+            "time .*loop +pv +cj +sp +power +status +flags\n\\S+ +4 +1 +-1 +-56 +- .*\n\\S+ +4 "
+            "+2 "
+            "+\\d+ +\\d+ +- +75 +0b00100001 +OC ON\n(.*\n){2}",
+            "3:7:", "Module 4 does not give its set points (exception code 2).");
+        row("write outputs", "tcp", "write 1 outputs 0b00100101", "", 0,
+            "time .*\n\\S+ +1 +QIM-K520 +outputs +- +37\n", "6:0:37", "");
+        row("write dac", "rtu", "write 3 dac CL2 4095 --csv", "", 0,
+            "time,address,model,write,channel,value\n\\S+,3,QIM-M640,dac,6,4095\n", "16:5:4095",
+            "");
+        row("write relay", "tcp", "write 4 relay 3 on", "", 0,
+            "time .*\n\\S+ +4 +QIM-P750 +relay +3 +1\n", "5:2:65280", "");
+        row("write pwm", "tcp", "write 4 pwm 2 40", "", 0,
+            "time .*\n\\S+ +4 +QIM-P750 +pwm +2 +40\n", "6:2:40", "");
+        row("write setpoint", "com", "write 4 setpoint 3 101.5", "", 0,
+            "time .*\n\\S+ +4 +QIM-P750 +setpoint +3 +102\n", "16:17:102", "");
+        row("write to the wrong model", "tcp", "write 3 relay 1 on", "", 1, "",
+            "17:0:", "Module 3 is a QIM-M640: it has no relays; nothing was written.");
+        row("write refused", "tcp", "write 1 outputs 3", "1 6 exception 4", 4, "", "6:0:3",
+            "Module 1: the write of holding register 0 failed (exception code 4).");
+        row("tcp never accepts", "down", "info 3", "", 2, "", "",
+            "Module 3: the identification failed (link not available).");
+        row("no such port", "none", "read 3", "", 2, "", "",
+            "The Comm Port you have selected is not available in your computer or being used by "
+            "another program.\nModule 3: the identification failed (link not available).");
+        row("help", "tcp", "read --help", "", 0,
+            "Usage: qimctl \\[link options\\] read ADDRESS (.*\n)+", "", "");
     }
     void commands() {
         QFETCH(QString, link);
@@ -223,12 +170,15 @@ private Q_SLOTS:
         QFETCH(int, code);
         faultFromRow(fault);
         bus.clearRequests();
-        const QStringList via = link == QLatin1String("tcp") ? tcp
-                                : link == QLatin1String("com")
-                                    ? QStringList{QStringLiteral("--port"), QStringLiteral("COM7")}
-                                    : QStringList{QStringLiteral("--port"), bus.ptyDevice()};
+        const QString via = link == QLatin1String("tcp")   ? tcp
+                            : link == QLatin1String("com") ? QStringLiteral("--port COM7 ")
+                            : link == QLatin1String("down")
+                                ? QStringLiteral("--tcp 127.0.0.1:%1 ").arg(never.port())
+                            : link == QLatin1String("none")
+                                ? QStringLiteral("--port COM31 ")
+                                : QStringLiteral("--port %1 ").arg(bus.ptyDevice());
         QFETCH(QString, err);
-        const Run r = Ctl(via + args.split(QLatin1Char(' ')));
+        const Run r = Ctl(via + args);
         QCOMPARE(r.err, err);
         QCOMPARE(r.code, code);
         QFETCH(QString, out);
@@ -272,53 +222,25 @@ private Q_SLOTS:
         row("info 3 --baud 19200", "Give --tcp or a serial port (--port, --baud), not both");
         row("info 3 --frob", "Unknown option --frob");
         row("frobnicate 3", "Unknown command frobnicate (qimctl --help lists them)");
+        row("--port COM7 --timeout 10001 info 3",
+            "Serial Timeout must be a number from 1000 to 10000");
+        row("--port COM33 info 3", "The port must be COM1 to COM32 or a device");
     }
     void badArguments() {
         QFETCH(QString, args);
         QFETCH(QString, message);
         bus.clearRequests();
-        const Run r = Ctl(tcp + args.split(QLatin1Char(' ')));
+        const Run r = Ctl(args.startsWith(QLatin1String("--port")) ? args : tcp + args);
         QCOMPARE(r.err, message);
         QCOMPARE(r.code, 1);
         QVERIFY(r.out.isEmpty());
         QVERIFY(bus.requests().isEmpty());
     }
 
-    void serialTimeoutAndPortRules() {
-        const Run t =
-            Ctl({QStringLiteral("--port"), QStringLiteral("COM7"), QStringLiteral("--timeout"),
-                 QStringLiteral("10001"), QStringLiteral("info"), QStringLiteral("3")});
-        QCOMPARE(t.err, QStringLiteral("Serial Timeout must be a number from 1000 to 10000"));
-        QCOMPARE(t.code, 1);
-        const Run p = Ctl({QStringLiteral("--port"), QStringLiteral("COM33"),
-                           QStringLiteral("info"), QStringLiteral("3")});
-        QCOMPARE(p.code, 1);
-    }
-
-    void linkNotAvailable() {
-        qimtest::NeverAccepting never;
-        const Run t =
-            Ctl({QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(never.port()),
-                 QStringLiteral("info"), QStringLiteral("3")});
-        QCOMPARE(t.code, 2);
-        QVERIFY2(t.err.endsWith(
-                     QLatin1String("Module 3: the identification failed (link not available).")),
-                 qPrintable(t.err));
-        const Run s = Ctl({QStringLiteral("--port"), QStringLiteral("COM31"),
-                           QStringLiteral("read"), QStringLiteral("3")});
-        QCOMPARE(s.code, 2);
-        QVERIFY2(
-            s.err.startsWith(QLatin1String("The Comm Port you have selected is not available")),
-            qPrintable(s.err));
-    }
-
     // A watch of 100 polls: one complete JSON object a poll, two reads each.
     void watchHundredPolls() {
         bus.clearRequests();
-        const Run r = Ctl(tcp + QStringList{QStringLiteral("read"), QStringLiteral("4"),
-                                            QStringLiteral("--watch"), QStringLiteral("0"),
-                                            QStringLiteral("--count"), QStringLiteral("100"),
-                                            QStringLiteral("--json")});
+        const Run r = Ctl(tcp + QStringLiteral("read 4 --watch 0 --count 100 --json"));
         QCOMPARE(r.code, 0);
         const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 100);
@@ -329,14 +251,10 @@ private Q_SLOTS:
 
     // Ctrl+C ends a watch after the poll on the wire: exit 0, every row whole.
     void interruptEndsWatchCleanly() {
-        const Run r =
-            Ctl(tcp + QStringList{QStringLiteral("read"), QStringLiteral("3"),
-                                  QStringLiteral("--watch"), QStringLiteral("20"),
-                                  QStringLiteral("--csv")},
-                [](QProcess& p) {
-                    QTRY_VERIFY(p.bytesAvailable() > 0 && p.peek(1 << 16).count('\n') >= 4);
-                    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
-                });
+        const Run r = Ctl(tcp + QStringLiteral("read 3 --watch 20 --csv"), [](QProcess& p) {
+            QTRY_VERIFY(p.bytesAvailable() > 0 && p.peek(1 << 16).count('\n') >= 4);
+            ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+        });
         QCOMPARE(r.code, 0);
         QVERIFY(r.out.endsWith(QLatin1Char('\n')));
         const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -360,17 +278,15 @@ private Q_SLOTS:
                          QByteArray::fromHex("00034242000200000108080000000000"));
         server->setData(QModbusDataUnit::HoldingRegisters, 0, 0x81);
         QVERIFY(server->connectDevice());
-        const QStringList via{QStringLiteral("--port"), pair.oursDevice()};
-        const Run info = Ctl(via + QStringList{QStringLiteral("info"), QStringLiteral("1"),
-                                               QStringLiteral("--csv")});
+        const QString via = QStringLiteral("--port %1 ").arg(pair.oursDevice());
+        const Run info = Ctl(via + QStringLiteral("info 1 --csv"));
         QCOMPARE(info.code, 0);
         QVERIFY2(
             info.out.contains(QLatin1String("\nQIM-K520,1,10,Velmora Labs,3.66,B,RS422,19200,")),
             qPrintable(info.out));
-        const Run read = Ctl(via + QStringList{QStringLiteral("read"), QStringLiteral("1")});
+        const Run read = Ctl(via + QStringLiteral("read 1"));
         QVERIFY2(read.out.contains(QLatin1String("0b10000001")), qPrintable(read.out));
-        const Run write = Ctl(via + QStringList{QStringLiteral("write"), QStringLiteral("1"),
-                                                QStringLiteral("outputs"), QStringLiteral("0x5A")});
+        const Run write = Ctl(via + QStringLiteral("write 1 outputs 0x5A"));
         QCOMPARE(write.code, 0);
         quint16 value = 0;
         QVERIFY(server->data(QModbusDataUnit::HoldingRegisters, 0, &value));
