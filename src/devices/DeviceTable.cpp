@@ -81,6 +81,28 @@ bool DeviceTable::addFoundDevice(int index, const Reply& reply) {
     return true;
 }
 
+std::array<DeviceField, DeviceFieldCount> DeviceFields(const DeviceRecord& r) {
+    const auto shown = [](const QString& text) {
+        QString s = text;
+        return s.replace(QChar(0), QLatin1Char(' '));
+    };
+    return {{
+        {"Device Name", shown(r.name.text)},
+        {"Device Address", QString::number(r.address)},
+        {"Device Code", QString::number(r.code)},
+        {"Vendor", shown(r.vendor.text)},
+        {"Firmware Revision", shown(r.firmwareRevision.text)},
+        {"Hardware Revision", shown(r.hardwareRevision.text)},
+        {"Connection Mode", shown(r.connectionMode.text)},
+        {"Baud Rate", shown(r.baudRate.text)},
+        {"Device Type", shown(r.type.text)},
+        {"Input Register", QString::number(r.inputRegisters)},
+        {"Output Register", QString::number(r.outputRegisters)},
+        {"Discrete Input", QString::number(r.discreteInputs)},
+        {"Discrete Output", QString::number(r.discreteOutputs)},
+    }};
+}
+
 QString DeviceListLine(const DeviceRecord& r) {
     return r.name.text + QString(10, QLatin1Char(' ')) + QString::number(r.address);
 }

@@ -59,6 +59,15 @@ constexpr int IdentificationMinimum = 16;
 // The device list's line for an entry: the 32-character name, 10 spaces, the address.
 QString DeviceListLine(const DeviceRecord& r);
 
+// The rows of the main window's device information, in order: caption and
+// the field as shown (NUL padding of a cleared field as blanks).
+struct DeviceField {
+    const char* caption;
+    QString shown;
+};
+constexpr int DeviceFieldCount = 13;
+std::array<DeviceField, DeviceFieldCount> DeviceFields(const DeviceRecord& r);
+
 // Model name and description for a device code; empty for an unlisted code.
 QString DeviceNameOf(uint8_t code);
 QString DeviceTypeOf(uint8_t code);

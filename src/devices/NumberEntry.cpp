@@ -41,4 +41,8 @@ std::optional<Entry> ParseEntryAbove(const QString& text, double low, double hig
     return entry(*v);
 }
 
+QString RangeMessage(const QString& what, int low, int high) {
+    return QStringLiteral("%1 must be a number from %2 to %3").arg(what).arg(low).arg(high);
+}
+
 } // namespace qim

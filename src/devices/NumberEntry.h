@@ -21,4 +21,8 @@ std::optional<Entry> ParseEntry(const QString& text, double low, double high);
 // The variant with an exclusive lower bound (low < value <= high).
 std::optional<Entry> ParseEntryAbove(const QString& text, double low, double high);
 
+// What the user is told when an entry is refused, e.g. "Time between polls
+// must be a number from 0 to 10000": one wording for every window and qimctl.
+QString RangeMessage(const QString& what, int low, int high);
+
 } // namespace qim

@@ -1,5 +1,7 @@
 #include "Errors.h"
 
+#include "Reply.h"
+
 namespace qim::Errors {
 
 QString PortUnavailableMessage() {
@@ -82,6 +84,19 @@ bool IsLocalShortage(QAbstractSocket::SocketError e) {
         return true;
     default:
         return false;
+    }
+}
+
+QString StatusReason(int16_t status, bool noReply) {
+    switch (status) {
+    case Status::LinkDown:
+        return QStringLiteral("link not available");
+    case Status::WrongLength:
+        return noReply ? QStringLiteral("no reply") : QStringLiteral("wrong length");
+    case Status::CrcError:
+        return QStringLiteral("CRC error");
+    default:
+        return QStringLiteral("exception code %1").arg(status);
     }
 }
 

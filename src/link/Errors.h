@@ -58,4 +58,9 @@ bool IsUnreachable(QAbstractSocket::SocketError e);
 // EADDRNOTAVAIL (no ephemeral port left) as UnknownSocketError.
 bool IsLocalShortage(QAbstractSocket::SocketError e);
 
+// A failed transaction's status in words, as every message about one says
+// it: "link not available" (252), "no reply" or "wrong length" (253, told
+// apart by noReply), "CRC error" (254), else "exception code N".
+QString StatusReason(int16_t status, bool noReply);
+
 } // namespace qim::Errors

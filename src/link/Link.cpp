@@ -1,5 +1,6 @@
 #include "Link.h"
 
+#include "Errors.h"
 #include "SerialTransport.h"
 #include "TcpTransport.h"
 
@@ -53,24 +54,9 @@ QString writeFailedMessage(bool tcp, const Frame& f, int16_t status, bool noRepl
     } else {
         what = QStringLiteral("holding register %1").arg(first);
     }
-    QString why;
-    switch (status) {
-    case Status::LinkDown:
-        why = QStringLiteral("link not available");
-        break;
-    case Status::WrongLength:
-        why = noReply ? QStringLiteral("no reply") : QStringLiteral("wrong length");
-        break;
-    case Status::CrcError:
-        why = QStringLiteral("CRC error");
-        break;
-    default:
-        why = QStringLiteral("exception code %1").arg(status);
-        break;
-    }
     return QStringLiteral(" Module %1: the write of %2 failed (%3).")
         .arg(frameByte(f, at))
-        .arg(what, why);
+        .arg(what, Errors::StatusReason(status, noReply));
 }
 } // namespace
 

@@ -10,7 +10,9 @@ int LinkSettings::baudRate() const {
 }
 
 QString LinkSettings::place() const {
-    return tcp() ? host : PortNames::ComName(comPort);
+    if (tcp())
+        return host;
+    return device.isEmpty() ? PortNames::ComName(comPort) : device;
 }
 
 } // namespace qim

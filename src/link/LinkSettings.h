@@ -11,7 +11,10 @@ struct LinkSettings {
     enum class Transport { Serial, Tcp };
 
     Transport transport = Transport::Serial;
-    int comPort = 2;   // COMn, 1..32
+    int comPort = 2; // COMn, 1..32
+    // A serial device opened as it is named, instead of what COMn resolves
+    // to (a script's --port /dev/ttyUSB0); empty: COMn.
+    QString device;
     int baudIndex = 1; // 0 = 9600, 1 = 19200, 2 = 57600, 3 = 115200
     int serialTimeoutMs = 1000;
     QString host = QStringLiteral("192.168.1.0");
@@ -22,7 +25,7 @@ struct LinkSettings {
     bool tcp() const { return transport == Transport::Tcp; }
     // The line speed of baudIndex; 0 for an index outside 0..3.
     int baudRate() const;
-    // "COM2" or the host: where the status bar says we are connected.
+    // "COM2" (or the named device) or the host: where the status bar says we are connected.
     QString place() const;
 
     bool operator==(const LinkSettings&) const = default;

@@ -38,14 +38,17 @@ SerialTransport::SerialTransport(QObject* parent) : Transport(parent), m_port(th
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialTransport::onError);
 }
 
-bool SerialTransport::configure(int comPort, int baudIndex) {
-    m_comPort = comPort;
-    m_device = PortNames::Resolve(comPort).device;
+QString SerialTransport::resolve() const {
+    return m_named.isEmpty() ? PortNames::Resolve(m_comPort).device : m_named;
+}
+
+bool SerialTransport::configure(const LinkSettings& settings) {
+    m_comPort = settings.comPort;
+    m_named = settings.device;
+    m_device = resolve();
     m_port.setPortName(m_device);
     // A baud index outside the list leaves the line speed as it was.
-    LinkSettings speed;
-    speed.baudIndex = baudIndex;
-    if (const int rate = speed.baudRate())
+    if (const int rate = settings.baudRate())
         m_port.setBaudRate(rate);
     m_port.setDataBits(QSerialPort::Data8);
     m_port.setParity(QSerialPort::NoParity);
@@ -59,7 +62,7 @@ void SerialTransport::open(const LinkSettings& settings, bool test) {
     if (test) {
         if (m_port.isOpen())
             m_port.close();
-        const bool named = configure(settings.comPort, settings.baudIndex);
+        const bool named = configure(settings);
         if (!named || !m_port.open(QIODevice::ReadWrite)) {
             fail(named ? m_port.error() : QSerialPort::DeviceNotFoundError);
             return;
@@ -70,11 +73,11 @@ void SerialTransport::open(const LinkSettings& settings, bool test) {
         return;
     }
     if (m_comPort == 0)
-        configure(settings.comPort, settings.baudIndex);
+        configure(settings);
     const bool wasOpen = m_port.isOpen();
     if (!wasOpen) {
         // Re-resolve: a pinned COMn may point at a new device since the last open.
-        m_device = PortNames::Resolve(m_comPort).device;
+        m_device = resolve();
         m_port.setPortName(m_device);
         if (m_port.portName().isEmpty()) {
             fail(QSerialPort::DeviceNotFoundError);

@@ -23,12 +23,14 @@ public:
     int replyTimeoutMs(const LinkSettings& s) const override { return s.serialTimeoutMs; }
 
 private:
-    bool configure(int comPort, int baudIndex);
+    bool configure(const LinkSettings& settings);
+    QString resolve() const;
     void fail(QSerialPort::SerialPortError error);
     void onError(QSerialPort::SerialPortError error);
 
     QSerialPort m_port;
     int m_comPort = 0; // what the last test set; 0 = never set
+    QString m_named;   // a device named in the settings, used instead of COMn
     QString m_device;  // the device COMn resolved to when the port was last named
     bool m_opening = false;
     bool m_active = false; // a transaction owns the port: its errors end it

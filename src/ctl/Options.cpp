@@ -1,0 +1,390 @@
+#include "Options.h"
+
+#include "NumberEntry.h"
+#include "PortNames.h"
+
+#include <QRegularExpression>
+#include <array>
+
+namespace qim::ctl {
+
+namespace {
+
+constexpr unsigned AllCommands = 0xF;
+constexpr unsigned bit(Command c) {
+    return 1u << static_cast<unsigned>(c);
+}
+
+struct OptionSpec {
+    const char* name;
+    bool value;
+    unsigned commands;
+};
+constexpr std::array<OptionSpec, 12> Specs{{
+    {"port", true, AllCommands},
+    {"baud", true, AllCommands},
+    {"tcp", true, AllCommands},
+    {"timeout", true, AllCommands},
+    {"json", false, AllCommands},
+    {"csv", false, AllCommands},
+    {"help", false, AllCommands},
+    {"from", true, bit(Command::Scan)},
+    {"to", true, bit(Command::Scan)},
+    {"watch", true, bit(Command::Read)},
+    {"count", true, bit(Command::Read)},
+    {"counts", false, bit(Command::Read)},
+}};
+
+const char* const CommandNames[] = {"scan", "info", "read", "write"};
+
+const char* const LinkHelp = R"(Link options:
+  --port COMn|DEVICE  serial port, Modbus RTU 8N2 (default COM2; COMn as the
+                      program names and pins it, or a device such as /dev/ttyUSB0)
+  --baud RATE         9600, 19200 (default), 57600 or 115200
+  --tcp HOST[:PORT]   Modbus TCP server instead (port 502 unless given)
+  --timeout MS        how long a reply is waited for, 1000 to 10000 (default 1000)
+Output: aligned text, or --json (one object a line) or --csv (header, then rows).
+Exit codes: 0 ok, 1 bad arguments (nothing sent), 2 link not available,
+  3 no reply or a bad reply, 4 exception reply.
+)";
+
+QString helpOf(std::optional<Command> c) {
+    QString text;
+    if (!c) {
+        text = QStringLiteral("Usage: qimctl [link options] COMMAND ARGUMENTS [options]\n\n"
+                              "Commands:\n"
+                              "  scan [--from 1 --to 247]    the modules on the bus\n"
+                              "  info ADDRESS                a module's identification\n"
+                              "  read ADDRESS [--watch MS] [--count N] [--counts]\n"
+                              "                              a module's inputs, decoded by model\n"
+                              "  write ADDRESS outputs BITS | dac CH VALUE | relay N on|off\n"
+                              "              | pwm N PERCENT | setpoint N DEGREES\n\n"
+                              "qimctl COMMAND --help tells more.\n\n");
+    } else if (*c == Command::Scan) {
+        text = QStringLiteral(
+            "Usage: qimctl [link options] scan [--from 1] [--to 247]\n\n"
+            "Asks every address from --from to --to for its identification and lists\n"
+            "the modules that answer. Exits 3 when none does.\n\n");
+    } else if (*c == Command::Info) {
+        text =
+            QStringLiteral("Usage: qimctl [link options] info ADDRESS\n\n"
+                           "The identification of the module at ADDRESS (1 to 247), decoded.\n\n");
+    } else if (*c == Command::Read) {
+        text = QStringLiteral(
+            "Usage: qimctl [link options] read ADDRESS [--watch MS] [--count N] [--counts]\n\n"
+            "Reads the module's inputs, decoded by its model:\n"
+            "  QIM-K520/K530  the eight discrete inputs (in1..in8)\n"
+            "  QIM-M640       the eight analog inputs in volts on the 0..10 V range the\n"
+            "                 panel assumes (ain1..ain8), or in counts with --counts\n"
+            "  QIM-P750       per loop: process value, cold junction, set point (as the\n"
+            "                 module holds it), heater power % and the eight status bits\n"
+            "                 (OC SCG SCV TCF TS ON ALL ALH, bit 0 first)\n"
+            "--watch MS polls every MS milliseconds (0 to 10000) until Ctrl+C, or for\n"
+            "--count N polls. A failed poll is told on stderr and polling goes on; the\n"
+            "exit code is that of the last failed poll (0 when none failed).\n\n");
+    } else {
+        text = QStringLiteral(
+            "Usage: qimctl [link options] write ADDRESS WHAT ...\n\n"
+            "  outputs BITS        QIM-K520/K530 discrete outputs: 0b00100101 (output 1\n"
+            "                      is the last bit), 0x25 or 37\n"
+            "  dac CH VALUE        QIM-M640 output AO1..AO4, CL1..CL4 (or 1..8), 0 to 4095 counts\n"
+            "  relay N on|off      QIM-P750 relay 1 to 4\n"
+            "  pwm N PERCENT       QIM-P750 PWM output 1 to 4, 0 to 100 %\n"
+            "  setpoint N DEGREES  QIM-P750 set point of loop 1 to 4, 0 to 1023 deg C\n"
+            "The module is identified first; a write its model does not have is refused\n"
+            "(exit 1) and nothing is written. A write is sent once, never repeated.\n\n");
+    }
+    return text + QString::fromUtf8(LinkHelp);
+}
+
+std::optional<Command> commandNamed(const QString& name) {
+    for (int i = 0; i < 4; ++i) {
+        if (name == QLatin1String(CommandNames[i]))
+            return static_cast<Command>(i);
+    }
+    return std::nullopt;
+}
+
+const OptionSpec* specNamed(const QString& name) {
+    for (const OptionSpec& s : Specs) {
+        if (name == QLatin1String(s.name))
+            return &s;
+    }
+    return nullptr;
+}
+
+// A number the way the windows take it (ParseEntry), or the refusal's text.
+struct Number {
+    std::optional<int> value;
+    QString error;
+};
+Number number(const QString& text, int low, int high, const QString& what) {
+    if (const auto e = ParseEntry(text, low, high))
+        return {e->rounded, {}};
+    return {std::nullopt, RangeMessage(what, low, high)};
+}
+
+// 0b followed by up to eight bits, 0x and up to two hex digits, or 0..255.
+std::optional<int> outputBits(const QString& text) {
+    static const QRegularExpression binary(QStringLiteral("^0[bB]([01]{1,8})$"));
+    static const QRegularExpression hex(QStringLiteral("^0[xX]([0-9a-fA-F]{1,2})$"));
+    if (const auto m = binary.match(text); m.hasMatch())
+        return m.captured(1).toInt(nullptr, 2);
+    if (const auto m = hex.match(text); m.hasMatch())
+        return m.captured(1).toInt(nullptr, 16);
+    if (const auto e = ParseEntry(text, 0, 255))
+        return e->rounded;
+    return std::nullopt;
+}
+
+// AO1..AO4, CL1..CL4 or 1..8.
+std::optional<int> dacChannel(const QString& text) {
+    static const QRegularExpression named(QStringLiteral("^(AO|CL)([1-4])$"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    if (const auto m = named.match(text); m.hasMatch())
+        return m.captured(2).toInt() +
+               (m.captured(1).compare(QLatin1String("CL"), Qt::CaseInsensitive) == 0 ? 4 : 0);
+    if (const auto e = ParseEntry(text, 1, 8))
+        return e->rounded;
+    return std::nullopt;
+}
+
+} // namespace
+
+QString DacName(int channel) {
+    return channel <= 4 ? QStringLiteral("AO%1").arg(channel)
+                        : QStringLiteral("CL%1").arg(channel - 4);
+}
+
+Parsed Parse(const QStringList& arguments) {
+    QStringList positional;
+    QList<std::pair<QString, QString>> given; // option name, value
+    bool help = false;
+    QString unknown;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString& a = arguments.at(i);
+        if (a == QLatin1String("-h")) {
+            help = true;
+            continue;
+        }
+        if (!a.startsWith(QLatin1String("--")) || a.size() == 2) {
+            positional << a;
+            continue;
+        }
+        QString name = a.mid(2);
+        std::optional<QString> value;
+        if (const qsizetype eq = name.indexOf(QLatin1Char('=')); eq >= 0) {
+            value = name.mid(eq + 1);
+            name.truncate(eq);
+        }
+        const OptionSpec* spec = specNamed(name);
+        if (!spec) {
+            if (unknown.isEmpty())
+                unknown = QStringLiteral("Unknown option --%1").arg(name);
+            continue;
+        }
+        if (spec->value && !value) {
+            if (i + 1 >= arguments.size()) {
+                if (unknown.isEmpty())
+                    unknown = QStringLiteral("--%1 needs a value").arg(name);
+                continue;
+            }
+            value = arguments.at(++i);
+        }
+        if (!spec->value && value) {
+            if (unknown.isEmpty())
+                unknown = QStringLiteral("--%1 takes no value").arg(name);
+            continue;
+        }
+        if (name == QLatin1String("help"))
+            help = true;
+        else
+            given.append({name, value.value_or(QString())});
+    }
+
+    const std::optional<Command> command =
+        positional.isEmpty() ? std::nullopt : commandNamed(positional.first());
+    if (help)
+        return {std::nullopt, helpOf(command), {}};
+    const auto refuse = [](const QString& text) { return Parsed{std::nullopt, {}, text}; };
+    if (!unknown.isEmpty())
+        return refuse(unknown);
+    if (positional.isEmpty())
+        return refuse(QStringLiteral("No command given (qimctl --help lists them)"));
+    if (!command)
+        return refuse(QStringLiteral("Unknown command %1 (qimctl --help lists them)")
+                          .arg(positional.first()));
+
+    Options o;
+    o.command = *command;
+    QString timeout;
+    bool serialGiven = false;
+    for (const auto& [name, value] : given) {
+        if (!(specNamed(name)->commands & bit(o.command)))
+            return refuse(QStringLiteral("--%1 is not an option of %2")
+                              .arg(name, QLatin1String(CommandNames[int(o.command)])));
+        if (name == QLatin1String("json") || name == QLatin1String("csv")) {
+            const Format f = name == QLatin1String("json") ? Format::Json : Format::Csv;
+            if (o.format != Format::Text && o.format != f)
+                return refuse(QStringLiteral("Give --json or --csv, not both"));
+            o.format = f;
+        } else if (name == QLatin1String("port")) {
+            static const QRegularExpression com(QStringLiteral("^COM(\\d+)$"),
+                                                QRegularExpression::CaseInsensitiveOption);
+            if (const auto m = com.match(value); m.hasMatch()) {
+                const int n = m.captured(1).toInt();
+                if (n < 1 || n > PortNames::PortCount)
+                    return refuse(QStringLiteral("The port must be COM1 to COM%1 or a device")
+                                      .arg(PortNames::PortCount));
+                o.link.comPort = n;
+            } else if (value.isEmpty()) {
+                return refuse(QStringLiteral("--port needs a value"));
+            } else {
+                o.link.device = value;
+            }
+            serialGiven = true;
+        } else if (name == QLatin1String("baud")) {
+            static constexpr int rates[] = {9600, 19200, 57600, 115200};
+            const auto it = std::find(std::begin(rates), std::end(rates), value.toInt());
+            if (it == std::end(rates) || QString::number(*it) != value.trimmed())
+                return refuse(QStringLiteral("The baud rate must be 9600, 19200, 57600 or 115200"));
+            o.link.baudIndex = static_cast<int>(it - std::begin(rates));
+            serialGiven = true;
+        } else if (name == QLatin1String("tcp")) {
+            static const QRegularExpression hostPort(
+                QStringLiteral("^(?:\\[([^\\]]+)\\]|([^:]+))(?::([^:]*))?$"));
+            const auto m = hostPort.match(value);
+            if (!m.hasMatch())
+                return refuse(QStringLiteral("--tcp needs HOST or HOST:PORT"));
+            o.link.transport = LinkSettings::Transport::Tcp;
+            o.link.host = m.captured(1).isEmpty() ? m.captured(2) : m.captured(1);
+            if (m.hasCaptured(3)) {
+                const Number port = number(m.captured(3), 1, 65535, QStringLiteral("Server Port"));
+                if (!port.value)
+                    return refuse(port.error);
+                o.link.port = static_cast<quint16>(*port.value);
+            }
+        } else if (name == QLatin1String("timeout")) {
+            timeout = value;
+        } else if (name == QLatin1String("from") || name == QLatin1String("to")) {
+            const bool from = name == QLatin1String("from");
+            const Number n =
+                number(value, 1, 247,
+                       from ? QStringLiteral("Start Address") : QStringLiteral("End Address"));
+            if (!n.value)
+                return refuse(n.error);
+            (from ? o.from : o.to) = *n.value;
+        } else if (name == QLatin1String("watch")) {
+            const Number n = number(value, 0, 10000, QStringLiteral("Time between polls"));
+            if (!n.value)
+                return refuse(n.error);
+            o.watchMs = *n.value;
+        } else if (name == QLatin1String("count")) {
+            const Number n = number(value, 1, 1000000000, QStringLiteral("Count"));
+            if (!n.value)
+                return refuse(n.error);
+            o.count = *n.value;
+        } else if (name == QLatin1String("counts")) {
+            o.counts = true;
+        }
+    }
+    if (o.link.tcp() && serialGiven)
+        return refuse(QStringLiteral("Give --tcp or a serial port (--port, --baud), not both"));
+    if (!timeout.isNull()) {
+        const Number t = number(timeout, 1000, 10000,
+                                o.link.tcp() ? QStringLiteral("TCP/IP Timeout")
+                                             : QStringLiteral("Serial Timeout"));
+        if (!t.value)
+            return refuse(t.error);
+        (o.link.tcp() ? o.link.tcpTimeoutMs : o.link.serialTimeoutMs) = *t.value;
+    }
+    if (o.count > 0 && !o.watchMs)
+        return refuse(QStringLiteral("--count needs --watch"));
+    if (o.from > o.to)
+        return refuse(QStringLiteral("End address must be equal or higher then start address"));
+
+    // Positional arguments: the command, the address, and what a write writes.
+    const qsizetype want = o.command == Command::Scan ? 1 : o.command != Command::Write ? 2 : -1;
+    if (o.command != Command::Scan) {
+        if (positional.size() < 2)
+            return refuse(QStringLiteral("%1 needs an ADDRESS").arg(positional.first()));
+        const Number a = number(positional.at(1), 1, 247, QStringLiteral("Address"));
+        if (!a.value)
+            return refuse(a.error);
+        o.address = *a.value;
+    }
+    if (want > 0 && positional.size() > want)
+        return refuse(QStringLiteral("Too many arguments: %1").arg(positional.at(want)));
+    if (o.command != Command::Write)
+        return {o, {}, {}};
+
+    static const QStringList kinds{QStringLiteral("outputs"), QStringLiteral("dac"),
+                                   QStringLiteral("relay"), QStringLiteral("pwm"),
+                                   QStringLiteral("setpoint")};
+    const qsizetype k = positional.size() > 2 ? kinds.indexOf(positional.at(2)) : -1;
+    if (k < 0)
+        return refuse(QStringLiteral("write needs outputs, dac, relay, pwm or setpoint"));
+    o.kind = static_cast<WriteKind>(k);
+    const qsizetype needed = o.kind == WriteKind::Outputs ? 4 : 5;
+    if (positional.size() < needed)
+        return refuse(
+            QStringLiteral("write %1 needs %2")
+                .arg(positional.at(2), o.kind == WriteKind::Outputs ? QStringLiteral("BITS")
+                                       : o.kind == WriteKind::Dac   ? QStringLiteral("CH VALUE")
+                                       : o.kind == WriteKind::Relay ? QStringLiteral("N on|off")
+                                       : o.kind == WriteKind::Pwm   ? QStringLiteral("N PERCENT")
+                                                                    : QStringLiteral("N DEGREES")));
+    if (positional.size() > needed)
+        return refuse(QStringLiteral("Too many arguments: %1").arg(positional.at(needed)));
+
+    const QString& first = positional.at(3);
+    switch (o.kind) {
+    case WriteKind::Outputs:
+        if (const auto bits = outputBits(first)) {
+            o.value = *bits;
+            return {o, {}, {}};
+        }
+        return refuse(
+            QStringLiteral("Outputs must be 0b and up to eight bits, or a number from 0 to 255"));
+    case WriteKind::Dac: {
+        const auto ch = dacChannel(first);
+        if (!ch)
+            return refuse(
+                QStringLiteral("The DAC output must be AO1 to AO4, CL1 to CL4 or 1 to 8"));
+        o.channel = *ch;
+        const Number v = number(positional.at(4), 0, 4095, DacName(o.channel));
+        if (!v.value)
+            return refuse(v.error);
+        o.value = *v.value;
+        return {o, {}, {}};
+    }
+    case WriteKind::Relay:
+    case WriteKind::Pwm:
+    case WriteKind::Setpoint: {
+        const QString what = o.kind == WriteKind::Relay ? QStringLiteral("Relay")
+                             : o.kind == WriteKind::Pwm ? QStringLiteral("PWM output")
+                                                        : QStringLiteral("Control loop");
+        const Number n = number(first, 1, 4, what);
+        if (!n.value)
+            return refuse(n.error);
+        o.channel = *n.value;
+        const QString& second = positional.at(4);
+        if (o.kind == WriteKind::Relay) {
+            if (second != QLatin1String("on") && second != QLatin1String("off"))
+                return refuse(QStringLiteral("A relay is switched on or off"));
+            o.value = second == QLatin1String("on") ? 1 : 0;
+            return {o, {}, {}};
+        }
+        const Number v = o.kind == WriteKind::Pwm
+                             ? number(second, 0, 100, QStringLiteral("PWM%1").arg(o.channel))
+                             : number(second, 0, 1023, QStringLiteral("Set Point"));
+        if (!v.value)
+            return refuse(v.error);
+        o.value = *v.value;
+        return {o, {}, {}};
+    }
+    }
+    return {o, {}, {}};
+}
+
+} // namespace qim::ctl

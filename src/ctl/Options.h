@@ -1,0 +1,48 @@
+#pragma once
+// The command line of qimctl, checked whole before anything is sent: a bad
+// argument ends the run with its message and exit code 1.
+
+#include "LinkSettings.h"
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace qim::ctl {
+
+enum class Command { Scan, Info, Read, Write };
+enum class WriteKind { Outputs, Dac, Relay, Pwm, Setpoint };
+enum class Format { Text, Json, Csv };
+
+struct Options {
+    LinkSettings link;
+    Command command = Command::Scan;
+    Format format = Format::Text;
+    int address = 0;
+    int from = 1;
+    int to = 247;
+    std::optional<int> watchMs;
+    int count = 0; // polls of a watch; 0 = until interrupted
+    bool counts = false;
+    WriteKind kind = WriteKind::Outputs;
+    int channel = 0; // 1-based: DAC output, relay, PWM output or loop
+    int value = 0;
+};
+
+// What the command line asks for: a run, or text to print and an exit code
+// (help on stdout with 0, a refusal on stderr with 1).
+struct Parsed {
+    std::optional<Options> options;
+    QString help;
+    QString error;
+};
+
+Parsed Parse(const QStringList& arguments);
+
+// AO1..AO4, CL1..CL4 for DAC outputs 1..8.
+QString DacName(int channel);
+
+// Exit codes, as scripts test them.
+enum Exit { Ok = 0, BadArguments = 1, LinkDown = 2, NoReply = 3, ExceptionReply = 4 };
+
+} // namespace qim::ctl
