@@ -21,7 +21,7 @@ grep -q '^ Version: 1.10$' <<<"$info" || fail "version"
 for lib in libqt6core6 libqt6widgets6 libqt6serialport6 libqt6network6; do
     grep -q "^ Depends:.*$lib" <<<"$info" || fail "Depends lacks $lib"
 done
-for f in ./usr/bin/qimtool ./usr/bin/qimsim ./usr/share/applications/qimtool.desktop \
+for f in ./usr/bin/qimtool ./usr/bin/qimsim ./usr/bin/qimctl ./usr/share/applications/qimtool.desktop \
          ./usr/share/icons/hicolor/scalable/apps/qimtool.svg \
          ./usr/share/icons/hicolor/48x48/apps/qimtool.png \
          ./usr/share/icons/hicolor/256x256/apps/qimtool.png; do
