@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 
-#include "General.h"
+#include "Bytes.h"
 #include "Link.h"
 #include "PortNames.h"
 
@@ -56,12 +56,6 @@ int RtuRequestLength(const QByteArray& head) {
     default:
         return 8;
     }
-}
-
-LinkSettings LinkSettings::now() {
-    using namespace qim::General;
-    return {CommMode,          ComPortIndex,  BaudIndex, SerialTimeout, TCPTimeout,
-            TCPConnectTimeout, IPAddressMode, IPAddress, ServerPort};
 }
 
 QStringList ReadCsvLines(const QString& path) {
@@ -209,8 +203,8 @@ NeverAccepting::~NeverAccepting() {
     ::close(m_listen);
 }
 
-MessageLog::MessageLog() {
-    connect(&qim::Link::instance(), &qim::Link::message, this,
+MessageLog::MessageLog(qim::Link& link) {
+    connect(&link, &qim::Link::message, this,
             [this](const QString& t) { texts << t; });
 }
 

@@ -14,6 +14,10 @@
 #include <functional>
 #include <memory>
 
+namespace qim {
+class Link;
+}
+
 namespace qimtest {
 
 // Points XDG_RUNTIME_DIR at a private temporary folder, so tests never see a
@@ -42,15 +46,6 @@ QByteArray WithCrc(QByteArray body);
 // The lines of a CSV file the program saved (CRLF line ends), empty lines
 // left out; nothing when the file cannot be read.
 QStringList ReadCsvLines(const QString& path);
-
-// Every link setting at once, to show that a rejected entry stored nothing.
-struct LinkSettings {
-    int16_t mode, port, baud, serialTimeout, tcpTimeout, connectTimeout, ipMode;
-    QString ip;
-    int32_t serverPort;
-    static LinkSettings now();
-    bool operator==(const LinkSettings&) const = default;
-};
 
 // A pty whose slave side our link opens; the test plays the module on the
 // master side.
@@ -111,7 +106,7 @@ private:
 class MessageLog : public QObject {
     Q_OBJECT
 public:
-    MessageLog();
+    explicit MessageLog(qim::Link& link);
     QStringList texts;
 };
 
