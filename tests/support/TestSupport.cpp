@@ -204,8 +204,7 @@ NeverAccepting::~NeverAccepting() {
 }
 
 MessageLog::MessageLog(qim::Link& link) {
-    connect(&link, &qim::Link::message, this,
-            [this](const QString& t) { texts << t; });
+    connect(&link, &qim::Link::message, this, [this](const QString& t) { texts << t; });
 }
 
 } // namespace qimtest
