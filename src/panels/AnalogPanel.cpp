@@ -1,17 +1,17 @@
-#include "frmQIM_M640.h"
+#include "AnalogPanel.h"
 
 #include "AnalogScale.h"
+#include "BringForward.h"
 #include "DeviceTable.h"
 #include "FrameThrottle.h"
-#include "General.h"
+#include "Link.h"
 #include "MessagePresenter.h"
-#include "NumericEntry.h"
+#include "NumberEntry.h"
+#include "PanelSupport.h"
 #include "PanelTrends.h"
-#include "Panels.h"
 #include "PollLoop.h"
-#include "Requests.h"
 #include "StatusPanels.h"
-#include "Windows.h"
+#include "TrendWindow.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -43,24 +43,18 @@ QComboBox* combo(const QString& name, const QStringList& items, QWidget* parent)
 }
 } // namespace
 
-frmQIM_M640* frmQIM_M640::open() {
-    if (!s_instance) {
-        s_instance = new frmQIM_M640;
-        s_instance->setAttribute(Qt::WA_DeleteOnClose);
-    }
-    BringForward(s_instance);
-    return s_instance;
-}
-
-frmQIM_M640::frmQIM_M640(QWidget* parent) : QWidget(parent, Qt::Window) {
+AnalogPanel::AnalogPanel(Link& link, MessagePresenter& presenter, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_link(link), m_presenter(presenter) {
     setObjectName(QStringLiteral("frmQIM_M640"));
     setWindowTitle(QStringLiteral("QIM-M640"));
-    m_loop = new PollLoop(this, [this](PollLoop::Done done) { cycle(std::move(done)); });
-    connect(m_loop, &PollLoop::countsChanged, this, &frmQIM_M640::refreshCounts);
+    setAttribute(Qt::WA_DeleteOnClose);
+    m_loop = new PollLoop(m_link, this, [this](PollLoop::Done done) { cycle(std::move(done)); });
+    connect(m_loop, &PollLoop::countsChanged, this, &AnalogPanel::refreshCounts);
     m_readings = new FrameThrottle(this, [this] {
         for (int k = 0; k < 8; ++k)
-            m_lblADC[k]->setText(AdcDisplay == 1 ? QString::number(AdcCounts[k])
-                                                 : Analog::VoltsText(AdcCounts[k], AdcRange[k]));
+            m_lblADC[k]->setText(m_adcDisplay == 1
+                                     ? QString::number(m_adcCounts[k])
+                                     : Analog::VoltsText(m_adcCounts[k], m_adcRange[k]));
     });
     connect(m_loop, &PollLoop::finished, this, [this] {
         m_readings->flush();
@@ -68,10 +62,17 @@ frmQIM_M640::frmQIM_M640(QWidget* parent) : QWidget(parent, Qt::Window) {
         updateButtons();
     });
     buildControls();
-    load();
+    load(DeviceRecord{});
 }
 
-void frmQIM_M640::buildControls() {
+void AnalogPanel::showModule(const DeviceRecord& module) {
+    if (m_loaded)
+        return;
+    m_loaded = true;
+    load(module);
+}
+
+void AnalogPanel::buildControls() {
     auto* root = new QVBoxLayout(this);
     m_lblAddress = label(QStringLiteral("Device Address: 10"), QStringLiteral("lblAddress"), this);
     root->addWidget(m_lblAddress);
@@ -108,7 +109,7 @@ void frmQIM_M640::buildControls() {
         m_range[i] = range;
         connect(range, &QComboBox::currentIndexChanged, this, [this, i](int index) {
             if (index >= 0)
-                AdcRange[i] = static_cast<int16_t>(index);
+                m_adcRange[i] = static_cast<int16_t>(index);
         });
     }
     f2->addLayout(inGrid);
@@ -197,143 +198,140 @@ void frmQIM_M640::buildControls() {
 
     connect(m_adcData, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index >= 0)
-            AdcDisplay = static_cast<int16_t>(index);
+            m_adcDisplay = static_cast<int16_t>(index);
     });
     connect(m_mode, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index >= 0)
-            AdcMode = static_cast<int16_t>(index);
+            m_adcMode = static_cast<int16_t>(index);
     });
     connect(m_average, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index >= 0)
-            AdcAverage = static_cast<int16_t>(index);
+            m_adcAverage = static_cast<int16_t>(index);
     });
-    connect(m_scan, &QPushButton::clicked, this, &frmQIM_M640::scanClick);
+    connect(m_scan, &QPushButton::clicked, this, &AnalogPanel::scanClicked);
     connect(m_stop, &QPushButton::clicked, this, [this] { m_loop->requestStop(); });
     connect(m_close, &QPushButton::clicked, this, &QWidget::close);
-    connect(m_trend, &QPushButton::clicked, this, [this] { OpenTrend(this); });
-    connect(m_config, &QPushButton::clicked, this, &frmQIM_M640::configClick);
-    connect(m_write, &QPushButton::clicked, this, &frmQIM_M640::writeClick);
+    connect(m_trend, &QPushButton::clicked, this, &AnalogPanel::trendClicked);
+    connect(m_config, &QPushButton::clicked, this, &AnalogPanel::configClicked);
+    connect(m_write, &QPushButton::clicked, this, &AnalogPanel::writeClicked);
 }
 
-void frmQIM_M640::load() {
+void AnalogPanel::load(const DeviceRecord& module) {
     m_lblAddress->setText(QStringLiteral("Address: "));
-    PollInterval = 100;
     m_scanTimer->setText(QStringLiteral("100"));
-    m_loop->ErrorCount = 0;
-    m_loop->PollCount = 0;
+    m_loop->resetCounts();
     refreshCounts();
-    DacValues.fill(0);
-    AdcCounts.fill(0);
+    m_adcCounts.fill(0);
     m_dacData->setCurrentIndex(1);
     m_dacData->setEnabled(false);
-    for (int i = 0; i < 8; ++i)
-        m_dac[i]->setText(QString::number(DacValues[i]));
+    for (QLineEdit* dac : m_dac)
+        dac->setText(QStringLiteral("0"));
     m_adcData->setCurrentIndex(0);
-    AdcDisplay = 0;
+    m_adcDisplay = 0;
     for (QLabel* l : m_lblADC)
         l->setText(QStringLiteral("0"));
     m_mode->setCurrentIndex(0);
-    AdcMode = 0;
+    m_adcMode = 0;
     m_average->setCurrentIndex(3);
-    AdcAverage = 3;
-    SamplingInterval = 10;
+    m_adcAverage = 3;
     m_ts->setText(QStringLiteral("10"));
     for (int i = 0; i < 8; ++i) {
         m_range[i]->setCurrentIndex(Analog::DefaultRange);
-        AdcRange[i] = Analog::DefaultRange;
+        m_adcRange[i] = Analog::DefaultRange;
     }
-    if (SelectedAddress >= 0 && SelectedAddress <= 246) {
-        const DeviceRecord& r = DeviceTable[static_cast<size_t>(SelectedAddress)];
-        SlaveAddress = r.DeviceAddress;
-        DeviceCode = r.DeviceCode;
-    }
-    if (DeviceCode == 20)
-        m_lblAddress->setText(QStringLiteral("Address: %1").arg(SlaveAddress));
+    m_slave = module.address;
+    m_code = module.code;
+    if (m_code == 20)
+        m_lblAddress->setText(QStringLiteral("Address: %1").arg(m_slave));
     updateButtons();
 }
 
-void frmQIM_M640::scanClick() {
-    const auto interval = StartScanInterval(*m_loop, m_scanTimer->text());
+void AnalogPanel::scanClicked() {
+    const auto interval = StartScanInterval(*m_loop, m_scanTimer->text(), m_presenter);
     if (!interval)
         return;
-    PollInterval = *interval;
     m_scanning = true;
     updateButtons();
-    m_loop->start(PollInterval);
+    m_loop->start(*interval);
 }
 
-void frmQIM_M640::cycle(std::function<void(int16_t)> done) {
-    ByMode::ReadInputRegisters(SlaveAddress, 0, 8, {this, [this, done](const Reply& r) {
-                                                        if (r.hasRegisters(8)) {
-                                                            ShowAnalogInputs(r);
-                                                            emit inputsDecoded(m_loop->PollCount);
-                                                        } else
-                                                            ++m_loop->ErrorCount;
-                                                        done(r.status);
-                                                    }});
+void AnalogPanel::cycle(std::function<void(int16_t)> done) {
+    m_link.readInputRegisters(m_slave, 0, 8, {this, [this, done](const Reply& r) {
+                                                  if (r.hasRegisters(8)) {
+                                                      showAnalogInputs(r);
+                                                      emit inputsDecoded(m_loop->pollCount());
+                                                  } else {
+                                                      m_loop->countError();
+                                                  }
+                                                  done(r.status);
+                                              }});
 }
 
-void frmQIM_M640::ShowAnalogInputs(const Reply& reply) {
+void AnalogPanel::showAnalogInputs(const Reply& reply) {
     for (int k = 0; k < 8; ++k)
-        AdcCounts[k] = reply.reg(k).value_or(0);
+        m_adcCounts[k] = reply.reg(k).value_or(0);
     m_readings->request();
 }
 
-void frmQIM_M640::configClick() {
+void AnalogPanel::configClicked() {
     const auto entry = ParseEntryAbove(m_ts->text(), 0, 255);
     // A value below one would round to a sampling interval of 0, which the
     // module's 1..255 ms field does not hold.
     if (!entry || entry->rounded < 1) {
-        ShowMessage(SamplingMessage);
+        m_presenter.show(SamplingMessage);
         return;
     }
-    SamplingInterval = static_cast<int16_t>(entry->rounded);
     std::array<int32_t, 17> image{};
-    image[8] = Analog::ConfigWord(SamplingInterval, AdcMode, AdcAverage);
-    image[9] = Analog::RangeWord(std::span<const int16_t, 4>(AdcRange.data(), 4));
-    image[10] = Analog::RangeWord(std::span<const int16_t, 4>(AdcRange.data() + 4, 4));
-    General::TransactionId = 0;
+    image[8] = Analog::ConfigWord(entry->rounded, m_adcMode, m_adcAverage);
+    image[9] = Analog::RangeWord(std::span<const int16_t, 4>(m_adcRange.data(), 4));
+    image[10] = Analog::RangeWord(std::span<const int16_t, 4>(m_adcRange.data() + 4, 4));
+    m_link.restartTransactions();
     m_writing = true;
     updateButtons();
-    ByMode::WriteMultipleRegisters(SlaveAddress, 8, 3, image,
-                                   {this, [this](const Reply& r) { writeDone(r); }});
+    m_link.writeMultipleRegisters(m_slave, 8, 3, image,
+                                  {this, [this](const Reply& r) { writeDone(r); }});
 }
 
-void frmQIM_M640::writeClick() {
+void AnalogPanel::trendClicked() {
+    if (!m_trendWindow)
+        m_trendWindow = OpenAnalogTrend(*this, m_presenter);
+    BringForward(m_trendWindow);
+}
+
+void AnalogPanel::writeClicked() {
     // All eight are checked before any is stored: a bad entry stores nothing.
     std::array<int32_t, 8> values{};
     for (int i = 0; i < 8; ++i) {
         const auto entry = ParseEntry(m_dac[i]->text(), 0, 4095);
         if (!entry) {
-            ShowMessage(QString::fromLatin1(DacNames[i]) +
-                        QStringLiteral(" must be a number from 0 to 4095"));
+            m_presenter.show(QString::fromLatin1(DacNames[i]) +
+                             QStringLiteral(" must be a number from 0 to 4095"));
             return;
         }
         values[i] = entry->rounded;
     }
-    DacValues = values;
-    General::TransactionId = 0;
+    m_link.restartTransactions();
     m_writing = true;
     updateButtons();
-    ByMode::WriteMultipleRegisters(SlaveAddress, 0, 8, DacValues,
-                                   {this, [this](const Reply& r) { writeDone(r); }});
+    m_link.writeMultipleRegisters(m_slave, 0, 8, values,
+                                  {this, [this](const Reply& r) { writeDone(r); }});
 }
 
-void frmQIM_M640::writeDone(const Reply& reply) {
+void AnalogPanel::writeDone(const Reply& reply) {
     m_writing = false;
     if (!reply.ok())
-        ++m_loop->ErrorCount;
-    ++m_loop->PollCount;
+        m_loop->countError();
+    m_loop->countPoll();
     refreshCounts();
     updateButtons();
 }
 
-void frmQIM_M640::refreshCounts() {
+void AnalogPanel::refreshCounts() {
     ShowCounts(*m_sb, *m_loop);
 }
 
-void frmQIM_M640::updateButtons() {
-    const bool idle = DeviceCode == 20 && !m_scanning && !m_writing;
+void AnalogPanel::updateButtons() {
+    const bool idle = m_code == 20 && !m_scanning && !m_writing;
     m_scan->setEnabled(idle);
     m_config->setEnabled(idle);
     m_write->setEnabled(idle);
@@ -343,11 +341,15 @@ void frmQIM_M640::updateButtons() {
     m_sb->setPanel(3, m_scanning ? QStringLiteral("SCAN") : QStringLiteral("STOP"));
 }
 
-void frmQIM_M640::closeEvent(QCloseEvent* event) {
+void AnalogPanel::closeEvent(QCloseEvent* event) {
     // Closed from the title bar while polling: no request may go out for a
     // window that is about to go.
     m_loop->shutdown();
     event->accept();
+}
+
+TrendWindow* AnalogPanel::trendWindow() const {
+    return m_trendWindow;
 }
 
 } // namespace qim

@@ -1,5 +1,5 @@
 #pragma once
-// frmQIM_M640: the panel of the analog module QIM-M640 (device code 20).
+// The panel of the analog module QIM-M640 (device code 20).
 // Polls input registers 0..7 and shows them as volts per channel range or
 // as counts; Config writes the ADC settings (holding registers 8..10) and
 // Write the eight DAC outputs (holding registers 0..7), one request each.
@@ -18,36 +18,37 @@ class QPushButton;
 namespace qim {
 
 class FrameThrottle;
+class Link;
+class MessagePresenter;
 class PollLoop;
 class StatusPanels;
+class TrendWindow;
+struct DeviceRecord;
 struct Reply;
 
-class frmQIM_M640 : public QWidget {
+class AnalogPanel : public QWidget {
     Q_OBJECT
 public:
-    // Opens the one analog panel, loaded for the selected module, or only
-    // brings the open one forward (it keeps its module).
-    static frmQIM_M640* open();
-    static frmQIM_M640* instance() { return s_instance; }
+    // A window of its own, deleted when closed.
+    AnalogPanel(Link& link, MessagePresenter& presenter, QWidget* parent = nullptr);
 
-    explicit frmQIM_M640(QWidget* parent = nullptr);
+    // Loads the panel for module the first time; a panel that already shows
+    // a module keeps it (opening it again only brings it forward).
+    void showModule(const DeviceRecord& module);
 
-    uint8_t SlaveAddress = 0;
-    uint8_t DeviceCode = 0;
-    int PollInterval = 100;
-    std::array<int32_t, 8> AdcCounts{};
-    std::array<int16_t, 8> AdcRange{};
-    int16_t AdcDisplay = 0; // 0 volts, 1 counts
-    int16_t AdcMode = 0;    // 0 "Auto", 1 "Manual"
-    int16_t AdcAverage = 3; // 0 none .. 3 eight samples
-    int16_t SamplingInterval = 10;
-    std::array<int32_t, 8> DacValues{};
+    // What the last good poll read, the range each input is read in, and
+    // whether the inputs show as counts (otherwise volts).
+    const std::array<int32_t, 8>& adcCounts() const { return m_adcCounts; }
+    const std::array<int16_t, 8>& adcRanges() const { return m_adcRange; }
+    bool showsCounts() const { return m_adcDisplay == 1; }
 
     PollLoop* pollLoop() const { return m_loop; }
+    // The trend window the Trend button opened, while it is open.
+    TrendWindow* trendWindow() const;
 
 Q_SIGNALS:
     // After a good poll's values are decoded and shown; pollNumber is
-    // PollCount then (the polls before this one since Scan).
+    // the poll count then (the polls before this one since Scan).
     void inputsDecoded(int32_t pollNumber);
 
 protected:
@@ -55,18 +56,29 @@ protected:
 
 private:
     void buildControls();
-    void load();
-    void scanClick();
-    void configClick();
-    void writeClick();
+    void load(const DeviceRecord& module);
+    void scanClicked();
+    void configClicked();
+    void writeClicked();
+    void trendClicked();
     void cycle(std::function<void(int16_t)> done);
-    void ShowAnalogInputs(const Reply& reply);
+    void showAnalogInputs(const Reply& reply);
     // Counts a one-shot write's outcome the way the poll loop counts polls.
     void writeDone(const Reply& reply);
     void refreshCounts();
     void updateButtons();
 
-    static inline QPointer<frmQIM_M640> s_instance;
+    Link& m_link;
+    MessagePresenter& m_presenter;
+    bool m_loaded = false;
+    uint8_t m_slave = 0;
+    uint8_t m_code = 0;
+    std::array<int32_t, 8> m_adcCounts{};
+    std::array<int16_t, 8> m_adcRange{};
+    int16_t m_adcDisplay = 0; // 0 volts, 1 counts
+    int16_t m_adcMode = 0;    // 0 "Auto", 1 "Manual"
+    int16_t m_adcAverage = 3; // 0 none .. 3 eight samples
+    QPointer<TrendWindow> m_trendWindow;
 
     FrameThrottle* m_readings = nullptr;
     PollLoop* m_loop = nullptr;

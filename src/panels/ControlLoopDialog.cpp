@@ -1,8 +1,7 @@
-#include "frmQIM_P750_ControlLoop.h"
+#include "ControlLoopDialog.h"
 
 #include "MessagePresenter.h"
-#include "NumericEntry.h"
-#include "Windows.h"
+#include "NumberEntry.h"
 
 #include <QFont>
 #include <QGridLayout>
@@ -38,21 +37,9 @@ constexpr RowSpec Rows[] = {
 };
 } // namespace
 
-frmQIM_P750_ControlLoop* frmQIM_P750_ControlLoop::open(QWidget* parent) {
-    const int loop = SelectedLoop;
-    if (loop < 1 || loop > TempLoops)
-        return s_instance;
-    if (!s_instance) {
-        s_instance = new frmQIM_P750_ControlLoop(parent);
-        s_instance->load(loop);
-    } else if (s_instance->m_loop != loop) {
-        s_instance->load(loop);
-    }
-    BringForward(s_instance);
-    return s_instance;
-}
-
-frmQIM_P750_ControlLoop::frmQIM_P750_ControlLoop(QWidget* parent) : QDialog(parent) {
+ControlLoopDialog::ControlLoopDialog(TemperatureRegisters& registers, MessagePresenter& presenter,
+                                     QWidget* parent)
+    : QDialog(parent), m_regs(registers), m_presenter(presenter) {
     setObjectName(QStringLiteral("frmQIM_P750_ControlLoop"));
     setWindowTitle(QStringLiteral("QIM-P750 Control Loop Registers"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -88,7 +75,7 @@ frmQIM_P750_ControlLoop::frmQIM_P750_ControlLoop(QWidget* parent) : QDialog(pare
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("Cmd_OK"));
     ok->setDefault(true);
-    connect(ok, &QPushButton::clicked, this, &frmQIM_P750_ControlLoop::ok);
+    connect(ok, &QPushButton::clicked, this, &ControlLoopDialog::ok);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(ok);
@@ -100,21 +87,26 @@ frmQIM_P750_ControlLoop::frmQIM_P750_ControlLoop(QWidget* parent) : QDialog(pare
     top->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-void frmQIM_P750_ControlLoop::load(int loop) {
+void ControlLoopDialog::showLoop(int n) {
+    if (n >= 1 && n <= TempLoops && n != m_loop)
+        load(n);
+}
+
+void ControlLoopDialog::load(int loop) {
     m_loop = loop;
     m_caption->setText(QStringLiteral("Control Loop #") + QString::number(loop));
     const int base = LoopBase(loop);
     for (int i = 0; i < RowCount; ++i)
-        m_rows[i].box->setText(QString::number(static_cast<int16_t>(TempOutputRegs[base + i])));
+        m_rows[i].box->setText(QString::number(static_cast<int16_t>(m_regs.outputs[base + i])));
 }
 
-void frmQIM_P750_ControlLoop::ok() {
+void ControlLoopDialog::ok() {
     // The first bad entry stops everything: nothing at all is stored.
     int16_t values[RowCount];
     for (int i = 0; i < RowCount; ++i) {
         const auto e = ParseEntry(m_rows[i].box->text(), 0, m_rows[i].high);
         if (!e) {
-            ShowMessage(QLatin1String(m_rows[i].message));
+            m_presenter.show(QLatin1String(m_rows[i].message));
             m_rows[i].box->setFocus();
             m_rows[i].box->selectAll();
             return;
@@ -123,7 +115,7 @@ void frmQIM_P750_ControlLoop::ok() {
     }
     const int base = LoopBase(m_loop);
     for (int i = 0; i < RowCount; ++i)
-        TempOutputRegs[base + i] = values[i];
+        m_regs.outputs[base + i] = values[i];
     close();
 }
 

@@ -1,14 +1,12 @@
-#include "frmQIM_K520.h"
+#include "DiscretePanel.h"
 
 #include "DeviceTable.h"
 #include "FrameThrottle.h"
-#include "General.h"
-#include "Panels.h"
+#include "Link.h"
+#include "PanelSupport.h"
 #include "Pictures.h"
 #include "PollLoop.h"
-#include "Requests.h"
 #include "StatusPanels.h"
-#include "Windows.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -23,33 +21,33 @@
 
 namespace qim {
 
-frmQIM_K520* frmQIM_K520::open() {
-    if (!s_instance) {
-        s_instance = new frmQIM_K520;
-        s_instance->setAttribute(Qt::WA_DeleteOnClose);
-    }
-    BringForward(s_instance);
-    return s_instance;
-}
-
-frmQIM_K520::frmQIM_K520(QWidget* parent) : QWidget(parent, Qt::Window) {
+DiscretePanel::DiscretePanel(Link& link, MessagePresenter& presenter, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_link(link), m_presenter(presenter) {
     setObjectName(QStringLiteral("frmQIM_K520"));
     setWindowTitle(QStringLiteral("QIM-K520 / QIM-K530"));
-    m_loop = new PollLoop(this, [this](PollLoop::Done done) { cycle(std::move(done)); });
-    connect(m_loop, &PollLoop::countsChanged, this, &frmQIM_K520::refreshCounts);
+    setAttribute(Qt::WA_DeleteOnClose);
+    m_loop = new PollLoop(m_link, this, [this](PollLoop::Done done) { cycle(std::move(done)); });
+    connect(m_loop, &PollLoop::countsChanged, this, &DiscretePanel::refreshCounts);
     m_readings = new FrameThrottle(this, [this] {
         for (int k = 0; k < 8; ++k)
-            m_inputs[k]->setState(InputState[k]);
+            m_inputs[k]->setState(m_inputState[k]);
     });
     connect(m_loop, &PollLoop::finished, this, [this] {
         m_readings->flush();
         setScanning(false);
     });
     buildControls();
-    load();
+    load(DeviceRecord{});
 }
 
-void frmQIM_K520::buildControls() {
+void DiscretePanel::showModule(const DeviceRecord& module) {
+    if (m_loaded)
+        return;
+    m_loaded = true;
+    load(module);
+}
+
+void DiscretePanel::buildControls() {
     auto* root = new QVBoxLayout(this);
 
     m_lblAddress = new QLabel(QStringLiteral("Device Address: 10"), this);
@@ -81,7 +79,7 @@ void frmQIM_K520::buildControls() {
         outGrid->addWidget(contact, i, 1);
         m_outputs[i] = box;
         m_outputPictures[i] = contact;
-        connect(box, &QCheckBox::toggled, this, [this, n](bool on) { outputClick(n, on); });
+        connect(box, &QCheckBox::toggled, this, [this, n](bool on) { outputClicked(n, on); });
     }
     inGrid->setColumnStretch(1, 1);
     outGrid->setColumnStretch(0, 1);
@@ -121,83 +119,79 @@ void frmQIM_K520::buildControls() {
     HoldCountSizes(*m_sb);
     root->addWidget(m_sb);
 
-    connect(m_scan, &QPushButton::clicked, this, &frmQIM_K520::scanClick);
+    connect(m_scan, &QPushButton::clicked, this, &DiscretePanel::scanClicked);
     connect(m_stop, &QPushButton::clicked, this, [this] { m_loop->requestStop(); });
     connect(m_close, &QPushButton::clicked, this, &QWidget::close);
 }
 
-void frmQIM_K520::load() {
+void DiscretePanel::load(const DeviceRecord& module) {
     m_lblAddress->setText(QStringLiteral("Address: "));
     m_stop->setEnabled(false);
     m_scan->setEnabled(false);
-    PollInterval = 100;
+    m_pollInterval = 100;
     m_scanTimer->setText(QStringLiteral("100"));
-    m_loop->ErrorCount = 0;
-    m_loop->PollCount = 0;
+    m_loop->resetCounts();
     refreshCounts();
     m_sb->setPanel(3, QStringLiteral("STOP"));
-    InputState.fill(0);
-    OutputState.fill(0);
+    m_inputState.fill(0);
+    m_outputState.fill(0);
     for (int i = 0; i < 8; ++i) {
-        m_inputs[i]->setState(InputState[i]);
-        m_outputPictures[i]->setState(OutputState[i]);
+        m_inputs[i]->setState(m_inputState[i]);
+        m_outputPictures[i]->setState(m_outputState[i]);
     }
-    if (SelectedAddress >= 0 && SelectedAddress <= 246) {
-        const DeviceRecord& r = DeviceTable[static_cast<size_t>(SelectedAddress)];
-        SlaveAddress = r.DeviceAddress;
-        DeviceCode = r.DeviceCode;
-    }
-    if (DeviceCode == 10 || DeviceCode == 11) {
-        m_lblAddress->setText(QStringLiteral("Address: %1").arg(SlaveAddress));
+    m_slave = module.address;
+    m_code = module.code;
+    if (m_code == 10 || m_code == 11) {
+        m_lblAddress->setText(QStringLiteral("Address: %1").arg(m_slave));
         m_scan->setEnabled(true);
     }
 }
 
-void frmQIM_K520::outputClick(int n, bool ticked) {
-    OutputState[n - 1] = ticked ? 1 : 0;
-    m_outputPictures[n - 1]->setState(OutputState[n - 1]);
+void DiscretePanel::outputClicked(int n, bool ticked) {
+    m_outputState[n - 1] = ticked ? 1 : 0;
+    m_outputPictures[n - 1]->setState(m_outputState[n - 1]);
 }
 
-void frmQIM_K520::scanClick() {
-    const auto interval = StartScanInterval(*m_loop, m_scanTimer->text());
+void DiscretePanel::scanClicked() {
+    const auto interval = StartScanInterval(*m_loop, m_scanTimer->text(), m_presenter);
     if (!interval)
         return;
-    PollInterval = *interval;
+    m_pollInterval = *interval;
     setScanning(true);
-    m_loop->start(PollInterval);
+    m_loop->start(m_pollInterval);
 }
 
-void frmQIM_K520::cycle(std::function<void(int16_t)> done) {
-    const uint8_t packed = PackBits(OutputState);
-    ByMode::WriteSingleRegister(SlaveAddress, 0, packed,
-                                {this, [this, done](const Reply& written) {
-                                     if (!written.ok())
-                                         ++m_loop->ErrorCount;
-                                     if (!m_loop->running())
-                                         return; // the window is closing
-                                     AdvanceTransactionId();
-                                     ByMode::ReadHoldingRegisters(
-                                         SlaveAddress, 0, 1, {this, [this, done](const Reply& r) {
-                                                                  if (r.hasRegisters(1))
-                                                                      ShowInputs(*r.reg(0));
-                                                                  else
-                                                                      ++m_loop->ErrorCount;
-                                                                  done(r.status);
-                                                              }});
-                                 }});
+void DiscretePanel::cycle(std::function<void(int16_t)> done) {
+    const uint8_t packed = PackBits(m_outputState);
+    m_link.writeSingleRegister(m_slave, 0, packed, {this, [this, done](const Reply& written) {
+                                                        if (!written.ok())
+                                                            m_loop->countError();
+                                                        if (!m_loop->running())
+                                                            return; // the window is closing
+                                                        m_link.advanceTransaction();
+                                                        m_link.readHoldingRegisters(
+                                                            m_slave, 0, 1,
+                                                            {this, [this, done](const Reply& r) {
+                                                                 if (r.hasRegisters(1))
+                                                                     showInputs(*r.reg(0));
+                                                                 else
+                                                                     m_loop->countError();
+                                                                 done(r.status);
+                                                             }});
+                                                    }});
 }
 
-void frmQIM_K520::ShowInputs(uint16_t value) {
+void DiscretePanel::showInputs(uint16_t value) {
     for (int k = 0; k < 8; ++k)
-        InputState[k] = GetBit(LoByte(value), static_cast<uint8_t>(k));
+        m_inputState[k] = GetBit(LoByte(value), static_cast<uint8_t>(k));
     m_readings->request();
 }
 
-void frmQIM_K520::refreshCounts() {
+void DiscretePanel::refreshCounts() {
     ShowCounts(*m_sb, *m_loop);
 }
 
-void frmQIM_K520::setScanning(bool scanning) {
+void DiscretePanel::setScanning(bool scanning) {
     m_scan->setEnabled(!scanning);
     m_stop->setEnabled(scanning);
     m_close->setEnabled(!scanning);
@@ -205,7 +199,7 @@ void frmQIM_K520::setScanning(bool scanning) {
     m_sb->setPanel(3, scanning ? QStringLiteral("SCAN") : QStringLiteral("STOP"));
 }
 
-void frmQIM_K520::closeEvent(QCloseEvent* event) {
+void DiscretePanel::closeEvent(QCloseEvent* event) {
     // Closed from the title bar while polling: no request may go out for a
     // window that is about to go.
     m_loop->shutdown();

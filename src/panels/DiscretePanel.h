@@ -1,9 +1,8 @@
 #pragma once
-// frmQIM_K520: the panel of the discrete modules QIM-K520 and QIM-K530
+// The panel of the discrete modules QIM-K520 and QIM-K530
 // (device codes 10 and 11). Each poll cycle writes the eight output states
 // to holding register 0 and reads the eight input states back from it.
 
-#include <QPointer>
 #include <QWidget>
 #include <array>
 #include <cstdint>
@@ -17,26 +16,23 @@ class QPushButton;
 namespace qim {
 
 class FrameThrottle;
+class Link;
+class MessagePresenter;
 class PollLoop;
 class StatePicture;
 class StatusPanels;
+struct DeviceRecord;
 struct Reply;
 
-class frmQIM_K520 : public QWidget {
+class DiscretePanel : public QWidget {
     Q_OBJECT
 public:
-    // Opens the one discrete panel, loaded for the selected module, or only
-    // brings the open one forward (it keeps its module).
-    static frmQIM_K520* open();
-    static frmQIM_K520* instance() { return s_instance; }
+    // A window of its own, deleted when closed.
+    DiscretePanel(Link& link, MessagePresenter& presenter, QWidget* parent = nullptr);
 
-    explicit frmQIM_K520(QWidget* parent = nullptr);
-
-    uint8_t SlaveAddress = 0;
-    uint8_t DeviceCode = 0;
-    std::array<uint8_t, 8> InputState{};
-    std::array<uint8_t, 8> OutputState{};
-    int PollInterval = 100;
+    // Loads the panel for module the first time; a panel that already shows
+    // a module keeps it (opening it again only brings it forward).
+    void showModule(const DeviceRecord& module);
 
     PollLoop* pollLoop() const { return m_loop; }
 
@@ -45,15 +41,22 @@ protected:
 
 private:
     void buildControls();
-    void load();
-    void outputClick(int n, bool ticked);
-    void scanClick();
+    void load(const DeviceRecord& module);
+    void outputClicked(int n, bool ticked);
+    void scanClicked();
     void cycle(std::function<void(int16_t)> done);
-    void ShowInputs(uint16_t value);
+    void showInputs(uint16_t value);
     void refreshCounts();
     void setScanning(bool scanning);
 
-    static inline QPointer<frmQIM_K520> s_instance;
+    Link& m_link;
+    MessagePresenter& m_presenter;
+    bool m_loaded = false;
+    uint8_t m_slave = 0;
+    uint8_t m_code = 0;
+    std::array<uint8_t, 8> m_inputState{};
+    std::array<uint8_t, 8> m_outputState{};
+    int m_pollInterval = 100;
 
     FrameThrottle* m_readings = nullptr;
     PollLoop* m_loop = nullptr;

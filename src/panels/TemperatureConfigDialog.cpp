@@ -1,6 +1,5 @@
-#include "frmQIM_P750_Config.h"
+#include "TemperatureConfigDialog.h"
 
-#include "Windows.h"
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
@@ -21,16 +20,8 @@ QComboBox* makeList(QWidget* parent, const char* name, const QStringList& items)
 }
 } // namespace
 
-frmQIM_P750_Config* frmQIM_P750_Config::open(QWidget* parent) {
-    if (!s_instance) {
-        s_instance = new frmQIM_P750_Config(parent);
-        s_instance->load();
-    }
-    BringForward(s_instance);
-    return s_instance;
-}
-
-frmQIM_P750_Config::frmQIM_P750_Config(QWidget* parent) : QDialog(parent) {
+TemperatureConfigDialog::TemperatureConfigDialog(TemperatureRegisters& registers, QWidget* parent)
+    : QDialog(parent), m_regs(registers) {
     setObjectName(QStringLiteral("frmQIM_P750_Config"));
     setWindowTitle(QStringLiteral("QIM-P750 Configuration Register"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -104,11 +95,12 @@ frmQIM_P750_Config::frmQIM_P750_Config(QWidget* parent) : QDialog(parent) {
             computeConfigRegister();
         });
     }
+    load();
 }
 
-void frmQIM_P750_Config::load() {
+void TemperatureConfigDialog::load() {
     // All fields first, so each control set below repacks the stored value unchanged.
-    m_fields = UnpackConfig(TempConfigReg);
+    m_fields = UnpackConfig(m_regs.config);
     const TempConfigFields f = m_fields;
     m_average->setCurrentIndex(f.average);
     m_sampling->setCurrentIndex(f.sampling);
@@ -118,9 +110,9 @@ void frmQIM_P750_Config::load() {
     computeConfigRegister();
 }
 
-void frmQIM_P750_Config::computeConfigRegister() {
-    TempConfigReg = PackConfig(m_fields);
-    m_value->setText(RegisterHexText(TempConfigReg));
+void TemperatureConfigDialog::computeConfigRegister() {
+    m_regs.config = PackConfig(m_fields);
+    m_value->setText(RegisterHexText(m_regs.config));
 }
 
 } // namespace qim

@@ -1,6 +1,5 @@
-#include "frmQIM_P750_Control.h"
+#include "TemperatureControlDialog.h"
 
-#include "Windows.h"
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -10,16 +9,8 @@
 
 namespace qim {
 
-frmQIM_P750_Control* frmQIM_P750_Control::open(QWidget* parent) {
-    if (!s_instance) {
-        s_instance = new frmQIM_P750_Control(parent);
-        s_instance->load();
-    }
-    BringForward(s_instance);
-    return s_instance;
-}
-
-frmQIM_P750_Control::frmQIM_P750_Control(QWidget* parent) : QDialog(parent) {
+TemperatureControlDialog::TemperatureControlDialog(TemperatureRegisters& registers, QWidget* parent)
+    : QDialog(parent), m_regs(registers) {
     setObjectName(QStringLiteral("frmQIM_P750_Control"));
     setWindowTitle(QStringLiteral("QIM_P750 Control Register"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -37,7 +28,7 @@ frmQIM_P750_Control::frmQIM_P750_Control(QWidget* parent) : QDialog(parent) {
         connect(m_loop[n], &QComboBox::currentIndexChanged, this, [this, n](int index) {
             if (index < 0)
                 return;
-            LoopMode[n] = static_cast<int16_t>(index);
+            m_modes[n] = static_cast<int16_t>(index);
             computeControlRegister();
         });
     }
@@ -63,20 +54,21 @@ frmQIM_P750_Control::frmQIM_P750_Control(QWidget* parent) : QDialog(parent) {
     top->addLayout(grid);
     top->addLayout(buttons);
     top->setSizeConstraint(QLayout::SetFixedSize);
+    load();
 }
 
-void frmQIM_P750_Control::load() {
+void TemperatureControlDialog::load() {
     // Every loop's mode first, so each list set below repacks the stored value unchanged.
-    LoopMode = UnpackControl(TempControlReg);
-    const TempLoopModes modes = LoopMode;
+    m_modes = UnpackControl(m_regs.control);
+    const TempLoopModes modes = m_modes;
     for (int n = 0; n < TempLoops; ++n)
         m_loop[n]->setCurrentIndex(modes[n]);
     computeControlRegister();
 }
 
-void frmQIM_P750_Control::computeControlRegister() {
-    TempControlReg = PackControl(LoopMode);
-    m_value->setText(RegisterHexText(TempControlReg));
+void TemperatureControlDialog::computeControlRegister() {
+    m_regs.control = PackControl(m_modes);
+    m_value->setText(RegisterHexText(m_regs.control));
 }
 
 } // namespace qim

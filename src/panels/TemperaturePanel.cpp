@@ -1,17 +1,17 @@
-#include "frmQIM_P750.h"
+#include "TemperaturePanel.h"
 
+#include "BringForward.h"
+#include "ControlLoopDialog.h"
 #include "DeviceTable.h"
-#include "General.h"
+#include "Link.h"
+#include "PanelSupport.h"
 #include "PanelTrends.h"
-#include "Panels.h"
 #include "Pictures.h"
 #include "PollLoop.h"
-#include "Requests.h"
 #include "StatusPanels.h"
-#include "Windows.h"
-#include "frmQIM_P750_Config.h"
-#include "frmQIM_P750_Control.h"
-#include "frmQIM_P750_ControlLoop.h"
+#include "TemperatureConfigDialog.h"
+#include "TemperatureControlDialog.h"
+#include "TrendWindow.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -66,25 +66,19 @@ QPushButton* button(QWidget* parent, const char* name, const QString& text) {
 void noReply(const Reply&) {}
 } // namespace
 
-frmQIM_P750* frmQIM_P750::open() {
-    if (!s_instance) {
-        s_instance = new frmQIM_P750;
-        s_instance->load();
-    }
-    BringForward(s_instance);
-    return s_instance;
-}
-
-frmQIM_P750::frmQIM_P750() : QWidget(nullptr) {
+TemperaturePanel::TemperaturePanel(Link& link, MessagePresenter& presenter,
+                                   TemperatureRegisters& registers, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_link(link), m_presenter(presenter), m_regs(registers) {
     setObjectName(QStringLiteral("frmQIM_P750"));
     setWindowTitle(QStringLiteral("QIM-P750"));
     setAttribute(Qt::WA_DeleteOnClose);
 
-    m_poll = new PollLoop(this, [this](PollLoop::Done done) { pollCycle(std::move(done)); });
-    connect(m_poll, &PollLoop::countsChanged, this, &frmQIM_P750::showCounts);
+    m_poll =
+        new PollLoop(m_link, this, [this](PollLoop::Done done) { pollCycle(std::move(done)); });
+    connect(m_poll, &PollLoop::countsChanged, this, &TemperaturePanel::showCounts);
     m_readings = new FrameThrottle(this, [this] {
         for (int n = 1; n <= TempLoops; ++n)
-            ShowLoop(n);
+            showLoop(n);
     });
     connect(m_poll, &PollLoop::finished, this, [this] {
         m_readings->flush();
@@ -186,16 +180,13 @@ frmQIM_P750::frmQIM_P750() : QWidget(nullptr) {
         m_loopButton[n - 1] = button(regs, QStringLiteral("Cmd_ControlLoop%1").arg(n).toLatin1(),
                                      QStringLiteral("Control Loop %1").arg(n));
         regGrid->addWidget(m_loopButton[n - 1], 1 + (n - 1) / 2, (n - 1) % 2);
-        connect(m_loopButton[n - 1], &QPushButton::clicked, this, [this, n] {
-            SelectedLoop = static_cast<uint8_t>(n);
-            frmQIM_P750_ControlLoop::open(this);
-        });
+        connect(m_loopButton[n - 1], &QPushButton::clicked, this, [this, n] { openLoop(n); });
     }
     m_write = button(regs, "Cmd_Write", QStringLiteral("Write To Output Registers"));
     regGrid->addWidget(m_write, 3, 0, 1, 2);
-    connect(m_configReg, &QPushButton::clicked, this, [this] { frmQIM_P750_Config::open(this); });
-    connect(m_controlReg, &QPushButton::clicked, this, [this] { frmQIM_P750_Control::open(this); });
-    connect(m_write, &QPushButton::clicked, this, &frmQIM_P750::writeOutputRegisters);
+    connect(m_configReg, &QPushButton::clicked, this, &TemperaturePanel::openConfig);
+    connect(m_controlReg, &QPushButton::clicked, this, &TemperaturePanel::openControl);
+    connect(m_write, &QPushButton::clicked, this, &TemperaturePanel::writeOutputRegisters);
 
     // Polling.
     m_interval = new QLineEdit(this);
@@ -206,8 +197,8 @@ frmQIM_P750::frmQIM_P750() : QWidget(nullptr) {
     m_stop = button(this, "CmdStop", QStringLiteral("Stop"));
     m_trend = button(this, "Cmd_Trend", QStringLiteral("Trend"));
     m_close = button(this, "CmdCancel", QStringLiteral("Close"));
-    connect(m_trend, &QPushButton::clicked, this, [this] { OpenTrend(this); });
-    connect(m_scan, &QPushButton::clicked, this, &frmQIM_P750::scan);
+    connect(m_trend, &QPushButton::clicked, this, &TemperaturePanel::openTrend);
+    connect(m_scan, &QPushButton::clicked, this, &TemperaturePanel::scan);
     connect(m_stop, &QPushButton::clicked, this, [this] { m_poll->requestStop(); });
     connect(m_close, &QPushButton::clicked, this, &QWidget::close);
     // Enter in the interval box starts polling, as Scan would.
@@ -249,29 +240,33 @@ frmQIM_P750::frmQIM_P750() : QWidget(nullptr) {
     top->addWidget(m_sb);
 }
 
-void frmQIM_P750::load() {
+void TemperaturePanel::showModule(const DeviceRecord& module) {
+    if (m_loaded)
+        return;
+    m_loaded = true;
+    load(module);
+}
+
+void TemperaturePanel::load(const DeviceRecord& module) {
     m_address->setText(QStringLiteral("Address: "));
     m_stop->setEnabled(false);
     m_scan->setEnabled(false);
 
-    PollInterval = 100;
     m_interval->setText(QStringLiteral("100"));
 
     m_sb->setPanel(3, QStringLiteral("STOP"));
     showCounts();
 
     for (int n = 1; n <= TempLoops; ++n)
-        ShowLoop(n);
+        showLoop(n);
 
-    if (SelectedAddress >= 0 && SelectedAddress <= 246) {
-        SlaveAddress = DeviceTable[SelectedAddress].DeviceAddress;
-        DeviceCode = DeviceTable[SelectedAddress].DeviceCode;
-    }
+    m_slave = module.address;
+    m_code = module.code;
     // Only a temperature module is talked to: for any other record every
     // control that would send something stays off.
-    const bool ours = DeviceCode == TemperatureCode;
+    const bool ours = m_code == TemperatureCode;
     if (ours)
-        m_address->setText(QStringLiteral("Address: ") + QString::number(SlaveAddress));
+        m_address->setText(QStringLiteral("Address: ") + QString::number(m_slave));
     m_scan->setEnabled(ours);
     m_write->setEnabled(ours);
     for (int k = 0; k < 4; ++k) {
@@ -280,50 +275,49 @@ void frmQIM_P750::load() {
     }
 }
 
-bool frmQIM_P750::polling() const {
+bool TemperaturePanel::polling() const {
     return m_poll->running();
 }
 
-void frmQIM_P750::ShowLoop(int n) {
+void TemperaturePanel::showLoop(int n) {
     if (n < 1 || n > TempLoops)
         return;
     LoopView& v = m_loops[n - 1];
-    const int32_t status = TempInputRegs[3 + n];
+    const int32_t status = m_regs.inputs[3 + n];
     const uint8_t bits = LoByte(status);
     for (int b = 0; b < 8; ++b)
         v.led[b]->setState(GetBit(bits, static_cast<uint8_t>(b)));
-    v.pv->setText(QString::number(TempInputRegs[n - 1]));
-    v.cj->setText(QString::number(TempInputRegs[7 + n]));
+    v.pv->setText(QString::number(m_regs.inputs[n - 1]));
+    v.cj->setText(QString::number(m_regs.inputs[7 + n]));
     v.power->setText(QString::number(HiByte(status)) + QLatin1Char('%'));
-    v.sp->setText(QString::number(TempOutputRegs[LoopBase(n)]));
+    v.sp->setText(QString::number(m_regs.outputs[LoopBase(n)]));
 }
 
-void frmQIM_P750::scan() {
-    const auto interval = StartScanInterval(*m_poll, m_interval->text());
+void TemperaturePanel::scan() {
+    const auto interval = StartScanInterval(*m_poll, m_interval->text(), m_presenter);
     if (!interval)
         return;
-    PollInterval = *interval;
     setPolling(true);
     m_sb->setPanel(3, QStringLiteral("SCAN"));
-    m_poll->start(PollInterval);
+    m_poll->start(*interval);
 }
 
-void frmQIM_P750::pollCycle(std::function<void(int16_t)> done) {
-    ByMode::ReadInputRegisters(SlaveAddress, 0, TempInputCount,
-                               {this, [this, done = std::move(done)](const Reply& reply) {
-                                    // Only a reply holding all twelve registers is shown; anything
-                                    // else leaves the last good values on screen.
-                                    if (DecodeTempInputs(reply)) {
-                                        m_readings->request();
-                                        emit inputsDecoded(m_poll->PollCount);
-                                    } else {
-                                        ++m_poll->ErrorCount;
-                                    }
-                                    done(reply.status);
-                                }});
+void TemperaturePanel::pollCycle(std::function<void(int16_t)> done) {
+    m_link.readInputRegisters(m_slave, 0, TempInputCount,
+                              {this, [this, done = std::move(done)](const Reply& reply) {
+                                   // Only a reply holding all twelve registers is shown; anything
+                                   // else leaves the last good values on screen.
+                                   if (m_regs.decodeInputs(reply)) {
+                                       m_readings->request();
+                                       emit inputsDecoded(m_poll->pollCount());
+                                   } else {
+                                       m_poll->countError();
+                                   }
+                                   done(reply.status);
+                               }});
 }
 
-void frmQIM_P750::setPolling(bool on) {
+void TemperaturePanel::setPolling(bool on) {
     m_scan->setEnabled(!on);
     m_close->setEnabled(!on);
     m_interval->setEnabled(!on);
@@ -335,44 +329,72 @@ void frmQIM_P750::setPolling(bool on) {
     m_stop->setEnabled(on);
 }
 
-void frmQIM_P750::showCounts() {
+void TemperaturePanel::showCounts() {
     ShowCounts(*m_sb, *m_poll);
 }
 
-void frmQIM_P750::relayClicked(int k, bool on) {
-    RelayValue[k - 1] = on ? CoilOn : 0;
-    ByMode::WriteSingleCoil(SlaveAddress, static_cast<int16_t>(k - 1), RelayValue[k - 1],
-                            {this, noReply});
+void TemperaturePanel::relayClicked(int k, bool on) {
+    m_link.writeSingleCoil(m_slave, static_cast<int16_t>(k - 1), on ? CoilOn : 0, {this, noReply});
 }
 
-void frmQIM_P750::sliderMoved(int k, int value) {
-    TempOutputRegs[k] = value;
+void TemperaturePanel::sliderMoved(int k, int value) {
+    m_regs.outputs[k] = value;
     m_pwmLabel[k - 1]->setText(QString::number(value) + QLatin1Char('%'));
     // One key per slider: a position still queued is replaced by the newer
     // one, so a drag never floods the link and the last position goes out.
-    ByMode::WriteSingleRegister(SlaveAddress, static_cast<int16_t>(k), value, {this, noReply, k});
+    m_link.writeSingleRegister(m_slave, static_cast<int16_t>(k), value, {this, noReply, k});
 }
 
-void frmQIM_P750::writeOutputRegisters() {
-    General::TransactionId = 0;
-    ByMode::WriteSingleRegister(SlaveAddress, TempConfigAddress, TempConfigReg, {this, noReply});
-    ByMode::WriteSingleRegister(SlaveAddress, TempControlAddress, TempControlReg, {this, noReply});
+void TemperaturePanel::writeOutputRegisters() {
+    m_link.restartTransactions();
+    m_link.writeSingleRegister(m_slave, TempConfigAddress, m_regs.config, {this, noReply});
+    m_link.writeSingleRegister(m_slave, TempControlAddress, m_regs.control, {this, noReply});
     // Only the loop blocks' result counts: the three go out whatever the
     // first two returned.
-    ByMode::WriteMultipleRegisters(SlaveAddress, TempLoopsStart, TempLoopRegisters, TempOutputRegs,
-                                   {this, [this](const Reply& reply) {
-                                        if (!reply.ok())
-                                            ++m_poll->ErrorCount;
-                                        showCounts();
-                                    }});
+    m_link.writeMultipleRegisters(m_slave, TempLoopsStart, TempLoopRegisters, m_regs.outputs,
+                                  {this, [this](const Reply& reply) {
+                                       if (!reply.ok())
+                                           m_poll->countError();
+                                       showCounts();
+                                   }});
 }
 
-void frmQIM_P750::closeEvent(QCloseEvent* event) {
+void TemperaturePanel::openConfig() {
+    if (!m_configDialog)
+        m_configDialog = new TemperatureConfigDialog(m_regs, this);
+    BringForward(m_configDialog);
+}
+
+void TemperaturePanel::openControl() {
+    if (!m_controlDialog)
+        m_controlDialog = new TemperatureControlDialog(m_regs, this);
+    BringForward(m_controlDialog);
+}
+
+void TemperaturePanel::openLoop(int n) {
+    m_regs.selectedLoop = static_cast<uint8_t>(n);
+    if (!m_loopDialog)
+        m_loopDialog = new ControlLoopDialog(m_regs, m_presenter, this);
+    m_loopDialog->showLoop(m_regs.selectedLoop);
+    BringForward(m_loopDialog);
+}
+
+void TemperaturePanel::openTrend() {
+    if (!m_trendWindow)
+        m_trendWindow = OpenTemperatureTrend(*this, m_presenter);
+    BringForward(m_trendWindow);
+}
+
+void TemperaturePanel::closeEvent(QCloseEvent* event) {
     // Closing by the title bar while polling: the loop ends before the
     // window goes away, and nothing of it stays queued.
     if (m_poll->running())
         m_poll->shutdown();
     QWidget::closeEvent(event);
+}
+
+TrendWindow* TemperaturePanel::trendWindow() const {
+    return m_trendWindow;
 }
 
 } // namespace qim

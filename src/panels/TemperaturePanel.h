@@ -5,7 +5,7 @@
 // relays and PWM outputs at once; opens the register dialogs and sends their
 // image with "Write To Output Registers".
 
-#include "TempRegisters.h"
+#include "TemperatureRegisters.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -20,26 +20,39 @@ class QSlider;
 
 namespace qim {
 
+class ControlLoopDialog;
 class FrameThrottle;
+class Link;
+class MessagePresenter;
 class PollLoop;
 class StatePicture;
 class StatusPanels;
+class TemperatureConfigDialog;
+class TemperatureControlDialog;
+class TrendWindow;
+struct DeviceRecord;
 
-class frmQIM_P750 : public QWidget {
+class TemperaturePanel : public QWidget {
     Q_OBJECT
 public:
-    // Opens the one panel (loading it from the selected device), or only
-    // brings it forward.
-    static frmQIM_P750* open();
-    static frmQIM_P750* instance() { return s_instance; }
+    // A window of its own, deleted when closed. registers outlive it: what
+    // the user set survives closing and reopening the panel.
+    TemperaturePanel(Link& link, MessagePresenter& presenter, TemperatureRegisters& registers,
+                     QWidget* parent = nullptr);
+
+    // Loads the panel for module the first time; a panel that already shows
+    // a module keeps it (opening it again only brings it forward).
+    void showModule(const DeviceRecord& module);
 
     bool polling() const;
-    // The time between polls the last accepted Scan set, in milliseconds.
-    int pollInterval() const { return PollInterval; }
+    PollLoop* pollLoop() const { return m_poll; }
+    const TemperatureRegisters& registers() const { return m_regs; }
+    // The trend window the Trend button opened, while it is open.
+    TrendWindow* trendWindow() const;
 
-    // Refreshes loop n's LEDs and labels from the program-wide data; nothing
-    // for n outside 1..4.
-    void ShowLoop(int n);
+    // Refreshes loop n's LEDs and labels from the registers; nothing for n
+    // outside 1..4.
+    void showLoop(int n);
 
     // The eight status bits of a loop, bit 0 first, as the LED names end.
     static constexpr const char* LedSuffixes[8] = {"OC", "SCG", "SCV", "TCF",
@@ -47,15 +60,14 @@ public:
 
 Q_SIGNALS:
     // After a good poll's values are decoded and shown; pollNumber is
-    // PollCount then (the polls before this one since Scan).
+    // the poll count then (the polls before this one since Scan).
     void inputsDecoded(int32_t pollNumber);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    frmQIM_P750();
-    void load();
+    void load(const DeviceRecord& module);
     void scan();
     void pollCycle(std::function<void(int16_t)> done);
     void setPolling(bool on);
@@ -63,11 +75,21 @@ private:
     void relayClicked(int k, bool on);
     void sliderMoved(int k, int value);
     void writeOutputRegisters();
+    void openConfig();
+    void openControl();
+    void openLoop(int n);
+    void openTrend();
 
-    uint8_t SlaveAddress = 0;
-    uint8_t DeviceCode = 0;
-    int16_t PollInterval = 100;
-    int32_t RelayValue[4] = {};
+    Link& m_link;
+    MessagePresenter& m_presenter;
+    TemperatureRegisters& m_regs;
+    bool m_loaded = false;
+    uint8_t m_slave = 0;
+    uint8_t m_code = 0;
+    QPointer<TemperatureConfigDialog> m_configDialog;
+    QPointer<TemperatureControlDialog> m_controlDialog;
+    QPointer<ControlLoopDialog> m_loopDialog;
+    QPointer<TrendWindow> m_trendWindow;
 
     struct LoopView {
         QGroupBox* frame;
@@ -94,8 +116,6 @@ private:
     StatusPanels* m_sb;
     PollLoop* m_poll;
     FrameThrottle* m_readings;
-
-    static inline QPointer<frmQIM_P750> s_instance;
 };
 
 } // namespace qim

@@ -93,8 +93,8 @@ QCheckBox* PictureCheck(const QString& name, const QString& text, const QPixmap&
 }
 } // namespace
 
-TrendWindow::TrendWindow(const TrendLayout& layout, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_layout(layout) {
+TrendWindow::TrendWindow(const TrendLayout& layout, MessagePresenter& presenter, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_layout(layout), m_presenter(presenter) {
     setObjectName(m_layout.objectName);
     setWindowTitle(m_layout.title);
     setAttribute(Qt::WA_DeleteOnClose);
@@ -704,7 +704,7 @@ void TrendWindow::startCsv(std::unique_ptr<TrendCsvExport> job, const QString& p
             note(QStringLiteral("Saved %1 rows to %2").arg(rows).arg(QFileInfo(path).fileName()));
         } else {
             note(QString());
-            ShowMessage(QStringLiteral("The trend could not be saved to %1: %2").arg(path, e));
+            m_presenter.show(QStringLiteral("The trend could not be saved to %1: %2").arg(path, e));
         }
         emit exportFinished(ok, path);
     });
@@ -717,7 +717,7 @@ bool TrendWindow::exportPng(const QString& path) {
     if (ok)
         note(QStringLiteral("Saved the chart to %1").arg(QFileInfo(path).fileName()));
     else
-        ShowMessage(QStringLiteral("The chart could not be saved to %1").arg(path));
+        m_presenter.show(QStringLiteral("The chart could not be saved to %1").arg(path));
     emit exportFinished(ok, path);
     return ok;
 }
@@ -738,7 +738,7 @@ void TrendWindow::askPng() {
         if (ok)
             note(QStringLiteral("Saved the chart to %1").arg(QFileInfo(path).fileName()));
         else
-            ShowMessage(QStringLiteral("The chart could not be saved to %1").arg(path));
+            m_presenter.show(QStringLiteral("The chart could not be saved to %1").arg(path));
         emit exportFinished(ok, path);
     });
     dialog->open();

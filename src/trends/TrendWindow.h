@@ -33,6 +33,7 @@ class QValueAxis;
 
 namespace qim {
 
+class MessagePresenter;
 class TrendCsvExport;
 
 struct TrendSeries {
@@ -81,7 +82,8 @@ class TrendWindow : public QWidget {
 public:
     enum Span { OneMinute, TenMinutes, OneHour, All };
 
-    explicit TrendWindow(const TrendLayout& layout, QWidget* parent = nullptr);
+    // A failed export is told through presenter.
+    TrendWindow(const TrendLayout& layout, MessagePresenter& presenter, QWidget* parent = nullptr);
     ~TrendWindow() override;
 
     // One good poll: a value per series in layout order, on the given scale.
@@ -152,6 +154,7 @@ private:
     void note(const QString& text);
 
     TrendLayout m_layout;
+    MessagePresenter& m_presenter;
     std::vector<std::unique_ptr<TrendStore>> m_stores;
     int m_scale = 0;
     bool m_hasLast = false;

@@ -1,4 +1,5 @@
-// Counts to volts and the volts text, against exact arithmetic.
+// Counts to volts and the volts text against exact arithmetic, and the
+// packing of the converter's registers.
 #include "AnalogScale.h"
 #include "TestSupport.h"
 
@@ -12,8 +13,8 @@ namespace {
 // 100 x (c x S - O x 65535) / 65535 with span S and offset O in hundredths of
 // a volt, rounded half to even, written with at most four decimals.
 QString exactVoltsText(int64_t c, int code) {
-    static const int64_t S[5] = {2048, 1024, 512, 1024, 512};
-    static const int64_t O[5] = {1024, 512, 256, 0, 0};
+    constexpr int64_t S[5] = {2048, 1024, 512, 1024, 512};
+    constexpr int64_t O[5] = {1024, 512, 256, 0, 0};
     const int64_t num = 100 * (c * S[code] - O[code] * 65535);
     int64_t q = num / 65535;
     const int64_t twice = 2 * std::llabs(num % 65535);
@@ -29,12 +30,12 @@ QString exactVoltsText(int64_t c, int code) {
 
 class TestAnalogScale : public QObject {
     Q_OBJECT
-    const QLocale c{QLocale::C};
 
 private Q_SLOTS:
     // Every count on every range: no binary rounding artefact, never "-0",
     // never an exponent, no trailing zeros.
     void everyCountMatchesExactArithmetic() {
+        const QLocale c(QLocale::C);
         for (int code = 0; code < 5; ++code)
             for (int counts = 0; counts <= 65535; ++counts)
                 if (Analog::VoltsText(counts, code, c) != exactVoltsText(counts, code))
@@ -43,6 +44,8 @@ private Q_SLOTS:
                                          .arg(code)
                                          .arg(Analog::VoltsText(counts, code, c),
                                               exactVoltsText(counts, code))));
+        const QLocale german(QLocale::German, QLocale::Germany);
+        QCOMPARE(Analog::VoltsText(1, 0, german), QStringLiteral("-10,2397"));
     }
 
     void roundingHalvesToEvenOnTheDecimalValue_data() {
@@ -62,10 +65,25 @@ private Q_SLOTS:
         QVERIFY(!std::signbit(Analog::RoundDecimals(-0.00001, 4)));
     }
 
-    void textUsesTheLocaleDecimalSeparator() {
-        const QLocale german(QLocale::German, QLocale::Germany);
-        QCOMPARE(Analog::VoltsText(1, 0, german), QStringLiteral("-10,2397"));
-        QCOMPARE(Analog::VoltsText(65535, 4, german), QStringLiteral("5,12"));
+    void registerWords_data() {
+        QTest::addColumn<QList<int>>("codes"); // ranges of four inputs
+        QTest::addColumn<int>("range");
+        QTest::addColumn<QList<int>>("config"); // sampling, mode, average
+        QTest::addColumn<int>("word");
+        QTest::newRow("defaults") << QList<int>{3, 3, 3, 3} << 6939 << QList<int>{10, 0, 3} << 2563;
+        QTest::newRow("one bit each")
+            << QList<int>{1, 2, 3, 4} << 8977 << QList<int>{255, 1, 0} << 65408;
+        QTest::newRow("third alone") << QList<int>{0, 0, 1, 0} << 256 << QList<int>{1, 1, 2} << 386;
+    }
+    void registerWords() {
+        QFETCH(QList<int>, codes);
+        QFETCH(int, range);
+        QFETCH(QList<int>, config);
+        QFETCH(int, word);
+        const std::array<int16_t, 4> c{int16_t(codes[0]), int16_t(codes[1]), int16_t(codes[2]),
+                                       int16_t(codes[3])};
+        QCOMPARE(int(Analog::RangeWord(c)), range);
+        QCOMPARE(int(Analog::ConfigWord(config[0], config[1], config[2])), word);
     }
 };
 

@@ -1,13 +1,15 @@
 #pragma once
-// What the panel tests share: a simulated bus reached over loopback TCP or
-// its pty, a selected device, and driving a panel's controls by name.
+// What the panel tests share: a link, a presenter and the temperature
+// registers as the main window keeps them, a simulated bus on loopback TCP
+// or its pty, and a panel driven by its controls' names.
 
 #include "DeviceTable.h"
-#include "General.h"
 #include "Link.h"
 #include "MessagePresenter.h"
 #include "SimBus.h"
 #include "StatusPanels.h"
+#include "TemperatureRegisters.h"
+#include "TestSupport.h"
 
 #include <QAbstractButton>
 #include <QLabel>
@@ -17,14 +19,6 @@
 #include <memory>
 
 namespace paneltest {
-
-// The main window's selection: DeviceTable[index] holds the module and is selected.
-inline void SelectDevice(uint8_t address, uint8_t code, int index = 0) {
-    qim::ClearDeviceTable();
-    qim::DeviceTable[static_cast<size_t>(index)].DeviceAddress = address;
-    qim::DeviceTable[static_cast<size_t>(index)].DeviceCode = code;
-    qim::SelectedAddress = static_cast<int16_t>(index);
-}
 
 inline QList<qimsim::RequestRecord> RequestsOf(const qimsim::Bus& bus, int function) {
     QList<qimsim::RequestRecord> out;
@@ -44,39 +38,57 @@ inline qimsim::Fault FaultOf(qimsim::Fault::Kind kind, int delayMs = 0) {
 
 class PanelFixture {
 protected:
+    std::unique_ptr<qim::Link> link;
+    qim::MessagePresenter presenter;
+    qim::TemperatureRegisters regs;
     std::unique_ptr<qimsim::Bus> bus;
     QPointer<QWidget> panel;
 
-    // A fresh link and a bus on loopback TCP at a free port, short timeouts.
+    // A fresh link and registers, and a bus on loopback TCP at a free port.
     bool tcpBus() {
-        qim::Link::instance().reset();
-        qim::AssignLinkDefaults();
-        bus = std::make_unique<qimsim::Bus>();
-        qim::General::CommMode = 1;
-        qim::General::IPAddress = QStringLiteral("127.0.0.1");
-        qim::General::TCPTimeout = 400;
-        qim::General::TCPConnectTimeout = 1000;
+        freshLink();
+        qim::LinkSettings s;
+        s.transport = qim::LinkSettings::Transport::Tcp;
+        s.host = QStringLiteral("127.0.0.1");
+        s.tcpTimeoutMs = 400;
+        s.tcpConnectTimeoutMs = 1000;
         const bool ok = bus->listenTcp(QHostAddress::LocalHost, 0);
-        qim::General::ServerPort = bus->tcpPort();
-        qim::MessagePresenter::instance().clearHistory();
+        s.port = bus->tcpPort();
+        link->setSettings(s);
         return ok;
     }
     // The bus over its pty, published as COM3.
     bool serialBus() {
-        qim::Link::instance().reset();
-        qim::AssignLinkDefaults();
-        bus = std::make_unique<qimsim::Bus>();
-        qim::General::CommMode = 0;
-        qim::General::ComPortIndex = 2;
-        qim::General::SerialTimeout = 400;
+        freshLink();
+        qim::LinkSettings s;
+        s.comPort = 3;
+        s.serialTimeoutMs = 400;
+        link->setSettings(s);
         return bus->openPty(3);
+    }
+    void freshLink() {
+        link = std::make_unique<qim::Link>();
+        QObject::connect(link.get(), &qim::Link::message, &presenter, &qim::MessagePresenter::show);
+        bus = std::make_unique<qimsim::Bus>();
+        regs = {};
+        presenter.clearHistory();
+    }
+    // A panel as the main window opens it for a module at address with code.
+    template <class P, class... Extra> P* open(uint8_t address, uint8_t code, Extra&... extra) {
+        auto* p = new P(*link, presenter, extra...);
+        qim::DeviceRecord r;
+        r.address = address;
+        r.code = code;
+        p->showModule(r);
+        p->show();
+        panel = p;
+        return p;
     }
     bool closePanel() {
         if (panel)
             panel->close();
         const bool gone = QTest::qWaitFor([&] { return panel.isNull(); }, 5000);
-        qim::MessagePresenter::instance().dismissAll();
-        qim::Link::instance().reset();
+        presenter.dismissAll();
         return gone;
     }
 
@@ -92,7 +104,9 @@ protected:
     bool enabled(const QString& name) const { return w(name)->isEnabled(); }
     QString label(const QString& name) const { return w<QLabel>(name)->text(); }
     QString sb(int i) const { return w<qim::StatusPanels>(QStringLiteral("SB"))->text(i); }
-    QStringList messages() const { return qim::MessagePresenter::instance().history(); }
+    int errors() const { return sb(1).mid(5).toInt(); }
+    int polls() const { return sb(2).mid(6).toInt(); }
+    QStringList messages() const { return presenter.history(); }
 
     void scan(const QString& interval) const {
         type(QStringLiteral("TextScanTimer"), interval);
