@@ -202,7 +202,7 @@ private Q_SLOTS:
         }
         QTRY_VERIFY_WITH_TIMEOUT(!d.widget(), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(app->window().status(1), QStringLiteral("Connected"), 5000);
-        QCOMPARE(order, closeKey ? QStringList{"read"} : QStringList{"read", "test"});
+        QCOMPARE(order, closeKey ? QStringList{"read"} : (QStringList{"read", "test"}));
         QCOMPARE(read ? read->reg(0).value_or(0) : 0, 42);
         QCOMPARE(app->window().status(2),
                  tcp ? QStringLiteral("127.0.0.1") : QStringLiteral("COM3"));

@@ -123,8 +123,8 @@ private Q_SLOTS:
     void theDeviceListByKeyboardAndMouse() {
         qimsim::Bus bus;
         QVERIFY(bus.listenTcp(QHostAddress::LocalHost, 0));
-        bus.addModule(1, 40); // no panel
-        bus.addModule(2, 10);
+        bus.addModule(1, 10);
+        bus.addModule(2, 40); // no panel
         bus.addModule(3, 20);
         app->settings([&](LinkSettings& s) {
             s.transport = LinkSettings::Transport::Tcp;
@@ -142,14 +142,14 @@ private Q_SLOTS:
         auto* list = main.get<QListWidget>("DeviceList");
         QCOMPARE(list->count(), 3);
         QVERIFY(activate(app->main));
-        main.focus("DeviceList");
+        main.focus("DeviceList"); // the first entry current, none selected
         const qsizetype windows = visibleWindows();
         main.press(Qt::Key_Return); // nothing selected: nothing opens
         main.press(Qt::Key_Down);
-        QCOMPARE(app->main->selected(), 0);
+        QCOMPARE(app->main->selected(), 1);
         main.press(Qt::Key_Return); // no panel for the module
         QCOMPARE(visibleWindows(), windows);
-        main.press(Qt::Key_Down);
+        main.press(Qt::Key_Up);
         main.press(Qt::Key_Enter);
         const Window panel(QStringLiteral("frmQIM_K520"));
         QVERIFY(panel.open() && activate(panel.widget()));
