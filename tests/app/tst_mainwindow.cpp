@@ -1,29 +1,17 @@
-// Start-up, the windows the main window opens (one per kind), the end of
-// the program, and the device list by keyboard and mouse.
+// Start-up, the windows the main window opens (one per kind), and the end
+// of the program.
 #include "Driver.h"
 #include "PortNames.h"
-#include "SimBus.h"
 #include "SplashWindow.h"
 #include "Startup.h"
 
-#include <QListWidget>
 #include <QSignalSpy>
 
 using namespace qim;
 using namespace qimtest;
 using namespace apptest;
 
-namespace {
-bool activate(QWidget* w) {
-    w->show();
-    w->activateWindow();
-    return QTest::qWaitForWindowActive(w);
-}
-qsizetype visibleWindows() {
-    const QWidgetList all = QApplication::topLevelWidgets();
-    return std::count_if(all.begin(), all.end(), [](QWidget* w) { return w->isVisible(); });
-}
-} // namespace
+namespace {} // namespace
 
 class TestMainWindow : public QObject {
     Q_OBJECT
@@ -116,55 +104,6 @@ private Q_SLOTS:
         for (const QPointer<QWidget>& w : others)
             QTRY_VERIFY(!w);
         PortNames::Unpublish(2);
-    }
-
-    // The arrows select, Enter or a double click opens the selected module's
-    // panel, whose Scan and Stop hand the keyboard focus to each other.
-    void theDeviceListByKeyboardAndMouse() {
-        qimsim::Bus bus;
-        QVERIFY(bus.listenTcp(QHostAddress::LocalHost, 0));
-        bus.addModule(1, 10);
-        bus.addModule(2, 40); // no panel
-        bus.addModule(3, 20);
-        app->settings([&](LinkSettings& s) {
-            s.transport = LinkSettings::Transport::Tcp;
-            s.port = bus.tcpPort();
-        });
-        app->window().click(QStringLiteral("mnuScan"));
-        const Window d(QStringLiteral("frmScanBus"));
-        d.type("TextEndAddress", "3");
-        d.type("TextTime", "0");
-        d.click("CmdStart");
-        QTRY_VERIFY(d.enabled("CmdStart"));
-        d.close();
-
-        const Window main = app->window();
-        auto* list = main.get<QListWidget>("DeviceList");
-        QCOMPARE(list->count(), 3);
-        QVERIFY(activate(app->main));
-        main.focus("DeviceList"); // the first entry current, none selected
-        const qsizetype windows = visibleWindows();
-        main.press(Qt::Key_Return); // nothing selected: nothing opens
-        main.press(Qt::Key_Down);
-        QCOMPARE(app->main->selected(), 1);
-        main.press(Qt::Key_Return); // no panel for the module
-        QCOMPARE(visibleWindows(), windows);
-        main.press(Qt::Key_Up);
-        main.press(Qt::Key_Enter);
-        const Window panel(QStringLiteral("frmQIM_K520"));
-        QVERIFY(panel.open() && activate(panel.widget()));
-        panel.type("TextScanTimer", "50");
-        panel.focus("CmdScan");
-        panel.press(Qt::Key_Space);
-        QTRY_COMPARE(focusName(), QStringLiteral("CmdStop"));
-        panel.press(Qt::Key_Space);
-        QTRY_COMPARE(focusName(), QStringLiteral("CmdScan"));
-
-        QVERIFY(activate(app->main));
-        const QPoint third = list->visualItemRect(list->item(2)).center();
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, third);
-        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, third);
-        QTRY_VERIFY(Window(QStringLiteral("frmQIM_M640")).open());
     }
 };
 

@@ -49,10 +49,10 @@ class TestScan : public QObject {
         return ended->takeFirst().at(0).value<End>();
     }
     QStringList list() const {
-        auto* l = app->window().get<QListWidget>("DeviceList");
         QStringList lines;
-        for (int i = 0; i < l->count(); ++i)
-            lines << l->item(i)->text();
+        for (auto* item :
+             app->window().get<QListWidget>("DeviceList")->findItems("*", Qt::MatchWildcard))
+            lines << item->text();
         return lines;
     }
     // The grid's values after selecting a row of the device list.
@@ -153,33 +153,30 @@ private Q_SLOTS:
         app->window().click(QStringLiteral("CmdControl"));
         QCOMPARE(QApplication::topLevelWidgets().size(), windows);
 
-        // A new scan empties the list and starts the table over; the grid
-        // and Control And Monitor stay as they were.
+        // A new scan empties the list and starts over; the grid stays.
         start("3", "3", "0");
         QCOMPARE(end(), End::Natural);
-        QCOMPARE(list().size(), 1);
-        QCOMPARE(app->main->selected(), 0);
+        QVERIFY(list().size() == 1 && app->main->selected() == 0);
         QCOMPARE(app->main->devices().at(1).code, 0);
         QCOMPARE(app->window().get<QTableWidget>("FG")->item(1, 1)->text(), QStringLiteral("5"));
-        QVERIFY(app->window().enabled("CmdControl"));
         QVERIFY(app->messages().isEmpty());
     }
 
     void refusedEntriesSendNothing_data() {
         QTest::addColumn<QStringList>("entries"); // start, end, time
         QTest::addColumn<QString>("message");
-        const QString start = QStringLiteral("Start Address must be a number from 1 to 247");
-        const QString end = QStringLiteral("End Address must be a number from 1 to 247");
-        const QString time = QStringLiteral("Time between polls must be a number from 0 to 10000");
-        const QString order =
-            QStringLiteral("End address must be equal or higher then start address");
-        QTest::newRow("no start") << QStringList{"", "247", "0"} << start;
-        QTest::newRow("start 248") << QStringList{"248", "x", "x"} << start;
-        QTest::newRow("end 248") << QStringList{"1", "248", "x"} << end;
-        QTest::newRow("end 0.4") << QStringList{"1", "0.4", "0"} << end;
-        QTest::newRow("time 10001") << QStringList{"1", "247", "10001"} << time;
-        QTest::newRow("time -1") << QStringList{"1", "247", "-1"} << time;
-        QTest::newRow("rounded first") << QStringList{"9.6", "9.4", "0"} << order;
+        const auto row = [](const char* start, const char* end, const char* time, const char* m) {
+            QTest::addRow("%s %s %s", start, end, time)
+                << QStringList{start, end, time} << QString::fromLatin1(m);
+        };
+        row("", "247", "0", "Start Address must be a number from 1 to 247");
+        row("248", "x", "x", "Start Address must be a number from 1 to 247");
+        row("1", "248", "x", "End Address must be a number from 1 to 247");
+        row("1", "0.4", "0", "End Address must be a number from 1 to 247");
+        row("1", "247", "10001", "Time between polls must be a number from 0 to 10000");
+        row("1", "247", "-1", "Time between polls must be a number from 0 to 10000");
+        row("9.6", "9.4", "0",
+            "End address must be equal or higher then start address"); // rounded first
     }
     void refusedEntriesSendNothing() {
         QFETCH(QStringList, entries);
@@ -295,6 +292,45 @@ private Q_SLOTS:
         QTRY_VERIFY(!d.widget());
         QTest::qWait(500);
         QCOMPARE(bus->requests().size(), 1);
+    }
+
+    // The arrows select, Enter or a double click opens the selected module's
+    // panel, whose Scan and Stop hand the keyboard focus to each other.
+    void theDeviceListByKeyboardAndMouse() {
+        open(serial);
+        start("3", "5", "0");
+        QCOMPARE(end(), End::Natural);
+        d.close();
+        const Window main = app->window();
+        app->main->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(app->main));
+        main.focus("DeviceList"); // the first entry current, none selected
+        const qsizetype windows = QApplication::topLevelWidgets().size();
+        main.press(Qt::Key_Return); // nothing selected: nothing opens
+        main.press(Qt::Key_Down);
+        QCOMPARE(app->main->selected(), 1);
+        main.press(Qt::Key_Return); // no panel for the module
+        QCOMPARE(QApplication::topLevelWidgets().size(), windows);
+        main.press(Qt::Key_Up);
+        main.press(Qt::Key_Enter);
+        const Window panel(QStringLiteral("frmQIM_K520"));
+        QVERIFY(QTest::qWaitForWindowActive(panel.widget()));
+        panel.type("TextScanTimer", "50");
+        panel.focus("CmdScan");
+        panel.press(Qt::Key_Space);
+        QTRY_COMPARE(focusName(), QStringLiteral("CmdStop"));
+        panel.press(Qt::Key_Space);
+        QTRY_COMPARE(focusName(), QStringLiteral("CmdScan"));
+        panel.close();
+        QTRY_VERIFY(!panel.widget());
+
+        auto* list = main.get<QListWidget>("DeviceList");
+        const QPoint first = list->visualItemRect(list->item(0)).center();
+        app->main->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(app->main));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, first);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, first);
+        QTRY_VERIFY(Window(QStringLiteral("frmQIM_K520")).open());
     }
 };
 

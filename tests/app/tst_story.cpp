@@ -25,9 +25,14 @@ struct Peer {
     PtyPair pty;
     QStringList writes;
 
-    void slowFront(quint16 serverPort) {
-        QObject::connect(&front, &QTcpServer::newConnection, &front, [this, serverPort] {
-            while (QTcpSocket* client = front.nextPendingConnection()) {
+    bool start(bool tcp, LinkSettings& s) {
+        if (tcp) {
+            const quint16 port = FreeLoopbackPort();
+            server = QtTcpServer(port);
+            if (!port || !front.listen(QHostAddress::LocalHost, 0))
+                return false;
+            QObject::connect(&front, &QTcpServer::newConnection, &front, [this, port] {
+                QTcpSocket* client = front.nextPendingConnection();
                 auto* up = new QTcpSocket(client);
                 const auto forward = [client, up] {
                     if (up->state() == QAbstractSocket::ConnectedState)
@@ -35,22 +40,12 @@ struct Peer {
                 };
                 QObject::connect(client, &QTcpSocket::readyRead, up, forward);
                 QObject::connect(up, &QTcpSocket::connected, up, forward);
+                up->connectToHost(QHostAddress::LocalHost, port);
                 QObject::connect(up, &QTcpSocket::readyRead, client, [client, up] {
-                    const QByteArray reply = up->readAll();
-                    QTimer::singleShot(400, client, [client, reply] { client->write(reply); });
+                    QTimer::singleShot(400, client,
+                                       [client, r = up->readAll()] { client->write(r); });
                 });
-                QObject::connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
-                up->connectToHost(QHostAddress::LocalHost, serverPort);
-            }
-        });
-    }
-    bool start(bool tcp, LinkSettings& s) {
-        if (tcp) {
-            const quint16 port = FreeLoopbackPort();
-            server = QtTcpServer(port);
-            if (!port || !front.listen(QHostAddress::LocalHost, 0))
-                return false;
-            slowFront(port);
+            });
             s.transport = LinkSettings::Transport::Tcp;
             s.port = front.serverPort();
             s.tcpTimeoutMs = 1500;
@@ -70,11 +65,11 @@ struct Peer {
         for (int a = 0; a <= 10; ++a)
             server->setData(QModbusDataUnit::HoldingRegisters, static_cast<quint16>(a), 0xAAAA);
         QObject::connect(server.get(), &QModbusServer::dataWritten,
-                         [this](QModbusDataUnit::RegisterType table, int address, int size) {
+                         [this](auto table, int a, int n) {
                              writes << QStringLiteral("%1 %2+%3")
                                            .arg(table == QModbusDataUnit::Coils ? "coil" : "reg")
-                                           .arg(address)
-                                           .arg(size);
+                                           .arg(a)
+                                           .arg(n);
                          });
         return server->connectDevice();
     }
@@ -106,16 +101,18 @@ private Q_SLOTS:
         QTest::addColumn<int>("code");
         QTest::addColumn<QStringList>("writes");
         QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<QList<int>>("registers"); // address, value, ...
         const QStringList refused{
             " Module 1: the write of holding registers 7 to 26 failed (exception code 2)."};
         for (const bool tcp : {true, false}) {
             const char* link = tcp ? "tcp" : "pty";
             QTest::addRow("temperature, %s", link)
-                << tcp << 30 << QStringList{"coil 2+1", "reg 2+1", "reg 5+1", "reg 6+1"} << refused;
-            QTest::addRow("analog, %s", link)
-                << tcp << 20 << QStringList{"reg 8+3", "reg 0+8"} << QStringList();
+                << tcp << 30 << QStringList{"coil 2+1", "reg 2+1", "reg 5+1", "reg 6+1"} << refused
+                << QList<int>{2, 45};
+            QTest::addRow("analog, %s", link) << tcp << 20 << QStringList{"reg 8+3", "reg 0+8"}
+                                              << QStringList() << QList<int>{0, 100, 7, 800};
             QTest::addRow("discrete, %s", link)
-                << tcp << 10 << QStringList{"reg 0+1"} << QStringList();
+                << tcp << 10 << QStringList{"reg 0+1"} << QStringList() << QList<int>{0, 1};
         }
     }
     void writesGivenBeforeClosingAllArrive() {
@@ -123,6 +120,7 @@ private Q_SLOTS:
         QFETCH(int, code);
         QFETCH(QStringList, writes);
         QFETCH(QStringList, shown);
+        QFETCH(QList<int>, registers);
         App app;
         Peer peer;
         LinkSettings s = app.link.settings();
@@ -175,16 +173,9 @@ private Q_SLOTS:
         QVERIFY2(queuedAtClose > 0, "the writes must still be waiting when the panel goes");
         QTRY_COMPARE_WITH_TIMEOUT(app.link.pending(), 0, 10000);
         QTRY_COMPARE(peer.writes, writes);
-        const auto reg = [&](int a) { return peer.data(QModbusDataUnit::HoldingRegisters, a); };
-        if (code == 30) {
-            QCOMPARE(reg(2), 45);
-            QVERIFY(peer.data(QModbusDataUnit::Coils, 2) != 0);
-        } else if (code == 20) {
-            QCOMPARE(reg(0), 100);
-            QCOMPARE(reg(7), 800);
-        } else {
-            QCOMPARE(reg(0), 1);
-        }
+        for (int i = 0; i < registers.size(); i += 2)
+            QCOMPARE(peer.data(QModbusDataUnit::HoldingRegisters, registers[i]), registers[i + 1]);
+        QCOMPARE(peer.data(QModbusDataUnit::Coils, 2) != 0, code == 30); // 0xFF00 is on
         QCOMPARE(app.messages(), shown);
         QTest::qWait(100); // nothing more goes out
         QCOMPARE(peer.writes, writes);
