@@ -1,8 +1,7 @@
 #pragma once
-// Works the program's windows as a user does, by the objectNames on screen:
-// type into a box, pick from a list, click, press a key, read a label or a
-// status panel, answer the message box. App is the program as main() builds
-// it, less the splash.
+// Works the windows as a user does, by their objectNames: type, pick, click,
+// press a key, read a label or status panel, answer the message box. App is
+// the program as main() builds it, less the splash.
 
 #include "Link.h"
 #include "MainWindow.h"
@@ -10,20 +9,17 @@
 #include "StatusPanels.h"
 #include "TestSupport.h"
 
-#include <QAbstractButton>
 #include <QAction>
-#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
-#include <QTest>
+#include <QPushButton>
 
 namespace apptest {
 
 class Window {
 public:
-    // The top-level window on screen with this objectName, if any.
+    // The window on screen with this objectName, if any.
     explicit Window(const QString& name) {
         for (QWidget* w : QApplication::topLevelWidgets())
             if (w->objectName() == name && w->isVisible())
@@ -64,7 +60,6 @@ public:
     }
     QString status(int panel) const { return get<qim::StatusPanels>({})->text(panel); }
     void focus(const QString& name) const { get(name)->setFocus(); }
-    // A key to the control that has the focus.
     void press(Qt::Key key) const { QTest::keyClick(QApplication::focusWidget(), key); }
     void close() const { m_w->close(); }
 
@@ -73,7 +68,7 @@ private:
 };
 
 inline QString focusName() {
-    return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString();
+    return QApplication::focusWidget()->objectName();
 }
 
 struct App {

@@ -49,38 +49,30 @@ private Q_SLOTS:
         PortNames::Unpublish(3);
     }
 
-    // Entries are checked in order; one refused shows its message, stores
-    // nothing and tests nothing, and the status bar says Disconnected. The
-    // entries that pass are stored, only the chosen link's, and the link is
-    // tested: when it connects the dialog closes, the status bar names it.
+    // Entries are checked in order; a refused one shows its message and
+    // stores and tests nothing. Those that pass are stored, only the chosen
+    // link's, then the link is tested; connected, the dialog closes.
     void entriesAreCheckedStoredAndTested_data() {
         QTest::addColumn<int>("mode");
         QTest::addColumn<QStringList>("entries"); // timeout, connect timeout, port, address
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("outcome"); // refused, connected, failed
-        const QString serial = QStringLiteral("Serial Timeout must be a number from 1000 to 10000");
-        const QString tcp = QStringLiteral("TCP/IP Timeout must be a number from 1000 to 10000");
-        const QString con =
-            QStringLiteral("TCP/IP Connection Timeout must be a number from 1000 to 10000");
-        const QString port = QStringLiteral("Server Port must be a number from 1 to 65535");
-        const QString notFound = QStringLiteral(" Device at 127.0.0.1 was not found!");
         const auto row = [](const char* name, int mode, QStringList entries, QString message,
                             const char* outcome = "refused") {
             QTest::newRow(name) << mode << entries << message << QString::fromLatin1(outcome);
         };
-        row("serial 999", 0, {"999", "", "", ""}, serial);
-        row("serial 10001", 0, {"10001", "", "", ""}, serial);
-        row("tcp 999", 1, {"999", "3000", "0", "127.0.0.1"}, tcp);
-        row("connect 999", 1, {"1000", "999", "0", ""}, con);
-        row("connect 10001", 1, {"1000", "10001", "502", "x"}, con);
-        row("port 0", 1, {"1000", "1000", "0", ""}, port);
+        const QString range = QStringLiteral(" must be a number from 1000 to 10000");
+        row("serial 999", 0, {"999", "", "", ""}, "Serial Timeout" + range);
+        row("tcp 999", 1, {"999", "3000", "0", "127.0.0.1"}, "TCP/IP Timeout" + range);
+        row("connect 999", 1, {"1000", "999", "0", ""}, "TCP/IP Connection Timeout" + range);
+        row("port 0", 1, {"1000", "1000", "0", ""}, "Server Port must be a number from 1 to 65535");
         row("no address", 1, {"1000", "1000", "502", ""}, "Please, enter a valid IP Address");
         row("serial", 0, {"1000.5", "", "", ""}, {}, "connected");
         row("serial, no port", 0, {"10000", "", "", "COM32"}, Errors::PortUnavailableMessage(),
             "failed");
         row("tcp", 1, {"10000", "1000", "server", "127.0.0.1"}, {}, "connected");
-        row("tcp, refused", 1, {"1000", "10000", "1", "127.0.0.1"}, notFound, "failed");
-        row("tcp, never accepts", 1, {"1000", "1000", "silent", "127.0.0.1"}, notFound, "failed");
+        row("tcp, never accepts", 1, {"1000", "1000", "silent", "127.0.0.1"},
+            " Device at 127.0.0.1 was not found!", "failed");
     }
     void entriesAreCheckedStoredAndTested() {
         QFETCH(int, mode);
@@ -137,11 +129,9 @@ private Q_SLOTS:
             QVERIFY(d.open() && d.enabled("CmdOk"));
     }
 
-    // Another window's read is on the wire when Ok is pressed: the test
-    // queues behind it, so the read keeps its port or connection and gets
-    // its reply. Closing the dialog meanwhile does not stop the test: its
-    // outcome still reaches the status bar. Enter on a focused Cancel, and
-    // Escape, close it.
+    // The test queues behind another window's read on the wire, which keeps
+    // its port or connection. Closing the dialog meanwhile (Enter on Cancel,
+    // Escape) does not stop the test: its outcome still reaches the status bar.
     void theTestWaitsForATransactionOnTheWire_data() {
         QTest::addColumn<bool>("tcp");
         QTest::addColumn<int>("closeKey");

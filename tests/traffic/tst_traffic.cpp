@@ -1,5 +1,5 @@
 // The traffic window: one row per transaction with its outcome, from before
-// it opened on; pause; the bounded store; filters, copy and CSV.
+// it opened on; pause; filters, copy and CSV.
 #include "../app/Driver.h"
 #include "SimBus.h"
 #include "TrafficWindow.h"
@@ -13,13 +13,12 @@ using namespace qimtest;
 using namespace apptest;
 
 namespace {
-TransactionRecord fake(uint8_t slave, int16_t status, int durationUs = 0) {
+TransactionRecord fake(uint8_t slave, int16_t status) {
     TransactionRecord r;
     r.slave = slave;
     r.function = 3;
     r.status = status;
     r.request = QByteArray::fromHex("0103");
-    r.durationUs = durationUs;
     return r;
 }
 } // namespace
@@ -64,7 +63,6 @@ private Q_SLOTS:
         QCOMPARE(cell(0, TrafficModel::LinkKind), QStringLiteral("RTU"));
         QCOMPARE(cell(0, TrafficModel::Request), QStringLiteral("01 03 00 00 00 01 84 0A"));
         QCOMPARE(cell(0, TrafficModel::Reply), QStringLiteral("01 03 02 00 07 F9 86"));
-        // Failed rows stand out; good ones do not.
         QVERIFY(!m->data(m->index(0, 0), Qt::BackgroundRole).isValid());
         QVERIFY(m->data(m->index(2, 0), Qt::BackgroundRole).isValid());
 
@@ -82,23 +80,6 @@ private Q_SLOTS:
         QTRY_COMPARE(m->rowCount(), 7);
         QTest::qWait(250);
         QCOMPARE(m->rowCount(), 7);
-    }
-
-    // At most MaxRows, the newest, whether in small batches or one too big.
-    void keepsExactlyTheNewestRows() {
-        constexpr int total = TrafficModel::MaxRows + 250;
-        for (const int batch : {1000, TrafficModel::MaxRows + 5}) {
-            TrafficModel m;
-            for (int i = 0; i < total; i += batch) {
-                QList<TransactionRecord> rows;
-                for (int k = i; k < std::min(i + batch, total); ++k)
-                    rows << fake(1, Status::Ok, k);
-                m.append(rows);
-            }
-            QCOMPARE(m.rowCount(), TrafficModel::MaxRows);
-            QCOMPARE(m.record(0).durationUs, 250);
-            QCOMPARE(m.record(TrafficModel::MaxRows - 1).durationUs, total - 1);
-        }
     }
 
     void filtersCopyAndCsv() {
