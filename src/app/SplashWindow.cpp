@@ -16,7 +16,7 @@ namespace qim {
 SplashWindow::SplashWindow(int durationMs, QWidget* parent)
     : QFrame(parent, Qt::SplashScreen | Qt::FramelessWindowHint), m_timer(new QTimer(this)) {
     setObjectName(QStringLiteral("frmSplash"));
-    setWindowTitle(ProgramTitle);
+    setWindowTitle(QString::fromLatin1(ProgramTitle));
     setWindowIcon(ProgramIcon());
     setFrameShape(QFrame::Box);
     setAutoFillBackground(true);
@@ -67,7 +67,7 @@ SplashWindow::SplashWindow(int durationMs, QWidget* parent)
     version->setText(QStringLiteral("Version ") + VersionText);
     m_timer->setObjectName(QStringLiteral("TimerSplash"));
     m_timer->setInterval(durationMs);
-    connect(m_timer, &QTimer::timeout, this, &SplashWindow::TimerSplash_Timer);
+    connect(m_timer, &QTimer::timeout, this, &SplashWindow::tick);
     m_timer->start();
 
     adjustSize();
@@ -75,15 +75,15 @@ SplashWindow::SplashWindow(int durationMs, QWidget* parent)
         move(screen->availableGeometry().center() - rect().center());
 }
 
-void SplashWindow::TimerSplash_Timer() {
+void SplashWindow::tick() {
     m_timer->stop();
-    SplashDone = true;
+    m_done = true;
     Q_EMIT done();
 }
 
 void SplashWindow::closeEvent(QCloseEvent* e) {
     // The splash leaves when the main window is up, not before.
-    if (!SplashDone)
+    if (!m_done)
         e->ignore();
 }
 

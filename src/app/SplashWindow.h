@@ -1,6 +1,6 @@
 #pragma once
 // The splash window frmSplash: product name, version and picture, shown for
-// the start-up wait. Its timer TimerSplash ticks once and sets SplashDone.
+// the start-up wait. Its timer TimerSplash ticks once and raises done().
 
 #include <QFrame>
 
@@ -8,9 +8,6 @@ class QLabel;
 class QTimer;
 
 namespace qim {
-
-// Set by the splash timer's one tick; read by the start-up.
-inline bool SplashDone = false;
 
 class SplashWindow : public QFrame {
     Q_OBJECT
@@ -26,8 +23,9 @@ protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
-    void TimerSplash_Timer();
+    void tick();
     QTimer* m_timer;
+    bool m_done = false;
 };
 
 } // namespace qim

@@ -1,14 +1,19 @@
 #include "Startup.h"
 
 #include "MainWindow.h"
-#include "MessagePresenter.h"
 #include "SplashWindow.h"
 
 #include <QCoreApplication>
 
 namespace qim {
 
-Startup::Startup(int splashMs, QObject* parent) : QObject(parent), m_splashMs(splashMs) {}
+Startup::Startup(Link& link, MessagePresenter& presenter, int splashMs, QObject* parent)
+    : QObject(parent), m_link(link), m_presenter(presenter), m_splashMs(splashMs) {}
+
+Startup::~Startup() {
+    delete m_main.data();
+    delete m_splash.data();
+}
 
 SplashWindow* Startup::splash() const {
     return m_splash;
@@ -18,10 +23,6 @@ MainWindow* Startup::mainWindow() const {
 }
 
 void Startup::start() {
-    // Before any window or link traffic: the link's first message (a port
-    // that does not open) must find someone to show it.
-    MessagePresenter::instance();
-    SplashDone = false;
     m_splash = new SplashWindow(m_splashMs);
     m_splash->setAttribute(Qt::WA_DeleteOnClose);
     connect(m_splash, &SplashWindow::done, this, &Startup::splashDone);
@@ -29,9 +30,9 @@ void Startup::start() {
 }
 
 void Startup::splashDone() {
-    if (!SplashDone || m_main)
+    if (m_main)
         return;
-    m_main = new MainWindow;
+    m_main = new MainWindow(m_link, m_presenter);
     connect(m_main, &MainWindow::programEnding, qApp, &QCoreApplication::quit);
     m_main->show();
     if (m_splash)

@@ -7,14 +7,19 @@
 
 namespace qim {
 
+class Link;
 class MainWindow;
+class MessagePresenter;
 class SplashWindow;
 
 class Startup : public QObject {
     Q_OBJECT
 public:
     // splashMs is for tests; the program always shows the splash 5000 ms.
-    explicit Startup(int splashMs = 5000, QObject* parent = nullptr);
+    Startup(Link& link, MessagePresenter& presenter, int splashMs = 5000,
+            QObject* parent = nullptr);
+    // The main window goes before the link and presenter it was given.
+    ~Startup() override;
 
     void start();
     SplashWindow* splash() const;
@@ -26,6 +31,8 @@ Q_SIGNALS:
 private:
     void splashDone();
 
+    Link& m_link;
+    MessagePresenter& m_presenter;
     int m_splashMs;
     QPointer<SplashWindow> m_splash;
     QPointer<MainWindow> m_main;

@@ -1,4 +1,6 @@
 #include "Artwork.h"
+#include "Link.h"
+#include "MessagePresenter.h"
 #include "Startup.h"
 #include "Version.h"
 
@@ -6,15 +8,21 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(qim::ProgramTitle);
-    QApplication::setApplicationVersion(qim::VersionText);
+    QApplication::setApplicationName(QString::fromLatin1(qim::ProgramTitle));
+    QApplication::setApplicationVersion(QString::fromLatin1(qim::VersionText));
     // Every window without an icon of its own (the panels, the traffic
     // window, the register dialogs, message boxes) shows the program's.
     QApplication::setWindowIcon(qim::ProgramIcon());
     // Ties the windows to the installed desktop entry (qimtool.desktop), so
     // docks and task bars show its name and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("qimtool"));
-    qim::Startup startup;
+
+    qim::Link link;
+    // Before any window or link traffic: the link's first message (a port
+    // that does not open) always finds someone to show it.
+    qim::MessagePresenter presenter;
+    QObject::connect(&link, &qim::Link::message, &presenter, &qim::MessagePresenter::show);
+    qim::Startup startup(link, presenter);
     startup.start();
     return QApplication::exec();
 }

@@ -1,13 +1,10 @@
-#include "CommSetupDialog.h"
+#include "ConnectionDialog.h"
 
 #include "Artwork.h"
-#include "General.h"
-#include "MainWindow.h"
+#include "Link.h"
 #include "MessagePresenter.h"
-#include "NumericEntry.h"
+#include "NumberEntry.h"
 #include "PortNames.h"
-#include "Requests.h"
-#include "StatusPanels.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -36,7 +33,10 @@ int clampIndex(int index, int count) {
 }
 } // namespace
 
-CommSetupDialog::CommSetupDialog(MainWindow* main) : QDialog(main), m_main(main) {
+ConnectionDialog::ConnectionDialog(Link& link, MessagePresenter& presenter, QObject* testOwner,
+                                   LinkState linkState, QWidget* parent)
+    : QDialog(parent), m_link(link), m_presenter(presenter), m_testOwner(testOwner),
+      m_linkState(std::move(linkState)) {
     setObjectName(QStringLiteral("frmCommSetup"));
     setWindowTitle(QStringLiteral("Comm Setup"));
     setWindowIcon(ProgramIcon());
@@ -146,8 +146,8 @@ CommSetupDialog::CommSetupDialog(MainWindow* main) : QDialog(main), m_main(main)
     m_ok->setDefault(true);
     m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
     m_cancel->setObjectName(QStringLiteral("CmdCancel"));
-    connect(m_ok, &QPushButton::clicked, this, &CommSetupDialog::CmdOk_Click);
-    connect(m_cancel, &QPushButton::clicked, this, &CommSetupDialog::close);
+    connect(m_ok, &QPushButton::clicked, this, &ConnectionDialog::okClicked);
+    connect(m_cancel, &QPushButton::clicked, this, &ConnectionDialog::close);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -159,86 +159,46 @@ CommSetupDialog::CommSetupDialog(MainWindow* main) : QDialog(main), m_main(main)
     all->addWidget(tcp);
     all->addLayout(buttons);
 
-    // Each list writes its working copy when its selection changes.
-    connect(m_commMode, &QComboBox::currentIndexChanged, this,
-            &CommSetupDialog::ComboCommMode_Click);
-    connect(m_baud, &QComboBox::currentIndexChanged, this,
-            [this](int i) { m_wBaudIndex = static_cast<int16_t>(i); });
-    connect(m_port, &QComboBox::currentIndexChanged, this, [this](int i) {
-        m_wPortIndex = static_cast<int16_t>(i);
-        showPortDevice();
-    });
-    connect(m_stopBits, &QComboBox::currentIndexChanged, this,
-            [this](int i) { m_wStopBitsIndex = static_cast<int16_t>(i); });
+    connect(m_commMode, &QComboBox::currentIndexChanged, this, &ConnectionDialog::modeChanged);
+    connect(m_port, &QComboBox::currentIndexChanged, this, &ConnectionDialog::showPortDevice);
     connect(m_ipMode, &QComboBox::currentIndexChanged, this,
-            &CommSetupDialog::ComboIPAddressMode_Click);
+            [this](int i) { m_ipNote->setText(ipNote(i)); });
 
-    // The load step: working copies from the link settings, then the
-    // controls from the copies.
-    m_wCommMode = General::CommMode;
-    m_wBaudIndex = General::BaudIndex;
-    m_wPortIndex = General::ComPortIndex;
-    m_wSerialTimeout = General::SerialTimeout;
-    m_wServerPort = General::ServerPort;
-    m_wConnectTimeout = General::TCPConnectTimeout;
-    m_wTCPTimeout = General::TCPTimeout;
-    m_wIPAddress = General::IPAddress;
-    m_wIPAddressMode = General::IPAddressMode;
-    m_wStopBitsIndex = 1;
-
-    const int16_t mode = m_wCommMode;
-    const int16_t baud = m_wBaudIndex;
-    const int16_t port = m_wPortIndex;
-    const int16_t ipMode = m_wIPAddressMode;
-    m_commMode->setCurrentIndex(mode == 0 ? 0 : 1);
-    m_baud->setCurrentIndex(clampIndex(baud, m_baud->count()));
+    // The load step: the controls from the link's settings. Stop bits and
+    // the IP address mode are shown as the modules need them, never offered.
+    const LinkSettings& s = m_link.settings();
+    m_commMode->setCurrentIndex(s.tcp() ? 1 : 0);
+    m_baud->setCurrentIndex(clampIndex(s.baudIndex, m_baud->count()));
     m_stopBits->setCurrentIndex(1);
-    m_port->setCurrentIndex(clampIndex(port, m_port->count()));
+    m_port->setCurrentIndex(clampIndex(s.comPort - 1, m_port->count()));
     m_stopBits->setEnabled(false);
-    m_serialTimeout->setText(QString::number(m_wSerialTimeout));
-    m_ipMode->setCurrentIndex(clampIndex(ipMode, m_ipMode->count()));
-    m_serverPort->setText(QString::number(m_wServerPort));
-    m_connectTimeout->setText(QString::number(m_wConnectTimeout));
-    m_tcpTimeout->setText(QString::number(m_wTCPTimeout));
-    m_ip->setText(m_wIPAddress);
+    m_serialTimeout->setText(QString::number(s.serialTimeoutMs));
+    m_serverPort->setText(QString::number(s.port));
+    m_connectTimeout->setText(QString::number(s.tcpConnectTimeoutMs));
+    m_tcpTimeout->setText(QString::number(s.tcpTimeoutMs));
+    m_ip->setText(s.host);
     m_ipMode->setEnabled(false);
-    // A list already at the wanted item raises no change: bring every copy
-    // and the texts that follow the lists in step once more.
-    m_wCommMode = static_cast<int16_t>(m_commMode->currentIndex());
-    m_wBaudIndex = static_cast<int16_t>(m_baud->currentIndex());
-    m_wPortIndex = static_cast<int16_t>(m_port->currentIndex());
-    m_wIPAddressMode = static_cast<int16_t>(m_ipMode->currentIndex());
-    m_ipNote->setText(ipNote(m_wIPAddressMode));
+    // A list already at the wanted item raises no change: bring the texts
+    // and enable states that follow the lists in step once more.
+    m_ipNote->setText(ipNote(m_ipMode->currentIndex()));
     showPortDevice();
-    UpdateModeControls(m_wCommMode);
+    modeChanged();
     adjustSize();
 }
 
-CommSetupDialog::~CommSetupDialog() = default;
-
-void CommSetupDialog::ComboCommMode_Click() {
-    m_wCommMode = static_cast<int16_t>(m_commMode->currentIndex());
-    UpdateModeControls(m_wCommMode);
-}
-
-void CommSetupDialog::ComboIPAddressMode_Click() {
-    m_wIPAddressMode = static_cast<int16_t>(m_ipMode->currentIndex());
-    m_ipNote->setText(ipNote(m_wIPAddressMode));
-}
-
-void CommSetupDialog::showPortDevice() {
+void ConnectionDialog::showPortDevice() {
     m_portDevice->setText(PortNames::Describe(m_port->currentIndex() + 1));
 }
 
-void CommSetupDialog::changeEvent(QEvent* e) {
+void ConnectionDialog::changeEvent(QEvent* e) {
     // A device may have been plugged in or published since: look again.
     if (e->type() == QEvent::ActivationChange && isActiveWindow())
         showPortDevice();
     QDialog::changeEvent(e);
 }
 
-void CommSetupDialog::UpdateModeControls(int16_t mode) {
-    const bool serial = mode == 0;
+void ConnectionDialog::modeChanged() {
+    const bool serial = m_commMode->currentIndex() == 0;
     m_baud->setEnabled(serial);
     m_port->setEnabled(serial);
     m_portDevice->setEnabled(serial);
@@ -249,105 +209,90 @@ void CommSetupDialog::UpdateModeControls(int16_t mode) {
     m_ip->setEnabled(!serial);
 }
 
-void CommSetupDialog::setStatus(MainWindow* main, const QString& state, const QString& where) {
-    if (main) {
-        main->statusPanels()->setPanel(1, state);
-        main->statusPanels()->setPanel(2, where);
-    }
-}
-
-void CommSetupDialog::CmdOk_Click() {
+void ConnectionDialog::okClicked() {
     if (m_testing)
         return;
-    setStatus(m_main, QStringLiteral("Disconnected"), QString());
-    if (m_wCommMode == 0)
+    m_linkState(false, QString());
+    if (m_commMode->currentIndex() == 0)
         applySerial();
-    else if (m_wCommMode == 1)
+    else
         applyTcp();
 }
 
-void CommSetupDialog::applySerial() {
+void ConnectionDialog::applySerial() {
     const auto timeout = ParseEntry(m_serialTimeout->text(), 1000, 10000);
     if (!timeout) {
-        ShowMessage(QStringLiteral("Serial Timeout must be a number from 1000 to 10000"));
+        m_presenter.show(QStringLiteral("Serial Timeout must be a number from 1000 to 10000"));
         return;
     }
-    m_wSerialTimeout = static_cast<int16_t>(timeout->rounded);
-
-    General::CommMode = m_wCommMode;
-    General::ComPortIndex = m_wPortIndex;
-    General::BaudIndex = m_wBaudIndex;
-    General::SerialTimeout = m_wSerialTimeout;
+    // Only the serial settings: what the TCP boxes hold is not stored.
+    LinkSettings s = m_link.settings();
+    s.transport = LinkSettings::Transport::Serial;
+    s.comPort = m_port->currentIndex() + 1;
+    s.baudIndex = m_baud->currentIndex();
+    s.serialTimeoutMs = timeout->rounded;
+    m_link.setSettings(s);
 
     // The test is a job of the link's queue like any request: when another
     // window's transaction is on the wire or waiting, the test waits its
     // turn, so reopening the port never cuts a transaction short.
-    startTest(OpenSerialPort);
+    startTest();
 }
 
-void CommSetupDialog::applyTcp() {
+void ConnectionDialog::applyTcp() {
     const auto tcpTimeout = ParseEntry(m_tcpTimeout->text(), 1000, 10000);
     if (!tcpTimeout) {
-        ShowMessage(QStringLiteral("TCP/IP Timeout must be a number from 1000 to 10000"));
+        m_presenter.show(QStringLiteral("TCP/IP Timeout must be a number from 1000 to 10000"));
         return;
     }
-    m_wTCPTimeout = static_cast<int16_t>(tcpTimeout->rounded);
     const auto connectTimeout = ParseEntry(m_connectTimeout->text(), 1000, 10000);
     if (!connectTimeout) {
-        ShowMessage(
+        m_presenter.show(
             QStringLiteral("TCP/IP Connection Timeout must be a number from 1000 to 10000"));
         return;
     }
-    m_wConnectTimeout = static_cast<int16_t>(connectTimeout->rounded);
     const auto port = ParseEntry(m_serverPort->text(), 1, 65535);
     if (!port) {
-        ShowMessage(QStringLiteral("Server Port must be a number from 1 to 65535"));
+        m_presenter.show(QStringLiteral("Server Port must be a number from 1 to 65535"));
         return;
     }
-    m_wServerPort = port->rounded;
     if (m_ip->text().isEmpty()) {
-        ShowMessage(QStringLiteral("Please, enter a valid IP Address"));
+        m_presenter.show(QStringLiteral("Please, enter a valid IP Address"));
         return;
     }
-    m_wIPAddress = m_ip->text();
-
-    General::CommMode = m_wCommMode;
-    General::IPAddress = m_wIPAddress;
-    General::ServerPort = m_wServerPort;
-    General::TCPTimeout = m_wTCPTimeout;
-    General::TCPConnectTimeout = m_wConnectTimeout;
-    General::IPAddressMode = m_wIPAddressMode;
+    // Only the TCP settings: the serial choices are not stored.
+    LinkSettings s = m_link.settings();
+    s.transport = LinkSettings::Transport::Tcp;
+    s.host = m_ip->text();
+    s.port = static_cast<quint16>(port->rounded);
+    s.tcpTimeoutMs = tcpTimeout->rounded;
+    s.tcpConnectTimeoutMs = connectTimeout->rounded;
+    m_link.setSettings(s);
 
     // Queued behind any waiting transaction, as on the serial link.
-    startTest(TCPConnect);
+    startTest();
 }
 
-void CommSetupDialog::startTest(void (*test)(Requester)) {
+void ConnectionDialog::startTest() {
     m_testing = true;
     m_ok->setEnabled(false);
-    // The test belongs to the main window, not to this dialog: the settings
-    // are stored already, so closing the dialog while the test waits (Cancel,
-    // Escape, the title bar) lets it finish, and its outcome still reaches
-    // the main window's status bar.
-    QPointer<CommSetupDialog> self(this);
-    test({m_main.data(), [self, main = m_main](const Reply&) {
-              showOutcome(main);
-              if (self)
-                  self->testDone();
-          }});
+    // The test belongs to the dialog's owner, not to the dialog: the
+    // settings are stored already, so closing the dialog while the test waits
+    // (Cancel, Escape, the title bar) lets it finish, and its outcome still
+    // reaches the owner's status bar.
+    QPointer<ConnectionDialog> self(this);
+    m_link.testConnection(
+        {m_testOwner.data(), [self, &link = m_link, linkState = m_linkState](const Reply& r) {
+             if (r.ok())
+                 linkState(true, link.settings().place());
+             if (self)
+                 self->testDone(r.ok());
+         }});
 }
 
-void CommSetupDialog::showOutcome(MainWindow* main) {
-    if (General::Connected)
-        setStatus(main, QStringLiteral("Connected"),
-                  General::CommMode == 0 ? PortNames::ComName(General::ComPortIndex + 1)
-                                         : General::IPAddress);
-}
-
-void CommSetupDialog::testDone() {
+void ConnectionDialog::testDone(bool connected) {
     m_testing = false;
     m_ok->setEnabled(true);
-    const bool connected = General::Connected;
     Q_EMIT testFinished(connected);
     if (connected)
         close();

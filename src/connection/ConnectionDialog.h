@@ -1,13 +1,11 @@
 #pragma once
 // The connection dialog frmCommSetup: choose the serial or the TCP link,
-// edit its settings, and apply them: validate, store, test the link, and
-// report the outcome in the main window's status bar.
-
-#include "Reply.h"
+// edit its settings, and apply them: validate, store in the link, test the
+// link, and report the outcome to whoever opened the dialog.
 
 #include <QDialog>
 #include <QPointer>
-#include <cstdint>
+#include <functional>
 
 class QComboBox;
 class QLabel;
@@ -17,40 +15,42 @@ class QRadioButton;
 
 namespace qim {
 
-class MainWindow;
+class Link;
+class MessagePresenter;
 
-class CommSetupDialog : public QDialog {
+class ConnectionDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit CommSetupDialog(MainWindow* main);
-    ~CommSetupDialog() override;
+    // Where the link state shows: (false, "") when Ok is pressed, (true,
+    // place) when the test then connects. It outlives the dialog: the test
+    // belongs to testOwner and still reports after the dialog has closed.
+    using LinkState = std::function<void(bool connected, const QString& place)>;
 
-    // True from OK until the link test has reported.
+    ConnectionDialog(Link& link, MessagePresenter& presenter, QObject* testOwner,
+                     LinkState linkState, QWidget* parent = nullptr);
+
+    // True from Ok until the link test has reported.
     bool testing() const { return m_testing; }
 
-    // Enables the controls of the serial link (mode 0) or of the TCP link.
-    void UpdateModeControls(int16_t mode);
-
 Q_SIGNALS:
-    // The link test ended; Connected tells how.
     void testFinished(bool connected);
 
 protected:
     void changeEvent(QEvent* e) override;
 
 private:
-    void ComboCommMode_Click();
-    void ComboIPAddressMode_Click();
+    void modeChanged();
     void showPortDevice();
-    void CmdOk_Click();
+    void okClicked();
     void applySerial();
     void applyTcp();
-    void startTest(void (*test)(Requester));
-    static void showOutcome(MainWindow* main);
-    void testDone();
-    static void setStatus(MainWindow* main, const QString& state, const QString& where);
+    void startTest();
+    void testDone(bool connected);
 
-    QPointer<MainWindow> m_main;
+    Link& m_link;
+    MessagePresenter& m_presenter;
+    QPointer<QObject> m_testOwner;
+    LinkState m_linkState;
 
     QComboBox* m_commMode;
     QRadioButton* m_rtu;
@@ -68,18 +68,6 @@ private:
     QLabel* m_ipNote;
     QPushButton* m_ok;
     QPushButton* m_cancel;
-
-    // The working copies of the settings.
-    int16_t m_wCommMode = 0;
-    int16_t m_wPortIndex = 0;
-    int16_t m_wBaudIndex = 0;
-    int16_t m_wStopBitsIndex = 1;
-    int16_t m_wSerialTimeout = 0;
-    QString m_wIPAddress;
-    int32_t m_wServerPort = 0;
-    int16_t m_wTCPTimeout = 0;
-    int16_t m_wConnectTimeout = 0;
-    int16_t m_wIPAddressMode = 0;
 
     bool m_testing = false;
 };

@@ -1,18 +1,19 @@
 #include "MainWindow.h"
 
 #include "AboutBox.h"
+#include "AnalogPanel.h"
 #include "Artwork.h"
-#include "CommSetupDialog.h"
-#include "DeviceTable.h"
-#include "General.h"
+#include "BringForward.h"
+#include "ConnectionDialog.h"
+#include "DiscretePanel.h"
+#include "Keyboard.h"
 #include "Link.h"
 #include "MessagePresenter.h"
-#include "Panels.h"
-#include "ScanBusDialog.h"
+#include "ScanDialog.h"
 #include "StatusPanels.h"
+#include "TemperaturePanel.h"
 #include "TrafficWindow.h"
 #include "Version.h"
-#include "Windows.h"
 
 #include <QAction>
 #include <QApplication>
@@ -32,9 +33,7 @@
 namespace qim {
 
 namespace {
-QPointer<MainWindow> g_main;
-
-const char* const GridLabels[13] = {
+constexpr const char* GridLabels[13] = {
     "Device Name",       "Device Address",  "Device Code",     "Vendor",      "Firmware Revision",
     "Hardware Revision", "Connection Mode", "Baud Rate",       "Device Type", "Input Register",
     "Output Register",   "Discrete Input",  "Discrete Output",
@@ -49,12 +48,8 @@ QString Shown(const QString& text) {
     return s;
 }
 
-MainWindow* MainWindow::current() {
-    return g_main;
-}
-
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
-    g_main = this;
+MainWindow::MainWindow(Link& link, MessagePresenter& presenter, QWidget* parent)
+    : QMainWindow(parent), m_link(link), m_presenter(presenter) {
     setObjectName(QStringLiteral("frmMain"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowIcon(ProgramIcon());
@@ -63,15 +58,15 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     QMenuBar* bar = menuBar();
     auto* comm = new QAction(QStringLiteral("Connection"), this);
     comm->setObjectName(QStringLiteral("mnuComm"));
-    connect(comm, &QAction::triggered, this, &MainWindow::openCommSetup);
+    connect(comm, &QAction::triggered, this, &MainWindow::openConnection);
     bar->addAction(comm);
     auto* scan = new QAction(QStringLiteral("Scan"), this);
     scan->setObjectName(QStringLiteral("mnuScan"));
-    connect(scan, &QAction::triggered, this, &MainWindow::openScanBus);
+    connect(scan, &QAction::triggered, this, &MainWindow::openScan);
     bar->addAction(scan);
     auto* traffic = new QAction(QStringLiteral("Traffic"), this);
     traffic->setObjectName(QStringLiteral("mnuTraffic"));
-    connect(traffic, &QAction::triggered, this, [] { OpenTrafficWindow(); });
+    connect(traffic, &QAction::triggered, this, &MainWindow::openTraffic);
     bar->addAction(traffic);
     QMenu* help = bar->addMenu(QStringLiteral("Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));
@@ -91,7 +86,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     // The lines are padded to columns: a fixed-pitch font keeps the addresses aligned.
     m_list->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     m_list->setMinimumWidth(360);
-    connect(m_list, &QListWidget::itemSelectionChanged, this, &MainWindow::DeviceList_Click);
+    connect(m_list, &QListWidget::itemSelectionChanged, this, &MainWindow::deviceListClicked);
     // A double click or Enter on a module opens its panel, as Control And Monitor does.
     connect(m_list, &QListWidget::itemDoubleClicked, this, &MainWindow::openSelectedPanel);
     m_list->installEventFilter(this);
@@ -118,7 +113,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     device->setObjectName(QStringLiteral("Frame1"));
     m_control = new QPushButton(QStringLiteral("Control And Monitor"), device);
     m_control->setObjectName(QStringLiteral("CmdControl"));
-    connect(m_control, &QPushButton::clicked, this, &MainWindow::CmdControl_Click);
+    connect(m_control, &QPushButton::clicked, this, &MainWindow::controlClicked);
     auto* deviceLayout = new QHBoxLayout(device);
     deviceLayout->addStretch();
     deviceLayout->addWidget(m_control);
@@ -135,19 +130,26 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     setStatusBar(m_status);
 
     // The load step.
-    setWindowTitle(ProgramTitle + QLatin1Char(' ') + VersionText);
+    setWindowTitle(QString::fromLatin1(ProgramTitle) + QLatin1Char(' ') +
+                   QString::fromLatin1(VersionText));
     m_control->setEnabled(false);
-    AssignLinkDefaults();
     m_status->setPanel(1, QStringLiteral("Disconnected"));
     m_status->setPanel(2, QString());
     m_status->setPanel(3, QString());
     resize(900, 500);
-    InitDeviceInfoGrid();
+    initDeviceInfoGrid();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    // The panels and the traffic window are windows of their own, without a
+    // parent; they use this window's registers and must not outlive it.
+    delete m_discrete.data();
+    delete m_analog.data();
+    delete m_temperaturePanel.data();
+    delete m_traffic.data();
+}
 
-void MainWindow::InitDeviceInfoGrid() {
+void MainWindow::initDeviceInfoGrid() {
     m_grid->setRowCount(GridRows);
     m_grid->setColumnCount(2);
     // Rows share the grid's height; the labels take a third of its width.
@@ -183,38 +185,33 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
     return QMainWindow::eventFilter(watched, e);
 }
 
-void MainWindow::ShowDeviceInfo(int index) {
-    if (index < 0 || index >= DeviceTableSize)
-        return;
-    const DeviceRecord& r = DeviceTable[static_cast<size_t>(index)];
+void MainWindow::showDeviceInfo(int index) {
+    const DeviceRecord& r = m_devices.at(index);
     const QString values[GridRows] = {
-        Shown(r.DeviceName.text),           QString::number(r.DeviceAddress),
-        QString::number(r.DeviceCode),      Shown(r.Vendor.text),
-        Shown(r.FirmwareRevision.text),     Shown(r.HardwareRevision.text),
-        Shown(r.ConnectionMode.text),       Shown(r.BaudRate.text),
-        Shown(r.DeviceType.text),           QString::number(r.InputRegisters),
-        QString::number(r.OutputRegisters), QString::number(r.DiscreteInputs),
-        QString::number(r.DiscreteOutputs),
+        Shown(r.name.text),
+        QString::number(r.address),
+        QString::number(r.code),
+        Shown(r.vendor.text),
+        Shown(r.firmwareRevision.text),
+        Shown(r.hardwareRevision.text),
+        Shown(r.connectionMode.text),
+        Shown(r.baudRate.text),
+        Shown(r.type.text),
+        QString::number(r.inputRegisters),
+        QString::number(r.outputRegisters),
+        QString::number(r.discreteInputs),
+        QString::number(r.discreteOutputs),
     };
     for (int row = 0; row < GridRows; ++row)
         m_grid->item(row, 1)->setText(values[row]);
 }
 
-void MainWindow::clearDeviceList() {
-    m_list->clear();
-}
-
-void MainWindow::appendDevice(const QString& line) {
-    m_list->addItem(Shown(line));
-}
-
-void MainWindow::DeviceList_Click() {
+void MainWindow::deviceListClicked() {
     const QList<QListWidgetItem*> selected = m_list->selectedItems();
     if (m_list->count() == 0 || selected.isEmpty())
         return;
-    const int row = m_list->row(selected.first());
-    SelectedAddress = static_cast<int16_t>(row);
-    ShowDeviceInfo(row);
+    m_selected = m_list->row(selected.first());
+    showDeviceInfo(m_selected);
     m_control->setEnabled(true);
 }
 
@@ -223,32 +220,85 @@ void MainWindow::openSelectedPanel() {
         m_control->click();
 }
 
-void MainWindow::CmdControl_Click() {
-    if (SelectedAddress < 0 || SelectedAddress >= DeviceTableSize)
+void MainWindow::controlClicked() {
+    if (m_selected < 0 || m_selected >= DeviceTable::Size)
         return;
-    OpenPanelFor(DeviceTable[static_cast<size_t>(SelectedAddress)].DeviceCode);
+    openPanel(m_devices.at(m_selected));
 }
 
-CommSetupDialog* MainWindow::commSetup() const {
-    return m_commSetup;
+bool MainWindow::openPanel(const DeviceRecord& module) {
+    QWidget* panel = nullptr;
+    switch (module.code) {
+    case 10:
+    case 11:
+        if (!m_discrete)
+            m_discrete = new DiscretePanel(m_link, m_presenter);
+        m_discrete->showModule(module);
+        panel = m_discrete;
+        break;
+    case 20:
+        if (!m_analog)
+            m_analog = new AnalogPanel(m_link, m_presenter);
+        m_analog->showModule(module);
+        panel = m_analog;
+        break;
+    case 30:
+        if (!m_temperaturePanel)
+            m_temperaturePanel = new TemperaturePanel(m_link, m_presenter, m_temperature);
+        m_temperaturePanel->showModule(module);
+        panel = m_temperaturePanel;
+        break;
+    default:
+        return false;
+    }
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    BringForward(panel);
+    // Every panel's Scan and Stop hand the keyboard focus to each other.
+    FocusFollowsCommands(panel->findChild<QPushButton*>(QStringLiteral("CmdScan")),
+                         panel->findChild<QPushButton*>(QStringLiteral("CmdStop")));
+    return true;
 }
-ScanBusDialog* MainWindow::scanBus() const {
-    return m_scanBus;
+
+void MainWindow::showLinkState(bool connected, const QString& place) {
+    m_status->setPanel(1, connected ? QStringLiteral("Connected") : QStringLiteral("Disconnected"));
+    m_status->setPanel(2, place);
 }
-AboutBox* MainWindow::about() const {
+
+ConnectionDialog* MainWindow::connectionDialog() const {
+    return m_connection;
+}
+ScanDialog* MainWindow::scanDialog() const {
+    return m_scan;
+}
+AboutBox* MainWindow::aboutBox() const {
     return m_about;
 }
-
-void MainWindow::openCommSetup() {
-    if (!m_commSetup)
-        m_commSetup = new CommSetupDialog(this);
-    BringForward(m_commSetup);
+TrafficWindow* MainWindow::trafficWindow() const {
+    return m_traffic;
 }
 
-void MainWindow::openScanBus() {
-    if (!m_scanBus)
-        m_scanBus = new ScanBusDialog(this);
-    BringForward(m_scanBus);
+void MainWindow::openConnection() {
+    if (!m_connection)
+        m_connection = new ConnectionDialog(
+            m_link, m_presenter, this,
+            [this](bool connected, const QString& place) { showLinkState(connected, place); },
+            this);
+    BringForward(m_connection);
+}
+
+void MainWindow::openScan() {
+    if (!m_scan) {
+        m_scan = new ScanDialog(m_link, m_presenter, m_devices, this);
+        // A new scan empties the list; the grid and Control And Monitor stay
+        // as they were until a module is selected again.
+        connect(m_scan, &ScanDialog::scanStarted, this, [this] {
+            m_list->clear();
+            m_selected = 0;
+        });
+        connect(m_scan, &ScanDialog::deviceFound, this,
+                [this](int index) { m_list->addItem(Shown(DeviceListLine(m_devices.at(index)))); });
+    }
+    BringForward(m_scan);
 }
 
 void MainWindow::openAbout() {
@@ -257,11 +307,17 @@ void MainWindow::openAbout() {
     BringForward(m_about);
 }
 
+void MainWindow::openTraffic() {
+    if (!m_traffic)
+        m_traffic = new TrafficWindow(m_link, m_presenter);
+    BringForward(m_traffic);
+}
+
 void MainWindow::closeEvent(QCloseEvent* e) {
-    Link::instance().closeAll();
+    m_link.closeAll();
     // The program ends here: every other window goes without running its
     // own closing steps, and no message waits for an OK.
-    MessagePresenter::instance().dismissAll();
+    m_presenter.dismissAll();
     const QWidgetList windows = QApplication::topLevelWidgets();
     for (QWidget* w : windows) {
         if (w == this || !w->isWindow() || !w->isVisible())

@@ -1,50 +1,58 @@
 #pragma once
 // The main window frmMain: the device list of the last scan, the information
 // grid of the selected module, Control And Monitor, and the menus that open
-// the connection dialog, the bus scan and the about box.
+// the connection dialog, the bus scan, the traffic window and the about box.
+// It owns what the windows share for the run: the device table, the
+// selection and the temperature module's registers.
+
+#include "DeviceTable.h"
+#include "TemperatureRegisters.h"
 
 #include <QMainWindow>
 #include <QPointer>
 
-class QAction;
 class QListWidget;
-class QMenu;
 class QPushButton;
 class QTableWidget;
 
 namespace qim {
 
 class AboutBox;
-class CommSetupDialog;
-class ScanBusDialog;
+class AnalogPanel;
+class ConnectionDialog;
+class DiscretePanel;
+class Link;
+class MessagePresenter;
+class ScanDialog;
 class StatusPanels;
+class TemperaturePanel;
+class TrafficWindow;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    explicit MainWindow(QWidget* parent = nullptr);
+    MainWindow(Link& link, MessagePresenter& presenter, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // The main window of the run, if it is up.
-    static MainWindow* current();
-
     StatusPanels* statusPanels() const { return m_status; }
-    QListWidget* deviceList() const { return m_list; }
-
-    // The bus scan's hold on the device list.
-    void clearDeviceList();
-    void appendDevice(const QString& line);
-
-    // Writes the thirteen fields of DeviceTable[index] into the grid.
-    void ShowDeviceInfo(int index);
+    const DeviceTable& devices() const { return m_devices; }
+    // The device list's selected entry (0 after a scan starts).
+    int selected() const { return m_selected; }
 
     // Open a window, or bring it forward when it is open already.
-    void openCommSetup();
-    void openScanBus();
+    void openConnection();
+    void openScan();
     void openAbout();
-    CommSetupDialog* commSetup() const;
-    ScanBusDialog* scanBus() const;
-    AboutBox* about() const;
+    void openTraffic();
+    // Opens (or brings forward) the panel for module's device code; false,
+    // doing nothing, for a code without a panel.
+    bool openPanel(const DeviceRecord& module);
+
+    // The open window of each kind, or null.
+    ConnectionDialog* connectionDialog() const;
+    ScanDialog* scanDialog() const;
+    AboutBox* aboutBox() const;
+    TrafficWindow* trafficWindow() const;
 
 Q_SIGNALS:
     // The user closed the main window: the program ends (the start-up quits
@@ -56,19 +64,32 @@ protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
-    void InitDeviceInfoGrid();
+    void initDeviceInfoGrid();
     void fitGridColumns();
-    void DeviceList_Click();
-    void CmdControl_Click();
+    void showDeviceInfo(int index);
+    void showLinkState(bool connected, const QString& place);
+    void deviceListClicked();
+    void controlClicked();
     void openSelectedPanel();
+
+    Link& m_link;
+    MessagePresenter& m_presenter;
+    DeviceTable m_devices;
+    int m_selected = 0;
+    // Kept for the run: what the user set survives closing the panel.
+    TemperatureRegisters m_temperature;
 
     QListWidget* m_list;
     QTableWidget* m_grid;
     QPushButton* m_control;
     StatusPanels* m_status;
-    QPointer<CommSetupDialog> m_commSetup;
-    QPointer<ScanBusDialog> m_scanBus;
+    QPointer<ConnectionDialog> m_connection;
+    QPointer<ScanDialog> m_scan;
     QPointer<AboutBox> m_about;
+    QPointer<TrafficWindow> m_traffic;
+    QPointer<DiscretePanel> m_discrete;
+    QPointer<AnalogPanel> m_analog;
+    QPointer<TemperaturePanel> m_temperaturePanel;
 };
 
 // Text as a window shows it: a cleared field's NUL characters show as blanks.

@@ -1,15 +1,12 @@
-#include "ScanBusDialog.h"
+#include "ScanDialog.h"
 
 #include "Artwork.h"
 #include "DeviceTable.h"
-#include "General.h"
 #include "Keyboard.h"
 #include "Link.h"
-#include "MainWindow.h"
 #include "MessagePresenter.h"
-#include "NumericEntry.h"
+#include "NumberEntry.h"
 #include "Pictures.h"
-#include "Requests.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -40,7 +37,9 @@ QLabel* caption(const QString& text, const QString& name, QWidget* parent) {
 }
 } // namespace
 
-ScanBusDialog::ScanBusDialog(MainWindow* main) : QDialog(main), m_main(main) {
+ScanDialog::ScanDialog(Link& link, MessagePresenter& presenter, DeviceTable& devices,
+                       QWidget* parent)
+    : QDialog(parent), m_link(link), m_presenter(presenter), m_devices(devices) {
     setObjectName(QStringLiteral("frmScanBus"));
     setWindowTitle(QStringLiteral("Scan Bus"));
     setWindowIcon(ProgramIcon());
@@ -111,9 +110,9 @@ ScanBusDialog::ScanBusDialog(MainWindow* main) : QDialog(main), m_main(main) {
     // Enter in a text box starts the scan; on a focused button it presses
     // that button. Start hands the focus to Stop, so Enter again stops.
     FocusFollowsCommands(m_cmdStart, m_cmdStop);
-    connect(m_cmdStart, &QPushButton::clicked, this, &ScanBusDialog::CmdStart_Click);
-    connect(m_cmdStop, &QPushButton::clicked, this, &ScanBusDialog::CmdStop_Click);
-    connect(m_cmdClose, &QPushButton::clicked, this, &ScanBusDialog::close);
+    connect(m_cmdStart, &QPushButton::clicked, this, &ScanDialog::startClicked);
+    connect(m_cmdStop, &QPushButton::clicked, this, [this] { m_stopRequested = true; });
+    connect(m_cmdClose, &QPushButton::clicked, this, &ScanDialog::close);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -127,96 +126,80 @@ ScanBusDialog::ScanBusDialog(MainWindow* main) : QDialog(main), m_main(main) {
     m_timer = new QTimer(this);
     m_timer->setObjectName(QStringLiteral("Timer"));
     m_timer->setSingleShot(true);
-    connect(m_timer, &QTimer::timeout, this, &ScanBusDialog::Timer_Timer);
+    connect(m_timer, &QTimer::timeout, this, &ScanDialog::tick);
 
     // The load step.
-    StopRequested = false;
+    const bool tcp = m_link.settings().tcp();
     m_cmdStop->setEnabled(false);
-    AnimFrame = ErrorCount = DeviceCount = 0;
-    StartAddress = 1;
-    EndAddress = 247;
-    PollInterval = General::CommMode == 0 ? 100 : 5000;
-    m_start->setText(QString::number(StartAddress));
-    m_end->setText(QString::number(EndAddress));
-    m_time->setText(QString::number(PollInterval));
+    m_start->setText(QStringLiteral("1"));
+    m_end->setText(QStringLiteral("247"));
+    m_time->setText(tcp ? QStringLiteral("5000") : QStringLiteral("100"));
     m_errorCount->setText(QStringLiteral("0"));
     m_deviceCount->setText(QStringLiteral("0"));
-    m_slaveAddress->setText(QString::number(StartAddress));
-    m_ipAddress->clear();
-    if (General::CommMode == 1) {
-        m_hostCopy = General::IPAddress;
+    m_slaveAddress->setText(QStringLiteral("1"));
+    if (tcp) {
+        m_hostCopy = m_link.settings().host;
         m_ipAddress->setText(m_hostCopy);
     }
     m_anim->setState(1);
     adjustSize();
 }
 
-ScanBusDialog::~ScanBusDialog() {
-    Link::instance().cancel(this);
+ScanDialog::~ScanDialog() {
+    m_link.cancel(this);
 }
 
-void ScanBusDialog::CmdStart_Click() {
+void ScanDialog::startClicked() {
     if (m_state != State::Idle)
         return;
     const auto start = ParseEntry(m_start->text(), 1, 247);
     if (!start) {
-        ShowMessage(QStringLiteral("Start Address must be a number from 1 to 247"));
+        m_presenter.show(QStringLiteral("Start Address must be a number from 1 to 247"));
         return;
     }
-    StartAddress = static_cast<int16_t>(start->rounded);
     const auto end = ParseEntry(m_end->text(), 1, 247);
     if (!end) {
-        ShowMessage(QStringLiteral("End Address must be a number from 1 to 247"));
+        m_presenter.show(QStringLiteral("End Address must be a number from 1 to 247"));
         return;
     }
-    EndAddress = static_cast<int16_t>(end->rounded);
     const auto time = ParseEntry(m_time->text(), 0, 10000);
     if (!time) {
-        ShowMessage(QStringLiteral("Time between polls must be a number from 0 to 10000"));
+        m_presenter.show(QStringLiteral("Time between polls must be a number from 0 to 10000"));
         return;
     }
-    PollInterval = static_cast<int16_t>(time->rounded);
-    if (StartAddress > EndAddress) {
-        ShowMessage(QStringLiteral("End address must be equal or higher then start address"));
+    if (start->rounded > end->rounded) {
+        m_presenter.show(QStringLiteral("End address must be equal or higher then start address"));
         return;
     }
 
     // Preparation.
-    AnimFrame = ErrorCount = DeviceCount = 0;
+    m_animFrame = m_errors = m_found = 0;
+    m_endAddress = end->rounded;
     setInputsEnabled(false);
-    StopRequested = false;
-    ClearDeviceTable();
-    if (m_main)
-        m_main->clearDeviceList();
-    SelectedAddress = 0;
-    General::TransactionId = 0;
-    TimerTicked = false;
-    m_timer->setInterval(PollInterval);
+    m_stopRequested = false;
+    m_devices.clear();
+    Q_EMIT scanStarted();
+    m_link.restartTransactions();
+    m_timer->setInterval(time->rounded);
     m_timer->start();
 
-    m_address = static_cast<uint8_t>(StartAddress);
+    m_address = static_cast<uint8_t>(start->rounded);
     m_state = State::Pausing;
 }
 
-void ScanBusDialog::CmdStop_Click() {
-    StopRequested = true;
-}
-
-void ScanBusDialog::Timer_Timer() {
-    TimerTicked = true;
+void ScanDialog::tick() {
     if (m_state != State::Pausing)
         return;
-    TimerTicked = false;
     m_timer->stop();
     ask();
 }
 
-void ScanBusDialog::ask() {
+void ScanDialog::ask() {
     m_state = State::Asking;
-    ByMode::ReportSlaveId(m_address, {this, [this](const Reply& r) { onReply(r); }});
+    m_link.reportSlaveId(m_address, {this, [this](const Reply& r) { onReply(r); }});
 }
 
-void ScanBusDialog::onReply(const Reply& reply) {
+void ScanDialog::onReply(const Reply& reply) {
     if (m_state != State::Asking)
         return;
     if (reply.status == Status::LinkDown) {
@@ -225,46 +208,45 @@ void ScanBusDialog::onReply(const Reply& reply) {
     }
     // A "successful" reply too short to hold an identification block is
     // counted as a failed request; it is never decoded.
-    if (reply.ok() && AddFoundDevice(DeviceCount, reply)) {
-        if (m_main)
-            m_main->appendDevice(DeviceListLine(DeviceTable[static_cast<size_t>(DeviceCount)]));
-        ++DeviceCount;
+    if (reply.ok() && m_devices.addFoundDevice(m_found, reply)) {
+        Q_EMIT deviceFound(m_found);
+        ++m_found;
     } else {
-        ++ErrorCount;
+        ++m_errors;
     }
-    m_errorCount->setText(QString::number(ErrorCount));
-    m_deviceCount->setText(QString::number(DeviceCount));
+    m_errorCount->setText(QString::number(m_errors));
+    m_deviceCount->setText(QString::number(m_found));
     m_slaveAddress->setText(QString::number(m_address));
-    if (General::CommMode == 1)
+    if (m_link.settings().tcp())
         m_ipAddress->setText(m_hostCopy);
-    if (++AnimFrame > 5)
-        AnimFrame = 1;
-    m_anim->setState(AnimFrame + 1);
+    if (++m_animFrame > 5)
+        m_animFrame = 1;
+    m_anim->setState(m_animFrame + 1);
     m_timer->start();
 
-    if (m_address >= EndAddress) {
+    if (m_address >= m_endAddress) {
         endScan(End::Natural);
         return;
     }
     ++m_address;
-    if (StopRequested) {
+    if (m_stopRequested) {
         endScan(End::Stopped);
         return;
     }
     m_state = State::Pausing;
 }
 
-void ScanBusDialog::endScan(End how) {
+void ScanDialog::endScan(End how) {
     m_state = State::Idle;
     setInputsEnabled(true);
     m_timer->stop();
-    StopRequested = false;
+    m_stopRequested = false;
     if (how == End::ConnectionError)
-        ShowMessage(QStringLiteral("Connection Error"));
+        m_presenter.show(QStringLiteral("Connection Error"));
     Q_EMIT scanEnded(how);
 }
 
-void ScanBusDialog::setInputsEnabled(bool idle) {
+void ScanDialog::setInputsEnabled(bool idle) {
     m_cmdStart->setEnabled(idle);
     m_cmdClose->setEnabled(idle);
     m_cmdStop->setEnabled(!idle);
@@ -273,26 +255,26 @@ void ScanBusDialog::setInputsEnabled(bool idle) {
     m_time->setEnabled(idle);
 }
 
-void ScanBusDialog::done(int result) {
+void ScanDialog::done(int result) {
     abandonScan();
     QDialog::done(result);
 }
 
-void ScanBusDialog::closeEvent(QCloseEvent* e) {
+void ScanDialog::closeEvent(QCloseEvent* e) {
     abandonScan();
     QDialog::closeEvent(e);
 }
 
-void ScanBusDialog::abandonScan() {
+void ScanDialog::abandonScan() {
     // Closed by its title bar (or Escape) in the middle of a scan: the scan
     // ends here, no further request goes out, and a reply still on the wire
     // finds nobody to call back.
     if (m_state == State::Idle)
         return;
-    Link::instance().cancel(this);
+    m_link.cancel(this);
     m_state = State::Idle;
     m_timer->stop();
-    StopRequested = false;
+    m_stopRequested = false;
     Q_EMIT scanEnded(End::Closed);
 }
 

@@ -9,14 +9,13 @@
 //   Asking   --reply--> 252: end, "Connection Error"
 //                       count it, show counters and picture, restart the timer;
 //                       last address: end; otherwise next address, then
-//                       StopRequested? end : Pausing
+//                       Stop pressed? end : Pausing
 //
 // Stop is looked at once per address, after its reply: a Stop during a
 // pause still lets that pause's request go out and be counted. An interval
 // of 0 is a zero-length timer, so the loop never holds the event loop.
 
 #include <QDialog>
-#include <QPointer>
 #include <cstdint>
 
 class QLabel;
@@ -26,33 +25,32 @@ class QTimer;
 
 namespace qim {
 
-class MainWindow;
+class DeviceTable;
+class Link;
+class MessagePresenter;
 class StatePicture;
+struct DeviceRecord;
 struct Reply;
 
-class ScanBusDialog : public QDialog {
+class ScanDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit ScanBusDialog(MainWindow* main);
-    ~ScanBusDialog() override;
+    // The scan fills devices, the owner's table, and tells what it found.
+    ScanDialog(Link& link, MessagePresenter& presenter, DeviceTable& devices,
+               QWidget* parent = nullptr);
+    ~ScanDialog() override;
 
     bool scanning() const { return m_state != State::Idle; }
-
-    // The dialog's variables.
-    int16_t StartAddress = 1;
-    int16_t EndAddress = 247;
-    int16_t PollInterval = 100;
-    int16_t DeviceCount = 0;
-    int16_t ErrorCount = 0;
-    int16_t AnimFrame = 0;
-    bool StopRequested = false;
-    bool TimerTicked = false;
 
     enum class End { Natural, Stopped, ConnectionError, Closed };
     Q_ENUM(End)
 
 Q_SIGNALS:
-    void scanEnded(qim::ScanBusDialog::End how);
+    // A scan starts: the table has been emptied.
+    void scanStarted();
+    // Entry index of the table holds a module that answered.
+    void deviceFound(int index);
+    void scanEnded(qim::ScanDialog::End how);
 
 public Q_SLOTS:
     void done(int result) override; // Escape closes without a close event
@@ -63,16 +61,18 @@ protected:
 private:
     enum class State { Idle, Pausing, Asking };
 
-    void CmdStart_Click();
-    void CmdStop_Click();
-    void Timer_Timer();
+    void startClicked();
+    void tick();
     void ask();
     void onReply(const Reply& reply);
     void endScan(End how);
     void abandonScan();
     void setInputsEnabled(bool idle);
 
-    QPointer<MainWindow> m_main;
+    Link& m_link;
+    MessagePresenter& m_presenter;
+    DeviceTable& m_devices;
+
     QLineEdit* m_start;
     QLineEdit* m_end;
     QLineEdit* m_time;
@@ -88,6 +88,11 @@ private:
 
     State m_state = State::Idle;
     uint8_t m_address = 0;
+    int m_endAddress = 247;
+    int m_found = 0;
+    int m_errors = 0;
+    int m_animFrame = 0;
+    bool m_stopRequested = false;
     QString m_hostCopy; // the link's host, copied at load when the link is TCP
 };
 

@@ -130,8 +130,8 @@ QVariant TrafficModel::data(const QModelIndex& index, int role) const {
 QVariant TrafficModel::headerData(int section, Qt::Orientation o, int role) const {
     if (o != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
-    static const char* names[] = {"Time",    "Link",  "Slave",   "Function",
-                                  "Request", "Reply", "Outcome", "Duration (ms)"};
+    static constexpr const char* names[] = {"Time",    "Link",  "Slave",   "Function",
+                                            "Request", "Reply", "Outcome", "Duration (ms)"};
     return section >= 0 && section < ColumnCount ? QString::fromLatin1(names[section]) : QString();
 }
 

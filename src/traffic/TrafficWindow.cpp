@@ -1,7 +1,7 @@
 #include "TrafficWindow.h"
 
+#include "Link.h"
 #include "MessagePresenter.h"
-#include "Windows.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -10,7 +10,6 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QPointer>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScreen>
@@ -20,8 +19,8 @@
 
 namespace qim {
 
-TrafficWindow::TrafficWindow(QWidget* parent)
-    : QWidget(parent, Qt::Window), m_model(new TrafficModel(this)),
+TrafficWindow::TrafficWindow(Link& link, MessagePresenter& presenter, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_presenter(presenter), m_model(new TrafficModel(this)),
       m_filter(new TrafficFilter(this)), m_flush(this) {
     setObjectName(QStringLiteral("frmTraffic"));
     setWindowTitle(QStringLiteral("Traffic"));
@@ -111,9 +110,9 @@ TrafficWindow::TrafficWindow(QWidget* parent)
     connect(&m_flush, &QTimer::timeout, this, &TrafficWindow::flush);
 
     // What happened before the window opened, then everything from now on.
-    m_pending = Link::instance().traffic().since(0);
+    m_pending = link.traffic().since(0);
     flush();
-    connect(&Link::instance(), &Link::transactionFinished, this, &TrafficWindow::onTransaction);
+    connect(&link, &Link::transactionFinished, this, &TrafficWindow::onTransaction);
 }
 
 void TrafficWindow::onTransaction(const TransactionRecord& r) {
@@ -169,17 +168,9 @@ void TrafficWindow::save() {
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& path) {
         if (!saveCsv(path))
-            ShowMessage(QStringLiteral("The traffic could not be saved to ") + path);
+            m_presenter.show(QStringLiteral("The traffic could not be saved to ") + path);
     });
     dialog->open();
-}
-
-TrafficWindow* OpenTrafficWindow() {
-    static QPointer<TrafficWindow> window;
-    if (!window)
-        window = new TrafficWindow;
-    BringForward(window);
-    return window;
 }
 
 } // namespace qim

@@ -13,10 +13,13 @@ class QTableView;
 
 namespace qim {
 
+class Link;
+class MessagePresenter;
+
 class TrafficWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit TrafficWindow(QWidget* parent = nullptr);
+    TrafficWindow(Link& link, MessagePresenter& presenter, QWidget* parent = nullptr);
 
     TrafficModel* model() const { return m_model; }
     TrafficFilter* filter() const { return m_filter; }
@@ -30,6 +33,7 @@ private:
     void save();
     void copy();
 
+    MessagePresenter& m_presenter;
     TrafficModel* m_model;
     TrafficFilter* m_filter;
     QTableView* m_table;
@@ -39,8 +43,5 @@ private:
     QList<TransactionRecord> m_pending;
     QTimer m_flush;
 };
-
-// Opens the traffic window, or brings the open one forward.
-TrafficWindow* OpenTrafficWindow();
 
 } // namespace qim

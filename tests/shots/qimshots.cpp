@@ -10,8 +10,8 @@
 // what it needs; a step that waits too long, or any message box, ends the
 // run with exit code 1 and says why.
 
-#include "AboutBox.h"
 #include "Artwork.h"
+#include "Link.h"
 #include "MainWindow.h"
 #include "MessagePresenter.h"
 #include "SplashWindow.h"
@@ -28,6 +28,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
 #include <QPushButton>
 #include <QSlider>
 #include <QTableView>
@@ -103,10 +104,10 @@ bool Idle(const QString& window) {
 
 class Run : public QObject {
 public:
-    Run(QString out) : m_out(std::move(out)) {
+    Run(QString out, MessagePresenter& presenter) : m_out(std::move(out)) {
         m_timer.setInterval(40);
         connect(&m_timer, &QTimer::timeout, this, &Run::step);
-        connect(&MessagePresenter::instance(), &MessagePresenter::shown, this,
+        connect(&presenter, &MessagePresenter::shown, this,
                 [](const QString& text) { Fail(QStringLiteral("message box: ") + text); });
     }
 
@@ -234,10 +235,13 @@ int main(int argc, char** argv) {
     // The splash and the about box, on their own.
     auto* splash = new SplashWindow(60000);
     splash->show();
-    auto* main = new MainWindow;
+    Link link;
+    MessagePresenter presenter;
+    QObject::connect(&link, &Link::message, &presenter, &MessagePresenter::show);
+    auto* main = new MainWindow(link, presenter);
     main->show();
 
-    Run run(out);
+    Run run(out, presenter);
     run.pause(300)
         .shoot(QStringLiteral("frmSplash"), QStringLiteral("splash"))
         .then([splash] { delete splash; })
@@ -248,7 +252,7 @@ int main(int argc, char** argv) {
 
     // Connection: the demo bus over the chosen link. The address box is set
     // to loopback before anything else, whichever link is used.
-    run.then([main] { main->openCommSetup(); })
+    run.then([main] { main->openConnection(); })
         .then([=] {
             Type(Setup, QStringLiteral("TextIPAddress"), QStringLiteral("127.0.0.1"));
             if (serial) {
@@ -268,7 +272,7 @@ int main(int argc, char** argv) {
         });
 
     // Scan addresses 1 to 8: the four demo modules answer, four addresses stay silent.
-    run.then([main] { main->openScanBus(); })
+    run.then([main] { main->openScan(); })
         .then([] {
             Type(Scan, QStringLiteral("TextStartAddress"), QStringLiteral("1"));
             Type(Scan, QStringLiteral("TextEndAddress"), QStringLiteral("8"));
@@ -409,5 +413,8 @@ int main(int argc, char** argv) {
         .then([main] { main->close(); });
 
     run.start();
-    return QApplication::exec();
+    const QPointer<MainWindow> window = main;
+    const int code = QApplication::exec();
+    delete window.data(); // before the link it uses
+    return code;
 }
