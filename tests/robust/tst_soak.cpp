@@ -2,18 +2,17 @@
 // interval 0 until its own limit of 100,000 polls ends the scan. Every
 // request the module receives is accounted for against the panel's counts,
 // without keeping them: the run must not need memory that grows with it.
-#include "../modules/PanelTestSupport.h"
-#include "Link.h"
+#include "../app/Driver.h"
+#include "DiscretePanel.h"
 #include "PollLoop.h"
-#include "TestSupport.h"
-#include "frmQIM_K520.h"
+#include "SimBus.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 
 using namespace qim;
-using namespace paneltest;
+using namespace apptest;
 
 namespace {
 
@@ -58,32 +57,37 @@ qint64 residentKb() {
 
 } // namespace
 
-class TestSoak : public QObject, PanelFixture {
+class TestSoak : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() {
-        qimtest::QuietOffscreenPlatform();
-        MessagePresenter::instance();
-    }
-    void cleanup() { QVERIFY(closePanel()); }
+    void initTestCase() { qimtest::QuietOffscreenPlatform(); }
 
     void hundredThousandPollsAtIntervalZero() {
-        QVERIFY(tcpBus());
+        qimsim::Bus bus;
+        QVERIFY(bus.listenTcp(QHostAddress::LocalHost, 0));
+        bus.addModule(5, 10);
+        App app;
         // Generous: a late reply on a busy machine is not what this run looks for.
-        General::TCPTimeout = 5000;
-        General::TCPConnectTimeout = 5000;
-        bus->addModule(5, 10);
-        SelectDevice(5, 10);
-        panel = frmQIM_K520::open();
+        app.settings([&](LinkSettings& s) {
+            s.transport = LinkSettings::Transport::Tcp;
+            s.port = bus.tcpPort();
+            s.tcpTimeoutMs = s.tcpConnectTimeoutMs = 5000;
+        });
+        DeviceRecord record;
+        record.address = 5;
+        record.code = 10;
+        QVERIFY(app.main->openPanel(record));
+        Window p(QStringLiteral("frmQIM_K520"));
+        auto* panel = qobject_cast<DiscretePanel*>(p.widget());
         QVERIFY(panel);
 
         Tally tally;
         QObject watch; // ends both connections with this test
-        connect(bus.get(), &qimsim::Bus::requestReceived, &watch,
+        connect(&bus, &qimsim::Bus::requestReceived, &watch,
                 [&tally](const qimsim::RequestRecord& r) { tally.take(r); });
         qint64 transactions = 0, failed = 0;
-        connect(&Link::instance(), &Link::transactionFinished, &watch,
+        connect(&app.link, &Link::transactionFinished, &watch,
                 [&](const TransactionRecord& r) {
                     ++transactions;
                     failed += r.status != 255;
@@ -92,33 +96,34 @@ private Q_SLOTS:
         const qint64 residentBefore = residentKb();
         QElapsedTimer clock;
         clock.start();
-        PollLoop* loop = static_cast<frmQIM_K520*>(panel.data())->pollLoop();
+        PollLoop* loop = panel->pollLoop();
         connect(loop, &PollLoop::countsChanged, &watch, [loop, &clock] {
-            if (loop->PollCount % 10000 == 0)
-                qInfo("%d polls, %.1f s", loop->PollCount,
+            if (loop->pollCount() % 10000 < 100)
+                qInfo("%d polls, %.1f s", loop->pollCount(),
                       static_cast<double>(clock.elapsed()) / 1000.0);
         });
         // A real event loop while it runs: a polling wait would sleep between
         // its looks and make the run take many times longer.
         QSignalSpy finished(loop, &PollLoop::finished);
-        scan(QStringLiteral("0"));
-        QCOMPARE(sb(3), QStringLiteral("SCAN"));
+        p.type("TextScanTimer", QStringLiteral("0"));
+        p.click("CmdScan");
+        QCOMPARE(p.status(3), QStringLiteral("SCAN"));
         QVERIFY(finished.wait(3'600'000));
-        QCOMPARE(sb(3), QStringLiteral("STOP"));
+        QCOMPARE(p.status(3), QStringLiteral("STOP"));
         qInfo("100,000 polls in %.1f s", static_cast<double>(clock.elapsed()) / 1000.0);
 
         // The cycle that finds the count at the limit still makes its requests.
         const qint64 cycles = PollLoop::PollLimit + 1;
-        QCOMPARE(sb(2), QStringLiteral("Poll: 100000"));
-        QCOMPARE(sb(1), QStringLiteral("Err: 0"));
-        QVERIFY(enabled("CmdScan") && !enabled("CmdStop") && enabled("CmdCancel"));
+        QCOMPARE(p.status(2), QStringLiteral("Poll: 100000"));
+        QCOMPARE(p.status(1), QStringLiteral("Err: 0"));
+        QVERIFY(p.enabled("CmdScan") && !p.enabled("CmdStop") && p.enabled("CmdCancel"));
         QVERIFY2(tally.outOfSequence == 0, qPrintable(tally.firstBreak));
         QCOMPARE(tally.requests, 2 * cycles);
         QCOMPARE(transactions, 2 * cycles);
         QCOMPARE(failed, qint64(0));
-        QVERIFY(messages().isEmpty());
+        QVERIFY(app.messages().isEmpty());
         // Nothing is left over on the link or waiting to go out.
-        QCOMPARE(Link::instance().pending(), 0);
+        QCOMPARE(app.link.pending(), 0);
         QTest::qWait(200);
         QCOMPARE(tally.requests, 2 * cycles);
         // Neither the program nor the module's record of what it was sent
