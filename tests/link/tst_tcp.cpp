@@ -85,7 +85,8 @@ private Q_SLOTS:
 
     void goodReplyAtTheSameIndicesAsSerial() {
         link->advanceTransaction();
-        answer = {{twelveRegisters()}};
+        const QByteArray r = twelveRegisters();
+        answer = {{r.left(10)}, {r.mid(10), 120}}; // in two segments
         const Outcome o = readTwelve();
         QCOMPARE(o.reply.status, 255);
         QCOMPARE(o.reply.bytes.size(), 27);
@@ -188,18 +189,38 @@ private Q_SLOTS:
         QCOMPARE(server->connections, otherPort ? 1 : 2);
     }
 
-    void exceptionReply() {
-        answer = {{hex("000100000003018402")}};
-        const Outcome o = readTwelve();
-        QCOMPARE(o.reply.status, 2);
+    // How each kind of server answers a transaction and the connection test:
+    // refused and never accepting are 252, and only the test says so.
+    void connecting_data() {
+        QTest::addColumn<int>("server"); // 0 alive, 1 refusing, 2 never accepting
+        QTest::addColumn<bool>("test");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("alive, test") << 0 << true << 255 << false;
+        QTest::newRow("refusing") << 1 << false << 252 << false;
+        QTest::newRow("refusing, test") << 1 << true << 252 << true;
+        QTest::newRow("never accepting") << 2 << false << 252 << false;
+        QTest::newRow("never accepting, test") << 2 << true << 252 << true;
     }
-
-    void replyInTwoSegmentsIsCollected() {
-        const QByteArray r = twelveRegisters();
-        answer = {{r.left(10)}, {r.mid(10), 120}};
-        const Outcome o = Await([this](Requester rq) { link->readInputRegisters(1, 0, 12, rq); });
-        QCOMPARE(o.reply.status, 255);
-        QCOMPARE(o.reply.reg(11).value(), 12);
+    void connecting() {
+        QFETCH(int, server);
+        QFETCH(bool, test);
+        QFETCH(int, status);
+        QFETCH(bool, shown);
+        NeverAccepting hang;
+        if (server == 1)
+            this->server.reset(); // the port is free now: connections are refused
+        if (server == 2)
+            set([&](LinkSettings& s) { s.port = hang.port(); });
+        const Outcome o =
+            test ? Await([this](Requester r) { link->testConnection(r); }) : readTwelve();
+        QCOMPARE(o.reply.status, status);
+        QCOMPARE(link->tcpConnected(), status == 255);
+        QCOMPARE(log->texts,
+                 shown ? QStringList{QStringLiteral(" Device at 127.0.0.1 was not found!")}
+                       : QStringList{});
+        // Only a server that never accepts makes the link wait its connect timeout.
+        QCOMPARE(o.elapsedMs >= 980, server == 2);
     }
 
     void badRepliesAre253AndDropTheConnection_data() {
@@ -228,28 +249,6 @@ private Q_SLOTS:
         QVERIFY(!link->tcpConnected());
         answer = {{hex("000100000003018402"), 300}};
         QCOMPARE(readTwelve().reply.status, 2);
-    }
-
-    void nothingListeningIs252WithoutMessage() {
-        server.reset(); // the port is free now: connections are refused
-        const Outcome o = readTwelve();
-        QCOMPARE(o.reply.status, 252);
-        QVERIFY(log->texts.isEmpty());
-    }
-
-    void connectionNeverAccepted() {
-        NeverAccepting hang;
-        set([&](LinkSettings& s) { s.port = hang.port(); });
-        set([&](LinkSettings& s) { s.tcpConnectTimeoutMs = 1000; });
-        Outcome o = readTwelve();
-        QCOMPARE(o.reply.status, 252);
-        QVERIFY(o.elapsedMs >= 980);
-        QVERIFY(log->texts.isEmpty());
-
-        o = Await([this](Requester r) { link->testConnection(r); });
-        QCOMPARE(o.reply.status, 252);
-        QVERIFY(o.elapsedMs >= 980);
-        QCOMPARE(log->texts, QStringList{QStringLiteral(" Device at 127.0.0.1 was not found!")});
     }
 
     // A connection that fails because this machine ran out of descriptors or
@@ -295,22 +294,6 @@ private Q_SLOTS:
         setrlimit(RLIMIT_NOFILE, &limit);
         QCOMPARE(o.reply.status, 252);
         QCOMPARE(log->texts, QStringList{text});
-    }
-
-    void tcpConnectToALiveServer() {
-        const Outcome o = Await([this](Requester r) { link->testConnection(r); });
-        QCOMPARE(o.reply.status, 255);
-        QVERIFY(link->tcpConnected());
-        link->closeAll();
-        QVERIFY(!link->tcpConnected());
-    }
-
-    void refusedConnectionTestIsNotFound() {
-        server.reset();
-        const Outcome o = Await([this](Requester r) { link->testConnection(r); });
-        QCOMPARE(o.reply.status, 252);
-        QCOMPARE(log->texts, QStringList{QStringLiteral(" Device at 127.0.0.1 was not found!")});
-        QVERIFY(o.elapsedMs < 900); // refused is known at once
     }
 
     // The fixtures allow loopback only: the program's default host is refused

@@ -181,20 +181,6 @@ private Q_SLOTS:
         QCOMPARE(r.reg(0).value(), 0xABCD);
     }
 
-    void resetMidReply() {
-        useLink(true);
-        // A gateway that dies while answering: half a reply, then RST.
-        TcpSlave gateway([](const QByteArray& req) {
-            return QList<Chunk>{{req.left(4) + hex("00050103"), 0}, {"<reset>", 20}};
-        });
-        set([&](LinkSettings& s) { s.port = gateway.port(); });
-        const Reply r = ask(3, 1);
-        QCOMPARE(r.status, 253);
-        QVERIFY(log->texts.isEmpty());
-        set([&](LinkSettings& s) { s.port = bus->tcpPort(); });
-        QCOMPARE(ask(3, 3).status, 255);
-    }
-
     void portVanishesMidTransaction() {
         useLink(false);
         set([&](LinkSettings& s) { s.serialTimeoutMs = 3000; });

@@ -87,11 +87,10 @@ private Q_SLOTS:
         connect(&bus, &qimsim::Bus::requestReceived, &watch,
                 [&tally](const qimsim::RequestRecord& r) { tally.take(r); });
         qint64 transactions = 0, failed = 0;
-        connect(&app.link, &Link::transactionFinished, &watch,
-                [&](const TransactionRecord& r) {
-                    ++transactions;
-                    failed += r.status != 255;
-                });
+        connect(&app.link, &Link::transactionFinished, &watch, [&](const TransactionRecord& r) {
+            ++transactions;
+            failed += r.status != 255;
+        });
 
         const qint64 residentBefore = residentKb();
         QElapsedTimer clock;
