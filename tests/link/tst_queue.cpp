@@ -171,24 +171,6 @@ private Q_SLOTS:
         QVERIFY(!called);
         QTRY_VERIFY(called);
     }
-
-    void recordsEachTransactionOnce() {
-        QList<TransactionRecord> records;
-        auto c = connect(link.get(), &Link::transactionFinished, this,
-                         [&](const TransactionRecord& r) { records << r; });
-        QObject a, b;
-        int done = 0;
-        link->readHoldingRegisters(4, 0, 1, {&a, [&](const Reply&) { ++done; }});
-        link->readHoldingRegisters(5, 0, 1, {&b, [&](const Reply&) { ++done; }});
-        QTRY_COMPARE(done, 2);
-        disconnect(c);
-        QCOMPARE(records.size(), 2);
-        QCOMPARE(records[0].slave, 4);
-        QCOMPARE(records[0].function, 3);
-        QCOMPARE(records[0].status, 255);
-        QVERIFY(records[0].tcp);
-        QCOMPARE(records[1].reply.size(), 11);
-    }
 };
 
 QIM_TEST_GUILESS_MAIN(TestQueue)

@@ -190,22 +190,6 @@ private Q_SLOTS:
         QCOMPARE(log->texts.size(), 1);
         QVERIFY(!link->serialPortOpen());
     }
-
-    void everyRequestKindGoesOutAsBuilt() {
-        answer = {};
-        set([&](LinkSettings& s) { s.serialTimeoutMs = 100; });
-        std::array<int32_t, 11> image{};
-        image[8] = 0x0A03;
-        Await([this](Requester r) { link->reportSlaveId(5, r); });
-        Await([this](Requester r) { link->writeSingleCoil(3, 2, 0xFF00, r); });
-        Await([this](Requester r) { link->writeSingleRegister(3, 0, 0x85, r); });
-        Await([&](Requester r) { link->writeMultipleRegisters(20, 8, 3, image, r); });
-        QCOMPARE(slave->requests.size(), 4);
-        QCOMPARE(slave->requests[0], WithCrc(hex("0511")));
-        QCOMPARE(slave->requests[1], WithCrc(hex("03050002FF00")));
-        QCOMPARE(slave->requests[2], WithCrc(hex("030600000085")));
-        QCOMPARE(slave->requests[3], WithCrc(hex("141000080003060A0300000000")));
-    }
 };
 
 QIM_TEST_GUILESS_MAIN(TestSerial)
