@@ -8,35 +8,32 @@
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
-#include <sys/socket.h>
+#include <pthread.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 namespace {
 
-int g_signalPipe[2] = {-1, -1};
-
-void OnSignal(int) {
-    const char b = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &b, 1);
-}
-
-// A signal only writes a byte; the event loop reads it and quits, so the
-// bus is torn down (and its COMn entry removed) by ordinary destructors.
+// The signals are blocked and read from a signalfd on the event loop, which
+// quits: the bus is torn down (and its COMn entry removed) by ordinary
+// destructors, and no handler needs state of its own.
 void QuitOnSignals() {
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&set, sig);
+    if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0)
         return;
-    auto* n = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, qApp);
+    const int fd = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (fd < 0) {
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+        return;
+    }
+    auto* n = new QSocketNotifier(fd, QSocketNotifier::Read, qApp);
     QObject::connect(n, &QSocketNotifier::activated, qApp, [n] {
         n->setEnabled(false);
         QCoreApplication::quit();
     });
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGHUP, &sa, nullptr);
 }
 
 int Fail(const QString& text, int code = 1) {
@@ -49,7 +46,7 @@ int Fail(const QString& text, int code = 1) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qimsim"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.10"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QIM_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
