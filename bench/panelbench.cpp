@@ -13,19 +13,12 @@
 //                 [--tcp-seconds N] [--namespace-seconds N]
 
 #include "DeviceTable.h"
-#include "Bytes.h"
 #include "Link.h"
 #include "MainWindow.h"
+#include "MessagePresenter.h"
 #include "Offscreen.h"
-#include "Panels.h"
 #include "PollLoop.h"
 #include "TcpBench.h"
-#include "TrafficWindow.h"
-#include "frmQIM_K520.h"
-#include "frmQIM_M640.h"
-#include "frmQIM_P750.h"
-#include "frmQIM_P750_Config.h"
-#include "frmQIM_P750_Control.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -9,6 +9,7 @@
 //
 //   qimtrendbench [--runs N] [--samples N]
 
+#include "MessagePresenter.h"
 #include "Offscreen.h"
 #include "TrendLayouts.h"
 #include "TrendWindow.h"
@@ -70,7 +71,8 @@ void fill(TrendWindow& w, int samples, int seriesCount) {
 }
 
 Times measure(const TrendLayout& layout, int samples, int runs) {
-    TrendWindow w(layout);
+    MessagePresenter presenter;
+    TrendWindow w(layout, presenter);
     w.setAttribute(Qt::WA_DeleteOnClose, false);
     w.resize(1280, 720);
     w.show();
