@@ -61,15 +61,12 @@ public:
     QString status(int panel) const { return get<qim::StatusPanels>({})->text(panel); }
     void focus(const QString& name) const { get(name)->setFocus(); }
     void press(Qt::Key key) const { QTest::keyClick(QApplication::focusWidget(), key); }
+    static QString focused() { return QApplication::focusWidget()->objectName(); }
     void close() const { m_w->close(); }
 
 private:
     QPointer<QWidget> m_w;
 };
-
-inline QString focusName() {
-    return QApplication::focusWidget()->objectName();
-}
 
 struct App {
     qim::Link link;

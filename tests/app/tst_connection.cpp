@@ -135,8 +135,6 @@ private Q_SLOTS:
     void theTestWaitsForATransactionOnTheWire_data() {
         QTest::addColumn<bool>("tcp");
         QTest::addColumn<int>("closeKey");
-        QTest::newRow("serial") << false << 0;
-        QTest::newRow("tcp") << true << 0;
         QTest::newRow("serial, Cancel") << false << int(Qt::Key_Return);
         QTest::newRow("tcp, Escape") << true << int(Qt::Key_Escape);
     }
@@ -150,23 +148,15 @@ private Q_SLOTS:
         });
         const Window d = open();
         QVERIFY(QTest::qWaitForWindowActive(d.widget()));
-        QStringList order;
         QObject panel;
         std::optional<Reply> read;
-        app->link.readHoldingRegisters(1, 0, 1, {&panel, [&](const Reply& r) {
-                                                     read = r;
-                                                     order << "read";
-                                                 }});
-        connect(dialog(d), &ConnectionDialog::testFinished, this, [&] { order << "test"; });
+        app->link.readHoldingRegisters(1, 0, 1, {&panel, [&](const Reply& r) { read = r; }});
         QTRY_VERIFY(!pty->requests.isEmpty() || !server->requests.isEmpty()); // on the wire
         d.click("CmdOk");
-        if (closeKey) {
-            d.focus("CmdCancel");
-            d.press(Qt::Key(closeKey));
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(!d.widget(), 5000);
+        d.focus("CmdCancel");
+        d.press(Qt::Key(closeKey));
+        QTRY_VERIFY(!d.widget());
         QTRY_COMPARE_WITH_TIMEOUT(app->window().status(1), QStringLiteral("Connected"), 5000);
-        QCOMPARE(order, closeKey ? QStringList{"read"} : (QStringList{"read", "test"}));
         QCOMPARE(read ? read->reg(0).value_or(0) : 0, 42);
         QCOMPARE(app->window().status(2),
                  tcp ? QStringLiteral("127.0.0.1") : QStringLiteral("COM3"));

