@@ -1,72 +1,18 @@
 #pragma once
-// Works the windows as a user does, by their objectNames: type, pick, click,
-// press a key, read a label or status panel, answer the message box. App is
-// the program as main() builds it, less the splash.
+// The program as main() builds it, less the splash, for tests that work its
+// windows with Window (support/Window.h) and answer its message boxes.
 
 #include "Link.h"
 #include "MainWindow.h"
 #include "MessagePresenter.h"
-#include "StatusPanels.h"
 #include "TestSupport.h"
+#include "Window.h"
 
-#include <QAction>
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 
 namespace apptest {
 
-class Window {
-public:
-    // The window on screen with this objectName, if any.
-    explicit Window(const QString& name) {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (w->objectName() == name && w->isVisible())
-                m_w = w;
-    }
-    explicit Window(QWidget* w) : m_w(w) {}
-    bool open() const { return m_w && m_w->isVisible(); }
-    QWidget* widget() const { return m_w; }
-
-    // A missing control ends the test program.
-    template <class T = QWidget> T* get(const QString& name) const {
-        T* c = m_w ? m_w->findChild<T*>(name) : nullptr;
-        if (!c)
-            qFatal("no control %s", qPrintable(name));
-        return c;
-    }
-    void type(const QString& box, const QString& text) const {
-        auto* e = get<QLineEdit>(box);
-        e->selectAll();
-        e->insert(text);
-    }
-    void pick(const QString& list, int index) const {
-        get<QComboBox>(list)->setCurrentIndex(index);
-    }
-    // A button, or a menu command; clicking a disabled button ends the test program.
-    void click(const QString& name) const {
-        if (auto* action = m_w->findChild<QAction*>(name))
-            return action->trigger();
-        if (!enabled(name))
-            qFatal("%s is disabled", qPrintable(name));
-        get<QAbstractButton>(name)->click();
-    }
-    bool enabled(const QString& name) const { return get(name)->isEnabled(); }
-    QString text(const QString& name) const {
-        if (auto* l = qobject_cast<QLabel*>(get(name)))
-            return l->text();
-        return get<QLineEdit>(name)->text();
-    }
-    QString status(int panel) const { return get<qim::StatusPanels>({})->text(panel); }
-    void focus(const QString& name) const { get(name)->setFocus(); }
-    void press(Qt::Key key) const { QTest::keyClick(QApplication::focusWidget(), key); }
-    static QString focused() { return QApplication::focusWidget()->objectName(); }
-    void close() const { m_w->close(); }
-
-private:
-    QPointer<QWidget> m_w;
-};
+using qimtest::Window;
 
 struct App {
     qim::Link link;

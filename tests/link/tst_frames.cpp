@@ -59,13 +59,6 @@ private Q_SLOTS:
         QCOMPARE(link.transactionId(), 0);
     }
 
-    void roundingIsHalfToEven() {
-        QCOMPARE(RoundHalfEven(100.5), 100.0);
-        QCOMPARE(RoundHalfEven(101.5), 102.0);
-        QCOMPARE(RoundHalfEven(-0.5), -0.0);
-        QCOMPARE(RoundHalfEven(99.5), 100.0);
-    }
-
     void serialFrames() {
         Frame f = Rtu::ReadHoldingRegisters(1, 0, 1);
         QCOMPARE(f.bytes, hex("010300000001840A"));

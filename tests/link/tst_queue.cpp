@@ -86,19 +86,6 @@ private Q_SLOTS:
         QCOMPARE(server->requests[1][6], char(3));
     }
 
-    void cancelDropsOnlyThatRequestersQueue() {
-        QObject a, b;
-        int calls = 0;
-        link->readHoldingRegisters(1, 0, 1, {&a, [&](const Reply&) { ++calls; }});
-        link->readHoldingRegisters(1, 0, 1, {&a, [&](const Reply&) { ++calls; }});
-        link->readHoldingRegisters(2, 0, 1, {&b, [&](const Reply&) { ++calls; }});
-        link->cancel(&a);
-        QTRY_COMPARE_WITH_TIMEOUT(calls, 2, 5000);
-        QTest::qWait(100);
-        QCOMPARE(calls, 2);
-        QCOMPARE(server->requests.size(), 2);
-    }
-
     void newerQueuedPositionReplacesTheOlder() {
         QObject panel, other;
         QList<int> sent;

@@ -1,7 +1,7 @@
 #pragma once
 // What the panel tests share: a link, a presenter and the temperature
 // registers as the main window keeps them, a simulated bus on loopback TCP,
-// and a panel driven by its controls' names.
+// and the panel, worked through Window by its controls' names.
 
 #include "DeviceTable.h"
 #include "Link.h"
@@ -10,12 +10,8 @@
 #include "StatusPanels.h"
 #include "TemperatureRegisters.h"
 #include "TestSupport.h"
+#include "Window.h"
 
-#include <QAbstractButton>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPointer>
-#include <QTest>
 #include <memory>
 
 namespace paneltest {
@@ -79,18 +75,13 @@ protected:
         return gone;
     }
 
-    // A control by name; a missing one ends the test program.
-    template <class T = QWidget> T* w(const QString& name) const {
-        T* c = panel ? panel->findChild<T*>(name) : nullptr;
-        if (!c)
-            qFatal("no control %s", qPrintable(name));
-        return c;
-    }
-    void click(const QString& name) const { w<QAbstractButton>(name)->click(); }
-    void type(const QString& name, const QString& text) const { w<QLineEdit>(name)->setText(text); }
-    bool enabled(const QString& name) const { return w(name)->isEnabled(); }
-    QString label(const QString& name) const { return w<QLabel>(name)->text(); }
-    QString sb(int i) const { return w<qim::StatusPanels>(QStringLiteral("SB"))->text(i); }
+    qimtest::Window ui() const { return qimtest::Window(panel.data()); }
+    template <class T = QWidget> T* w(const QString& name) const { return ui().get<T>(name); }
+    void click(const QString& name) const { ui().click(name); }
+    void type(const QString& name, const QString& text) const { ui().type(name, text); }
+    bool enabled(const QString& name) const { return ui().enabled(name); }
+    QString label(const QString& name) const { return ui().text(name); }
+    QString sb(int i) const { return ui().status(i); }
     int polls() const { return sb(2).mid(6).toInt(); }
     QStringList messages() const { return presenter.history(); }
 

@@ -83,24 +83,14 @@ private Q_SLOTS:
         QVERIFY(panel);
 
         Tally tally;
-        QObject watch; // ends both connections with this test
+        QObject watch; // ends the connection with this test
         connect(&bus, &qimsim::Bus::requestReceived, &watch,
                 [&tally](const qimsim::RequestRecord& r) { tally.take(r); });
-        qint64 transactions = 0, failed = 0;
-        connect(&app.link, &Link::transactionFinished, &watch, [&](const TransactionRecord& r) {
-            ++transactions;
-            failed += r.status != 255;
-        });
 
         const qint64 residentBefore = residentKb();
         QElapsedTimer clock;
         clock.start();
         PollLoop* loop = panel->pollLoop();
-        connect(loop, &PollLoop::countsChanged, &watch, [loop, &clock] {
-            if (loop->pollCount() % 10000 < 100)
-                qInfo("%d polls, %.1f s", loop->pollCount(),
-                      static_cast<double>(clock.elapsed()) / 1000.0);
-        });
         // A real event loop while it runs: a polling wait would sleep between
         // its looks and make the run take many times longer.
         QSignalSpy finished(loop, &PollLoop::finished);
@@ -118,8 +108,6 @@ private Q_SLOTS:
         QVERIFY(p.enabled("CmdScan") && !p.enabled("CmdStop") && p.enabled("CmdCancel"));
         QVERIFY2(tally.outOfSequence == 0, qPrintable(tally.firstBreak));
         QCOMPARE(tally.requests, 2 * cycles);
-        QCOMPARE(transactions, 2 * cycles);
-        QCOMPARE(failed, qint64(0));
         QVERIFY(app.messages().isEmpty());
         // Nothing is left over on the link or waiting to go out.
         QCOMPARE(app.link.pending(), 0);

@@ -104,28 +104,6 @@ private Q_SLOTS:
     }
     void cleanup() { link.reset(); }
 
-    // What the program makes of each model's identification; a module speaks
-    // the interface it was asked over, at the line's speed.
-    void identification() {
-        for (const bool tcp : {true, false}) {
-            UseTransport(*link, bus, tcp);
-            QStringList seen;
-            for (const qimsim::Module* m : bus.modules()) {
-                DeviceTable table;
-                QVERIFY(table.addFoundDevice(0, Ask(*link, m->address(), 17)));
-                const auto text = [](const auto& f) { return f.text.trimmed().remove(QChar(0)); };
-                const DeviceRecord& d = table.at(0);
-                seen << QStringLiteral("%1 %2 ").arg(d.address).arg(d.code) +
-                            QStringList{text(d.name), text(d.connectionMode), text(d.baudRate)}
-                                .join(' ');
-            }
-            QCOMPARE(seen.join(QStringLiteral(", ")),
-                     QStringLiteral("1 10 QIM-K520 %1 19200, 2 11 QIM-K530 %1 19200, 3 20 QIM-M640 "
-                                    "%1 19200, 4 30 QIM-P750 %1 19200, 200 40  %1 19200")
-                         .arg(tcp ? "TCP/IP" : "RS422"));
-        }
-    }
-
     // Each request is served or refused as the model's register map says; a
     // served write is stored, a refused request changes nothing, and the bus
     // records what came over the wire.
@@ -266,56 +244,6 @@ private Q_SLOTS:
         QVERIFY(qAbs(Ask(*link, 4, 4, 8).reg(0).value_or(0) - 256 + 7) <= 1);
         QCOMPARE(StatusWord(*link, 3) & 0xFF, 0x09);
         QCOMPARE(Pv(*link, 3), T::OpenReading);
-    }
-
-    // A fault on a write: the status the link sees, and whether the module
-    // acted (silence and an exception stand for one that did not).
-    void eachFault_data() {
-        QTest::addColumn<bool>("tcp");
-        QTest::addColumn<Fault>("fault");
-        QTest::addColumn<int>("status");
-        const auto f = [](Fault::Kind k, int a = 0) {
-            Fault f;
-            f.kind = k;
-            f.delayMs = a;
-            f.exceptionCode = static_cast<uint8_t>(a);
-            f.pieces = std::max(a, 2);
-            return f;
-        };
-        for (const bool tcp : {true, false}) {
-            const auto row = [tcp](const char* name, Fault f, int status) {
-                QTest::addRow("%s %s", tcp ? "tcp" : "rtu", name) << tcp << f << status;
-            };
-            row("silence", f(Fault::Silence), 253);
-            row("short delay", f(Fault::Delay, 100), 255);
-            row("delay past the timeout", f(Fault::Delay, 1500), 253);
-            row("wrong crc", f(Fault::WrongCrc), tcp ? 255 : 254); // TCP carries no CRC
-            row("extra byte", f(Fault::ExtraByte), 253);
-            row("missing byte", f(Fault::MissingByte), 253);
-            row("split", f(Fault::Split, 3), 255);
-            row("exception 4", f(Fault::Exception, 4), 4);
-            // A code that would read as one of the link's own results is a bad reply.
-            row("exception 255", f(Fault::Exception, 255), 253);
-            row("garbage", f(Fault::Garbage), 253);
-            row("close mid-reply", f(Fault::CloseMidReply), 253);
-        }
-    }
-    void eachFault() {
-        QFETCH(bool, tcp);
-        QFETCH(Fault, fault);
-        QFETCH(int, status);
-        UseTransport(*link, bus, tcp, 700);
-        qimsim::Module* m = bus.module(1);
-        m->setFault(6, fault);
-        QCOMPARE(Ask(*link, 1, 6, 0, {0x85}).status, status);
-        const bool acted = fault.kind != Fault::Silence && fault.kind != Fault::Exception;
-        QCOMPARE(m->holding(0), acted ? 0x85 : 0);
-        QCOMPARE(bus.requests().size(), 1);
-        // Once the fault is gone the next request is served (a late reply goes
-        // out first: the line is half duplex).
-        m->clearFaults();
-        QTest::qWait(fault.kind == Fault::Delay ? fault.delayMs : 0);
-        QCOMPARE(Ask(*link, 1, 3).status, Status::Ok);
     }
 
     void faultsCountDownAndKeepToTheirFunction() {

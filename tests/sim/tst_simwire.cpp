@@ -156,16 +156,7 @@ private Q_SLOTS:
                 c = static_cast<char>(rng.bounded(256));
             return b;
         };
-        // Straight into the bus: every model, every function code, any length.
-        bus.addModule(200, 40);
-        for (int i = 0; i < 20000; ++i) {
-            QByteArray pdu = noise(rng.bounded(1, 40));
-            if (i % 2)
-                pdu[0] = static_cast<char>(rng.bounded(1, 18));
-            bus.handle(static_cast<uint8_t>(rng.bounded(0, 6) == 5 ? 200 : rng.bounded(0, 5)), pdu);
-        }
-        bus.removeModule(200);
-        // On the lines: afterwards a good request is answered as ever.
+        // Noise on both lines: afterwards a good request is answered as ever.
         for (int i = 0; i < 50; ++i)
             line.write(noise(rng.bounded(1, 64)));
         QTest::qWait(100);
@@ -267,14 +258,6 @@ private Q_SLOTS:
         QCOMPARE(sim.exitCode(), 0);
         QVERIFY((out + sim.readAllStandardOutput()).contains("unit 4 fn 5 start 2 values 65280"));
         QVERIFY(!QFileInfo(com7).isSymLink());
-    }
-
-    void theProgramRefusesABadOption() {
-        QProcess bad;
-        bad.start(QStringLiteral(QIMSIM_PATH), {QStringLiteral("--speed"), QStringLiteral("0")});
-        QTRY_COMPARE(bad.state(), QProcess::NotRunning);
-        QCOMPARE(bad.exitCode(), 2);
-        QVERIFY(bad.readAllStandardError().contains("--speed"));
     }
 };
 
