@@ -44,7 +44,7 @@ public:
     }
     // A button, or a menu command; clicking a disabled button ends the test program.
     void click(const QString& name) const {
-        if (auto* action = m_w->findChild<QAction*>(name))
+        if (auto* action = m_w ? m_w->findChild<QAction*>(name) : nullptr)
             return action->trigger();
         if (!enabled(name))
             qFatal("%s is disabled", qPrintable(name));
@@ -59,7 +59,10 @@ public:
     QString status(int panel) const { return get<qim::StatusPanels>({})->text(panel); }
     void focus(const QString& name) const { get(name)->setFocus(); }
     void press(Qt::Key key) const { QTest::keyClick(QApplication::focusWidget(), key); }
-    static QString focused() { return QApplication::focusWidget()->objectName(); }
+    static QString focused() {
+        const QWidget* w = QApplication::focusWidget();
+        return w ? w->objectName() : QString();
+    }
     void close() const { m_w->close(); }
 
 private:
