@@ -3,11 +3,9 @@
 // injected faults and the bus file.
 #include "DeviceTable.h"
 #include "Link.h"
-#include "PortNames.h"
 #include "SimModels.h"
 #include "TestSupport.h"
 
-#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryFile>
 #include <numeric>
