@@ -15,12 +15,12 @@ constexpr unsigned bit(Command c) {
     return 1u << static_cast<unsigned>(c);
 }
 
-struct OptionSpec {
+struct OptionRule {
     const char* name;
     bool value;
     unsigned commands;
 };
-constexpr std::array<OptionSpec, 12> Specs{{
+constexpr std::array<OptionRule, 12> Specs{{
     {"port", true, AllCommands},
     {"baud", true, AllCommands},
     {"tcp", true, AllCommands},
@@ -105,8 +105,8 @@ std::optional<Command> commandNamed(const QString& name) {
     return std::nullopt;
 }
 
-const OptionSpec* specNamed(const QString& name) {
-    for (const OptionSpec& s : Specs) {
+const OptionRule* ruleNamed(const QString& name) {
+    for (const OptionRule& s : Specs) {
         if (name == QLatin1String(s.name))
             return &s;
     }
@@ -177,13 +177,13 @@ Parsed Parse(const QStringList& arguments) {
             value = name.mid(eq + 1);
             name.truncate(eq);
         }
-        const OptionSpec* spec = specNamed(name);
-        if (!spec) {
+        const OptionRule* option = ruleNamed(name);
+        if (!option) {
             if (unknown.isEmpty())
                 unknown = QStringLiteral("Unknown option --%1").arg(name);
             continue;
         }
-        if (spec->value && !value) {
+        if (option->value && !value) {
             if (i + 1 >= arguments.size()) {
                 if (unknown.isEmpty())
                     unknown = QStringLiteral("--%1 needs a value").arg(name);
@@ -191,7 +191,7 @@ Parsed Parse(const QStringList& arguments) {
             }
             value = arguments.at(++i);
         }
-        if (!spec->value && value) {
+        if (!option->value && value) {
             if (unknown.isEmpty())
                 unknown = QStringLiteral("--%1 takes no value").arg(name);
             continue;
@@ -220,7 +220,7 @@ Parsed Parse(const QStringList& arguments) {
     QString timeout;
     bool serialGiven = false;
     for (const auto& [name, value] : given) {
-        if (!(specNamed(name)->commands & bit(o.command)))
+        if (!(ruleNamed(name)->commands & bit(o.command)))
             return refuse(QStringLiteral("--%1 is not an option of %2")
                               .arg(name, QLatin1String(CommandNames[int(o.command)])));
         if (name == QLatin1String("json") || name == QLatin1String("csv")) {

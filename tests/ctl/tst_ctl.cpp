@@ -45,9 +45,9 @@ class TestCtl : public QObject {
     qimtest::NeverAccepting never;
     QHash<QString, QString> links; // a row's link: its options
 
-    void faultFromRow(const QString& spec) {
+    void faultFromRow(const QString& faults) {
         // "address function kind [value]": silence, delay ms, crc, exception code
-        const QStringList f = spec.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        const QStringList f = faults.split(QLatin1Char(' '), Qt::SkipEmptyParts);
         if (f.isEmpty())
             return;
         using F = qimsim::Fault;
