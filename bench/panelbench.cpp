@@ -219,7 +219,6 @@ void printPanelTcp(Link& link, MainWindow& main, int seconds, int namespaceSecon
 int main(int argc, char** argv) {
     QTemporaryDir runtime;
     bench::PrepareOffscreen(runtime);
-    qputenv("QIMTOOL_LOOPBACK_ONLY", "1"); // the link refuses any host but loopback
     QApplication app(argc, argv);
     int seconds = 30;
     int soakOnly = 0;    // --soak N: only N cycles at interval 0, for a profiler

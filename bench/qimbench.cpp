@@ -238,7 +238,6 @@ TcpFigures tcpRuns(const LinkSettings& settings, int runs, int count) {
 int main(int argc, char** argv) {
     QTemporaryDir runtime;
     qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
-    qputenv("QIMTOOL_LOOPBACK_ONLY", "1"); // the link refuses any host but loopback
     QCoreApplication app(argc, argv);
     int runs = 5, count = 1000;
     QString profile;      // "tcp" or "rtu": only our link, for a profiler

@@ -152,6 +152,8 @@ struct Bus::Private {
     int gapMs = 20;
     std::unique_ptr<TcpTransport> tcp;
     QString tcpError;
+    TcpServing tcpServing;
+    int tcpConnections = 0;
     std::unique_ptr<RtuChannel> pty;
     int ptyCom = 0;
     std::unique_ptr<RtuChannel> serial;
@@ -230,6 +232,18 @@ quint16 Bus::tcpPort() const {
 
 QString Bus::tcpError() const {
     return d->tcpError;
+}
+
+void Bus::setTcpServing(const TcpServing& serving) {
+    d->tcpServing = serving;
+}
+
+TcpServing Bus::tcpServing() const {
+    return d->tcpServing;
+}
+
+int Bus::nextTcpConnection() {
+    return ++d->tcpConnections;
 }
 
 bool Bus::openPty(int comNumber) {
@@ -567,12 +581,13 @@ QString FaultName(Fault::Kind k) {
 // Serves one request from a transport: record, fault, reply frame.
 struct Serving {
     static Served Run(Bus& bus, uint8_t address, const QByteArray& pdu, bool tcp, uint16_t tid,
-                      const QByteArray& raw) {
+                      const QByteArray& raw, int connection = 0) {
         Bus::Private& d = *bus.d;
         RequestRecord rec;
         rec.at = QDateTime::currentDateTime();
         rec.tcp = tcp;
         rec.transactionId = tid;
+        rec.connection = connection;
         // A copy of its own: the frame may share the transport's read buffer,
         // many kilobytes each, which the record would otherwise keep alive.
         rec.raw = QByteArray(raw.constData(), raw.size());
@@ -619,7 +634,8 @@ struct Serving {
     static void Print(const RequestRecord& r, const QByteArray& reply,
                       const std::optional<Fault>& fault, bool present) {
         QString line = r.at.toString(QStringLiteral("HH:mm:ss.zzz "));
-        line += r.tcp ? QStringLiteral("TCP tid %1 ").arg(r.transactionId) : QStringLiteral("RTU ");
+        line += r.tcp ? QStringLiteral("TCP #%1 tid %2 ").arg(r.connection).arg(r.transactionId)
+                      : QStringLiteral("RTU ");
         line += QStringLiteral("unit %1 fn %2").arg(r.address).arg(r.function);
         if (r.function != 17)
             line += QStringLiteral(" start %1").arg(r.start);
@@ -653,10 +669,10 @@ Served Served::Rtu(Bus& bus, const QByteArray& frame) {
     return Serving::Run(bus, address, frame.mid(1, frame.size() - 3), false, 0, frame);
 }
 
-Served Served::Tcp(Bus& bus, const QByteArray& frame) {
+Served Served::Tcp(Bus& bus, const QByteArray& frame, int connection) {
     const uint16_t tid = Word(frame, 0);
     const uint8_t unit = static_cast<uint8_t>(frame[6]);
-    return Serving::Run(bus, unit, frame.mid(7), true, tid, frame);
+    return Serving::Run(bus, unit, frame.mid(7), true, tid, frame, connection);
 }
 
 } // namespace qimsim

@@ -52,6 +52,7 @@ struct RequestRecord {
     uint16_t count = 0;         // functions 1, 3, 4, 16
     QVector<uint16_t> values;   // the value (5, 6) or values (16) written
     uint16_t transactionId = 0; // TCP only
+    int connection = 0;         // TCP: which connection it came on, counted from 1
     QByteArray raw;             // the request frame as received
 };
 
@@ -140,6 +141,14 @@ private:
     friend struct Serving;
 };
 
+// How the Modbus TCP server treats its connections. By default it keeps
+// each until the client closes it; many small gateways and module firmwares
+// close theirs after one reply (or a few), or when idle.
+struct TcpServing {
+    int closeAfterReplies = 0; // close a connection after this many replies; 0: never
+    int idleCloseMs = 0;       // close a connection idle this long; 0: never
+};
+
 class Bus : public QObject {
     Q_OBJECT
 public:
@@ -160,6 +169,9 @@ public:
     bool listenTcp(const QHostAddress& address = QHostAddress::LocalHost, quint16 port = 1502);
     quint16 tcpPort() const;
     QString tcpError() const; // why the last listenTcp failed
+    // For connections accepted from now on.
+    void setTcpServing(const TcpServing& serving);
+    TcpServing tcpServing() const;
     // Creates a pty, serves RTU on it and publishes it as COMn (0: publish nothing).
     bool openPty(int comNumber = 2);
     QString ptyDevice() const;
@@ -208,6 +220,8 @@ private:
     struct Private;
     std::unique_ptr<Private> d;
     friend struct Serving;
+    friend class TcpTransport;
+    int nextTcpConnection();
 };
 
 // The JSON bus file (format in the README). On failure returns false, says

@@ -242,17 +242,26 @@ void RtuChannel::writeBytes(const QByteArray& bytes) {
 namespace {
 
 // One client connection: frames are taken from the stream by the MBAP
-// length and answered in order.
+// length and answered in order; closed as the bus's TCP serving says.
 class TcpSession : public QObject {
 public:
-    TcpSession(Bus& bus, QTcpSocket* socket) : QObject(socket), m_bus(bus), m_socket(socket) {
+    TcpSession(Bus& bus, QTcpSocket* socket, const TcpServing& serving, int number)
+        : QObject(socket), m_bus(bus), m_socket(socket), m_serving(serving), m_number(number) {
         m_outbox.write = [this](const QByteArray& b) { m_socket->write(b); };
         m_outbox.close = [this] { m_socket->disconnectFromHost(); };
         connect(&m_outbox, &Outbox::drained, this, &TcpSession::pump);
         connect(socket, &QTcpSocket::readyRead, this, [this] {
+            if (m_outbox.closing())
+                return; // what comes after our last reply is never read
             m_buffer += m_socket->readAll();
             pump();
         });
+        m_idle.setSingleShot(true);
+        connect(&m_idle, &QTimer::timeout, this, [this] {
+            if (!m_outbox.busy())
+                m_socket->disconnectFromHost();
+        });
+        restartIdle();
     }
 
 private:
@@ -271,14 +280,27 @@ private:
                 return;
             const QByteArray frame = m_buffer.left(6 + length);
             m_buffer.remove(0, 6 + length);
-            m_outbox.send(Served::Tcp(m_bus, frame));
+            Served served = Served::Tcp(m_bus, frame, m_number);
+            if (!served.chunks.isEmpty() && m_serving.closeAfterReplies > 0 &&
+                ++m_replies >= m_serving.closeAfterReplies)
+                served.closeAfter = true;
+            m_outbox.send(served);
         }
+        restartIdle();
+    }
+    void restartIdle() {
+        if (m_serving.idleCloseMs > 0)
+            m_idle.start(m_serving.idleCloseMs);
     }
 
     Bus& m_bus;
     QTcpSocket* m_socket;
+    TcpServing m_serving;
+    int m_number;
+    int m_replies = 0;
     QByteArray m_buffer;
     Outbox m_outbox{this};
+    QTimer m_idle{this};
 };
 
 } // namespace
@@ -301,7 +323,7 @@ void TcpTransport::onConnection() {
     while (QTcpSocket* s = m_server.nextPendingConnection()) {
         s->setParent(this);
         connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
-        new TcpSession(m_bus, s);
+        new TcpSession(m_bus, s, m_bus.tcpServing(), m_bus.nextTcpConnection());
     }
 }
 

@@ -30,7 +30,7 @@ struct Served {
     bool closeAfter = false;
     // Serves an RTU frame (CRC already checked) or a whole Modbus TCP frame.
     static Served Rtu(Bus& bus, const QByteArray& frame);
-    static Served Tcp(Bus& bus, const QByteArray& frame);
+    static Served Tcp(Bus& bus, const QByteArray& frame, int connection = 0);
 };
 
 // Sends reply pieces in order, each after its pause, without blocking.
@@ -43,6 +43,7 @@ public:
     explicit Outbox(QObject* parent = nullptr);
     void send(const Served& served);
     bool busy() const { return !m_pending.empty() || m_closing; }
+    bool closing() const { return m_closing; }
 
 Q_SIGNALS:
     void drained();

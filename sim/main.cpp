@@ -68,6 +68,16 @@ int main(int argc, char** argv) {
                                      QStringLiteral("port"), QStringLiteral("1502"));
     const QCommandLineOption noTcp(QStringLiteral("no-tcp"),
                                    QStringLiteral("Serve no Modbus TCP."));
+    const QCommandLineOption closeAfter(
+        QStringLiteral("tcp-close-after"),
+        QStringLiteral("Close each Modbus TCP connection after <n> replies, as many gateways "
+                       "do (1: one request per connection; default 0: keep it)."),
+        QStringLiteral("n"), QStringLiteral("0"));
+    const QCommandLineOption idleClose(
+        QStringLiteral("tcp-idle-close"),
+        QStringLiteral("Close a Modbus TCP connection idle for <ms> milliseconds (default 0: "
+                       "never)."),
+        QStringLiteral("ms"), QStringLiteral("0"));
     const QCommandLineOption com(QStringLiteral("com"),
                                  QStringLiteral("Publish the pty as COM<n>, 1 to 32 (default 2); "
                                                 "0 publishes nothing."),
@@ -88,7 +98,8 @@ int main(int argc, char** argv) {
                                    QStringLiteral("factor"));
     const QCommandLineOption verbose(QStringList{QStringLiteral("v"), QStringLiteral("verbose")},
                                      QStringLiteral("Print one line per request."));
-    parser.addOptions({tcpAddress, tcpPort, noTcp, com, serial, baud, noSerial, speed, verbose});
+    parser.addOptions({tcpAddress, tcpPort, noTcp, closeAfter, idleClose, com, serial, baud,
+                       noSerial, speed, verbose});
     parser.process(app);
 
     const QStringList files = parser.positionalArguments();
@@ -103,6 +114,13 @@ int main(int argc, char** argv) {
     const uint port = parser.value(tcpPort).toUInt(&ok);
     if (!ok || port > 65535)
         return Fail(QStringLiteral("--tcp-port must be a number from 0 to 65535"), 2);
+    qimsim::TcpServing serving;
+    serving.closeAfterReplies = parser.value(closeAfter).toInt(&ok);
+    if (!ok || serving.closeAfterReplies < 0)
+        return Fail(QStringLiteral("--tcp-close-after must be a whole number from 0 up"), 2);
+    serving.idleCloseMs = parser.value(idleClose).toInt(&ok);
+    if (!ok || serving.idleCloseMs < 0)
+        return Fail(QStringLiteral("--tcp-idle-close must be a whole number from 0 up"), 2);
     const int comNumber = parser.value(com).toInt(&ok);
     if (!ok || comNumber < 0 || comNumber > qim::PortNames::PortCount)
         return Fail(QStringLiteral("--com must be a number from 0 to 32"), 2);
@@ -120,6 +138,7 @@ int main(int argc, char** argv) {
 
     qimsim::Bus bus;
     bus.verbose = parser.isSet(verbose);
+    bus.setTcpServing(serving);
     if (files.isEmpty()) {
         bus.addDemoModules();
     } else {

@@ -46,6 +46,8 @@ void PollLoop::cycleDone(int16_t status) {
         return;
     }
     ++m_polls;
+    m_shownErrors = m_errors;
+    m_shownPolls = m_polls;
     m_counts.request();
     top();
 }

@@ -8,6 +8,10 @@
 //           -> PollCount already at the limit -> end (counts not refreshed)
 //           -> PollCount + 1, countsChanged() (at most once a frame) -> [top]
 //
+// The counts a loop draws are those of its last refreshed cycle: a cycle
+// that ends the loop (252, the limit) is counted but never drawn, also when
+// the frame's draw was still held back.
+//
 // Stop is looked at only at the top, so a cycle in progress (its wait and
 // its requests) always completes. shutdown() is for a window going away:
 // no further request goes out, queued reads are dropped (writes already
@@ -44,10 +48,20 @@ public:
 
     int32_t errorCount() const { return m_errors; }
     int32_t pollCount() const { return m_polls; }
-    void countError() { ++m_errors; }
+    // The counts to draw: while the loop runs, as its last refreshed cycle
+    // left them; otherwise as they are.
+    int32_t shownErrorCount() const { return m_shownErrors; }
+    int32_t shownPollCount() const { return m_shownPolls; }
+    void countError() {
+        ++m_errors;
+        showCountsUnlessRunning();
+    }
     // A panel's own write between polls counts as a poll too.
-    void countPoll() { ++m_polls; }
-    void resetCounts() { m_errors = m_polls = 0; }
+    void countPoll() {
+        ++m_polls;
+        showCountsUnlessRunning();
+    }
+    void resetCounts() { m_errors = m_polls = m_shownErrors = m_shownPolls = 0; }
 
 Q_SIGNALS:
     void countsChanged();
@@ -58,6 +72,12 @@ private:
     void tick();
     void cycleDone(int16_t status);
     void end();
+    void showCountsUnlessRunning() {
+        if (!m_running) {
+            m_shownErrors = m_errors;
+            m_shownPolls = m_polls;
+        }
+    }
 
     Link& m_link;
     QObject* m_requester;
@@ -67,6 +87,8 @@ private:
     bool m_stopRequested = false;
     int32_t m_errors = 0;
     int32_t m_polls = 0;
+    int32_t m_shownErrors = 0;
+    int32_t m_shownPolls = 0;
     FrameThrottle m_counts;
     quint64 m_generation = 0; // a shut-down loop ignores late completions
 };

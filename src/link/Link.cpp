@@ -242,11 +242,13 @@ void Link::onBytes(const QByteArray& bytes) {
 void Link::onEnded() {
     if (m_phase != Phase::Waiting)
         return;
-    // A kept connection the server closed before answering, with not a byte
-    // back: most likely it closed it while idle and our request crossed its
-    // close. A read goes out once more, on a fresh connection; a write may
-    // have been carried out and is never sent twice.
-    if (transport().reused() && m_rx->bytes().isEmpty() && !m_current->write) {
+    // A kept connection the server closed or reset before answering, with not
+    // a byte back: our request crossed the server's close and was most likely
+    // never read. It goes out once more, on a fresh connection, writes too:
+    // every write these modules take sets a value, so twice leaves the module
+    // as once does, while a lost write leaves it wrong. Never after a timeout,
+    // after part of a reply, or when it went out on a fresh connection.
+    if (transport().reused() && m_rx->bytes().isEmpty()) {
         const QByteArray late = transport().takeAll();
         if (late.isEmpty()) {
             m_timeout.stop();

@@ -1,6 +1,5 @@
 #include "PortNames.h"
 
-#include <QCollator>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -23,6 +22,18 @@ bool isPlaceholder(const QSerialPortInfo& info) {
     return type.readAll().trimmed() == "0";
 }
 
+// The system's real serial ports in the order rule 2 counts them.
+QStringList EnumeratedPorts() {
+    QStringList out;
+    const auto ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo& info : ports) {
+        if (!isPlaceholder(info))
+            out << info.systemLocation();
+    }
+    SortByLocation(out);
+    return out;
+}
+
 } // namespace
 
 QString ComName(int n) {
@@ -34,18 +45,41 @@ QString PortFolder() {
            QStringLiteral("/qimtool/ports");
 }
 
-QStringList EnumeratedPorts() {
-    QStringList out;
-    const auto ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo& info : ports) {
-        if (!isPlaceholder(info))
-            out << info.systemLocation();
-    }
-    // "/dev/ttyS10" after "/dev/ttyS2": digits compare as numbers, whatever the user's locale.
-    QCollator order{QLocale::c()};
-    order.setNumericMode(true);
-    std::sort(out.begin(), out.end(), order);
-    return out;
+void SortByLocation(QStringList& paths) {
+    // Written out rather than QCollator's numeric mode: whether that works
+    // depends on the collation backend Qt was built with (without ICU it puts
+    // "ttyS10" before "ttyS2"), and COMn must not open another device.
+    const auto number = [](const QString& s, qsizetype& at) {
+        const qsizetype begin = at;
+        while (at < s.size() && s[at].isDigit())
+            ++at;
+        QStringView digits = QStringView(s).mid(begin, at - begin);
+        while (digits.size() > 1 && digits.front() == QLatin1Char('0'))
+            digits = digits.mid(1);
+        return digits;
+    };
+    const auto less = [&number](const QString& a, const QString& b) {
+        qsizetype i = 0;
+        qsizetype j = 0;
+        while (i < a.size() && j < b.size()) {
+            if (a[i].isDigit() && b[j].isDigit()) {
+                const QStringView na = number(a, i);
+                const QStringView nb = number(b, j);
+                // Without leading zeros, more digits make the larger number.
+                if (na.size() != nb.size())
+                    return na.size() < nb.size();
+                if (const int c = na.compare(nb); c != 0)
+                    return c < 0;
+                continue;
+            }
+            if (a[i] != b[j])
+                return a[i] < b[j];
+            ++i;
+            ++j;
+        }
+        return a.size() - i < b.size() - j;
+    };
+    std::stable_sort(paths.begin(), paths.end(), less);
 }
 
 Resolution Resolve(int n) {

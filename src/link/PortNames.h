@@ -27,8 +27,9 @@ Resolution Resolve(int n);
 // One line for the connection dialog: which device COMn opens, or that none does.
 QString Describe(int n);
 
-// The system's real serial ports in the order rule 2 counts them.
-QStringList EnumeratedPorts();
+// Device paths in the order rule 2 counts them: runs of digits compare as numbers, so
+// /dev/ttyS2 comes before /dev/ttyS10 and ttyUSB9 before ttyUSB10.
+void SortByLocation(QStringList& paths);
 
 // Pins COMn to device (replacing an earlier entry); returns false on failure.
 bool Publish(int n, const QString& device);

@@ -13,4 +13,11 @@ namespace qim {
 // rest the buffered way, which also reports any error.
 qsizetype SendNow(qintptr socket, const char* data, qsizetype size);
 
+// Whether a kept connection can carry the next request: the peer's close or
+// bytes nobody asked for may wait in the kernel before the event loop has
+// told the socket. Systems without a file of their own say Quiet; a close
+// missed here still ends the transaction as a close.
+enum class SocketLook { Quiet, Closed, Unasked };
+SocketLook LookAtSocket(qintptr socket);
+
 } // namespace qim

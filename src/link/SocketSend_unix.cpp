@@ -1,5 +1,6 @@
 #include "SocketSend.h"
 
+#include <cerrno>
 #include <sys/socket.h>
 
 namespace qim {
@@ -14,6 +15,19 @@ qsizetype SendNow(qintptr socket, const char* data, qsizetype size) {
 #endif
     const ssize_t n = ::send(static_cast<int>(socket), data, static_cast<size_t>(size), flags);
     return n > 0 ? static_cast<qsizetype>(n) : 0;
+}
+
+SocketLook LookAtSocket(qintptr socket) {
+    if (socket < 0)
+        return SocketLook::Closed;
+    char byte = 0;
+    const ssize_t n = ::recv(static_cast<int>(socket), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n > 0)
+        return SocketLook::Unasked;
+    if (n == 0)
+        return SocketLook::Closed;
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? SocketLook::Quiet
+                                                                     : SocketLook::Closed;
 }
 
 } // namespace qim

@@ -5,6 +5,11 @@
 // which on a real network runs out of local ports after some tens of
 // thousands of polls. It is closed after a second without a transaction, on
 // any error or timeout, when the host or port changes, and at exit.
+//
+// Many small gateways and module firmwares answer one request (or a few) per
+// connection and then close it. A server seen closing a kept connection
+// right after a reply gets a fresh connection for every transaction, as
+// learned for its host and port until the settings change.
 
 #include "Transport.h"
 
@@ -18,6 +23,9 @@ class TcpTransport : public Transport {
     Q_OBJECT
 public:
     static constexpr int IdleMs = 1000;
+    // A close within this time of the server's reply is its way of working,
+    // not its idle timer.
+    static constexpr int AfterReplyMs = 100;
     explicit TcpTransport(QObject* parent = nullptr);
 
     void open(const LinkSettings& settings, bool test) override;
@@ -32,6 +40,8 @@ public:
 private:
     enum class State { Idle, Connecting, Waiting };
     void connectNow();
+    bool keptConnectionUsable();
+    void learnFromClose(qint64 sinceReplyMs);
     void connectFailed(QAbstractSocket::SocketError error, bool unreachable);
     void drop();
     void keep();
@@ -49,9 +59,12 @@ private:
     QElapsedTimer m_lastUse; // since the kept connection's last transaction ended
     QString m_host;          // what the open connection was made to
     quint16 m_port = 0;
-    bool m_reused = false;  // the request on the wire went out on a kept connection
-    bool m_inError = false; // inside the socket's error signal
-    quint64 m_attempt = 0;  // tells a deferred connect from a later one
+    bool m_reused = false;          // the request on the wire went out on a kept connection
+    bool m_freshEach = false;       // the server at m_host:m_port closes after its replies
+    bool m_replied = false;         // a byte of the reply on the wire came back
+    qint64 m_sentSinceReplyMs = -1; // how long the kept connection was idle when the request went
+    bool m_inError = false;         // inside the socket's error signal
+    quint64 m_attempt = 0;          // tells a deferred connect from a later one
 };
 
 } // namespace qim

@@ -244,7 +244,7 @@ bool MainWindow::openPanel(const DeviceRecord& module) {
         break;
     case 30:
         if (!m_temperaturePanel)
-            m_temperaturePanel = new TemperaturePanel(m_link, m_presenter, m_temperature);
+            m_temperaturePanel = new TemperaturePanel(m_link, m_presenter, m_temperatureDialogs);
         m_temperaturePanel->showModule(module);
         panel = m_temperaturePanel;
         break;

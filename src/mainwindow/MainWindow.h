@@ -6,6 +6,7 @@
 // selection and the temperature module's registers.
 
 #include "DeviceTable.h"
+#include "TemperatureDialogs.h"
 #include "TemperatureRegisters.h"
 
 #include <QMainWindow>
@@ -78,6 +79,7 @@ private:
     int m_selected = 0;
     // Kept for the run: what the user set survives closing the panel.
     TemperatureRegisters m_temperature;
+    TemperatureDialogs m_temperatureDialogs{m_temperature, m_presenter};
 
     QListWidget* m_list;
     QTableWidget* m_grid;

@@ -24,8 +24,8 @@ void HoldCountSizes(StatusPanels& panels) {
 }
 
 void ShowCounts(StatusPanels& panels, const PollLoop& loop) {
-    panels.setPanel(1, QStringLiteral("Err: %1").arg(loop.errorCount()));
-    panels.setPanel(2, QStringLiteral("Poll: %1").arg(loop.pollCount()));
+    panels.setPanel(1, QStringLiteral("Err: %1").arg(loop.shownErrorCount()));
+    panels.setPanel(2, QStringLiteral("Poll: %1").arg(loop.shownPollCount()));
 }
 
 } // namespace qim

@@ -1,7 +1,6 @@
 #include "TemperaturePanel.h"
 
 #include "BringForward.h"
-#include "ControlLoopDialog.h"
 #include "DeviceTable.h"
 #include "Link.h"
 #include "PanelSupport.h"
@@ -9,8 +8,7 @@
 #include "Pictures.h"
 #include "PollLoop.h"
 #include "StatusPanels.h"
-#include "TemperatureConfigDialog.h"
-#include "TemperatureControlDialog.h"
+#include "TemperatureDialogs.h"
 #include "TrendWindow.h"
 
 #include <QCheckBox>
@@ -67,8 +65,9 @@ void noReply(const Reply&) {}
 } // namespace
 
 TemperaturePanel::TemperaturePanel(Link& link, MessagePresenter& presenter,
-                                   TemperatureRegisters& registers, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_link(link), m_presenter(presenter), m_regs(registers) {
+                                   TemperatureDialogs& dialogs, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_link(link), m_presenter(presenter), m_dialogs(dialogs),
+      m_regs(dialogs.registers()) {
     setObjectName(QStringLiteral("frmQIM_P750"));
     setWindowTitle(QStringLiteral("QIM-P750"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -180,12 +179,13 @@ TemperaturePanel::TemperaturePanel(Link& link, MessagePresenter& presenter,
         m_loopButton[n - 1] = button(regs, QStringLiteral("Cmd_ControlLoop%1").arg(n).toLatin1(),
                                      QStringLiteral("Control Loop %1").arg(n));
         regGrid->addWidget(m_loopButton[n - 1], 1 + (n - 1) / 2, (n - 1) % 2);
-        connect(m_loopButton[n - 1], &QPushButton::clicked, this, [this, n] { openLoop(n); });
+        connect(m_loopButton[n - 1], &QPushButton::clicked, this,
+                [this, n] { m_dialogs.openLoop(n); });
     }
     m_write = button(regs, "Cmd_Write", QStringLiteral("Write To Output Registers"));
     regGrid->addWidget(m_write, 3, 0, 1, 2);
-    connect(m_configReg, &QPushButton::clicked, this, &TemperaturePanel::openConfig);
-    connect(m_controlReg, &QPushButton::clicked, this, &TemperaturePanel::openControl);
+    connect(m_configReg, &QPushButton::clicked, this, [this] { m_dialogs.openConfig(); });
+    connect(m_controlReg, &QPushButton::clicked, this, [this] { m_dialogs.openControl(); });
     connect(m_write, &QPushButton::clicked, this, &TemperaturePanel::writeOutputRegisters);
 
     // Polling.
@@ -347,36 +347,19 @@ void TemperaturePanel::sliderMoved(int k, int value) {
 
 void TemperaturePanel::writeOutputRegisters() {
     m_link.restartTransactions();
-    m_link.writeSingleRegister(m_slave, TempConfigAddress, m_regs.config, {this, noReply});
-    m_link.writeSingleRegister(m_slave, TempControlAddress, m_regs.control, {this, noReply});
-    // Only the loop blocks' result counts: the three go out whatever the
-    // first two returned.
+    // One command of three writes: all three go out whatever the first ones
+    // returned, and it fails (one error) if any of them failed.
+    auto failed = std::make_shared<bool>(false);
+    const Completion note = [failed](const Reply& reply) { *failed = *failed || !reply.ok(); };
+    m_link.writeSingleRegister(m_slave, TempConfigAddress, m_regs.config, {this, note});
+    m_link.writeSingleRegister(m_slave, TempControlAddress, m_regs.control, {this, note});
     m_link.writeMultipleRegisters(m_slave, TempLoopsStart, TempLoopRegisters, m_regs.outputs,
-                                  {this, [this](const Reply& reply) {
-                                       if (!reply.ok())
+                                  {this, [this, note, failed](const Reply& reply) {
+                                       note(reply);
+                                       if (*failed)
                                            m_poll->countError();
                                        showCounts();
                                    }});
-}
-
-void TemperaturePanel::openConfig() {
-    if (!m_configDialog)
-        m_configDialog = new TemperatureConfigDialog(m_regs, this);
-    BringForward(m_configDialog);
-}
-
-void TemperaturePanel::openControl() {
-    if (!m_controlDialog)
-        m_controlDialog = new TemperatureControlDialog(m_regs, this);
-    BringForward(m_controlDialog);
-}
-
-void TemperaturePanel::openLoop(int n) {
-    m_regs.selectedLoop = static_cast<uint8_t>(n);
-    if (!m_loopDialog)
-        m_loopDialog = new ControlLoopDialog(m_regs, m_presenter, this);
-    m_loopDialog->showLoop(m_regs.selectedLoop);
-    BringForward(m_loopDialog);
 }
 
 void TemperaturePanel::openTrend() {

@@ -20,24 +20,23 @@ class QSlider;
 
 namespace qim {
 
-class ControlLoopDialog;
 class FrameThrottle;
 class Link;
 class MessagePresenter;
 class PollLoop;
 class StatePicture;
 class StatusPanels;
-class TemperatureConfigDialog;
-class TemperatureControlDialog;
+class TemperatureDialogs;
 class TrendWindow;
 struct DeviceRecord;
 
 class TemperaturePanel : public QWidget {
     Q_OBJECT
 public:
-    // A window of its own, deleted when closed. registers outlive it: what
-    // the user set survives closing and reopening the panel.
-    TemperaturePanel(Link& link, MessagePresenter& presenter, TemperatureRegisters& registers,
+    // A window of its own, deleted when closed. The dialogs and their
+    // registers outlive it: what the user set survives closing and reopening
+    // the panel.
+    TemperaturePanel(Link& link, MessagePresenter& presenter, TemperatureDialogs& dialogs,
                      QWidget* parent = nullptr);
 
     // Loads the panel for module the first time; a panel that already shows
@@ -75,20 +74,15 @@ private:
     void relayClicked(int k, bool on);
     void sliderMoved(int k, int value);
     void writeOutputRegisters();
-    void openConfig();
-    void openControl();
-    void openLoop(int n);
     void openTrend();
 
     Link& m_link;
     MessagePresenter& m_presenter;
+    TemperatureDialogs& m_dialogs;
     TemperatureRegisters& m_regs;
     bool m_loaded = false;
     uint8_t m_slave = 0;
     uint8_t m_code = 0;
-    QPointer<TemperatureConfigDialog> m_configDialog;
-    QPointer<TemperatureControlDialog> m_controlDialog;
-    QPointer<ControlLoopDialog> m_loopDialog;
     QPointer<TrendWindow> m_trendWindow;
 
     struct LoopView {

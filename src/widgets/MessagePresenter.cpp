@@ -10,7 +10,6 @@ namespace qim {
 MessagePresenter::MessagePresenter(QObject* parent) : QObject(parent) {}
 
 void MessagePresenter::show(const QString& text) {
-    m_history << text;
     m_queue << text;
     if (!m_box)
         next();
@@ -31,7 +30,6 @@ void MessagePresenter::next() {
         next();
     });
     box->open();
-    Q_EMIT shown(text);
 }
 
 void MessagePresenter::dismissAll() {

@@ -8,7 +8,7 @@
 #include <QPointer>
 #include <QStringList>
 
-#include <QMessageBox>
+class QMessageBox;
 
 namespace qim {
 
@@ -18,22 +18,12 @@ public:
     explicit MessagePresenter(QObject* parent = nullptr);
 
     void show(const QString& text);
-    // The box on screen now, if any (tests press its OK button).
-    QMessageBox* current() const { return m_box; }
-    int queued() const { return static_cast<int>(m_queue.size()); }
-    // Every text shown or queued this run, in order.
-    const QStringList& history() const { return m_history; }
-    void clearHistory() { m_history.clear(); }
-    // Closes the box on screen and forgets the queue (program end, tests).
+    // Closes the box on screen and forgets the queue (the program's end).
     void dismissAll();
-
-Q_SIGNALS:
-    void shown(const QString& text);
 
 private:
     void next();
     QStringList m_queue;
-    QStringList m_history;
     QPointer<QMessageBox> m_box;
 };
 

@@ -8,6 +8,7 @@
 #include "MessagePresenter.h"
 #include "SimBus.h"
 #include "StatusPanels.h"
+#include "TemperatureDialogs.h"
 #include "TemperatureRegisters.h"
 #include "TestSupport.h"
 #include "Window.h"
@@ -37,6 +38,8 @@ protected:
     std::unique_ptr<qim::Link> link;
     qim::MessagePresenter presenter;
     qim::TemperatureRegisters regs;
+    qim::TemperatureDialogs dialogs{regs, presenter};
+    QStringList seen; // the messages shown so far
     std::unique_ptr<qimsim::Bus> bus;
     QPointer<QWidget> panel;
 
@@ -46,7 +49,8 @@ protected:
         QObject::connect(link.get(), &qim::Link::message, &presenter, &qim::MessagePresenter::show);
         bus = std::make_unique<qimsim::Bus>();
         regs = {};
-        presenter.clearHistory();
+        presenter.dismissAll();
+        seen.clear();
         qim::LinkSettings s;
         s.transport = qim::LinkSettings::Transport::Tcp;
         s.host = QStringLiteral("127.0.0.1");
@@ -83,7 +87,11 @@ protected:
     QString label(const QString& name) const { return ui().text(name); }
     QString sb(int i) const { return ui().status(i); }
     int polls() const { return sb(2).mid(6).toInt(); }
-    QStringList messages() const { return presenter.history(); }
+    // Every message shown so far, each box answered with OK.
+    QStringList messages() {
+        seen += qimtest::TakeMessages();
+        return seen;
+    }
 
     void scan(const QString& interval) const {
         type(QStringLiteral("TextScanTimer"), interval);

@@ -29,7 +29,10 @@ class TestTempPanel : public QObject, PanelFixture {
                 on << b;
         return on;
     }
-    void choose(const QString& box, int index) const { w<QComboBox>(box)->setCurrentIndex(index); }
+    // The register dialogs are windows of their own.
+    static qimtest::Window dialog(const char* name) {
+        return qimtest::Window(QStringLiteral("frmQIM_P750_%1").arg(QLatin1String(name)));
+    }
     std::array<int32_t, 5> block(int loop) const {
         std::array<int32_t, 5> b;
         std::copy_n(regs.outputs.begin() + LoopBase(loop), 5, b.begin());
@@ -39,10 +42,8 @@ class TestTempPanel : public QObject, PanelFixture {
     void enterLoop(int n, const QStringList& values) {
         click(QStringLiteral("Cmd_ControlLoop%1").arg(n));
         for (int i = 0; i < 5; ++i)
-            type(loopBoxes[i], values[i]);
-        w(QStringLiteral("frmQIM_P750_ControlLoop"))
-            ->findChild<QAbstractButton*>("Cmd_OK")
-            ->click();
+            dialog("ControlLoop").type(loopBoxes[i], values[i]);
+        dialog("ControlLoop").click(QStringLiteral("Cmd_OK"));
     }
     bool idle() const {
         return QTest::qWaitFor([&] { return link->pending() == 0; }, 5000);
@@ -53,9 +54,14 @@ private Q_SLOTS:
     void init() {
         QVERIFY(tcpBus());
         module = bus->addModule(4, 30);
-        open<TemperaturePanel>(4, 30, regs);
+        open<TemperaturePanel>(4, 30, dialogs);
     }
-    void cleanup() { QVERIFY(closePanel()); }
+    void cleanup() {
+        QVERIFY(closePanel());
+        for (const char* d : {"Config", "Control", "ControlLoop"})
+            if (dialog(d).open())
+                dialog(d).close();
+    }
 
     void pollDecodes_data() {
         QTest::addColumn<int>("pv");
@@ -112,15 +118,16 @@ private Q_SLOTS:
         QCOMPARE(module->coil(2), std::optional<bool>(false));
 
         click("Cmd_ConfigReg");
-        choose("Combo_Sampling", 5);
-        choose("Combo_Type", 4);
-        choose("Combo_Average", 2);
-        w<QCheckBox>("Check_Alarm3")->setChecked(true);
-        QCOMPARE(label("Label_Config"), QStringLiteral("0x4542"));
+        const qimtest::Window config = dialog("Config");
+        config.pick("Combo_Sampling", 5);
+        config.pick("Combo_Type", 4);
+        config.pick("Combo_Average", 2);
+        config.get<QCheckBox>("Check_Alarm3")->setChecked(true);
+        QCOMPARE(config.text("Label_Config"), QStringLiteral("0x4542"));
         click("Cmd_ControlReg");
-        choose("Combo_ControlLoop4", 2);
-        choose("Combo_ControlLoop3", 1);
-        QCOMPARE(label("Label_ControlReg"), QStringLiteral("0x2100"));
+        dialog("Control").pick("Combo_ControlLoop4", 2);
+        dialog("Control").pick("Combo_ControlLoop3", 1);
+        QCOMPARE(dialog("Control").text("Label_ControlReg"), QStringLiteral("0x2100"));
         enterLoop(4, {"1000", "3", "20", "1010", "5"});
         bus->clearRequests();
         click("Cmd_Write");
@@ -140,26 +147,36 @@ private Q_SLOTS:
         QTRY_COMPARE(sb(1), QStringLiteral("Err: 1"));
     }
 
-    // The panel goes, the registers stay: a new panel and its dialogs show them.
-    void registersOutliveThePanel() {
+    // The panel goes, the registers and the dialogs stay: a dialog lives until
+    // its own OK or close, and a new panel and its dialogs show the registers.
+    void registersAndDialogsOutliveThePanel() {
         module->forceRead(4, 2, 456);
         scan("0");
         QTRY_COMPARE(label("Label_PVTemp3"), QStringLiteral("456"));
         QVERIFY(stop());
         regs.control = 0x2112;
         regs.config = 0x8F00;
+        click("Cmd_ControlLoop2");
+        dialog("ControlLoop").type("Text_SetPoint", "500");
         QVERIFY(closePanel());
-        open<TemperaturePanel>(4, 30, regs);
+        QCOMPARE(dialog("ControlLoop").text("Text_SetPoint"), QStringLiteral("500"));
+        open<TemperaturePanel>(4, 30, dialogs);
         QCOMPARE(label("Label_PVTemp3"), QStringLiteral("456"));
+        click("Cmd_ControlLoop2");
+        dialog("ControlLoop").click("Cmd_OK");
+        QCOMPARE(regs.outputs[LoopBase(2)], 500);
         click("Cmd_ControlReg");
-        QCOMPARE(w<QComboBox>("Combo_ControlLoop2")->currentIndex(), 1);
-        QCOMPARE(w<QComboBox>("Combo_ControlLoop3")->currentIndex(), 1);
-        QCOMPARE(w<QComboBox>("Combo_ControlLoop4")->currentIndex(), 2);
+        for (int loop : {2, 3, 4})
+            QCOMPARE(dialog("Control")
+                         .get<QComboBox>(QStringLiteral("Combo_ControlLoop%1").arg(loop))
+                         ->currentIndex(),
+                     loop == 4 ? 2 : 1);
         click("Cmd_ConfigReg");
-        QCOMPARE(w<QComboBox>("Combo_Sampling")->currentIndex(), 15);
-        QVERIFY(w<QCheckBox>("Check_Alarm4")->isChecked() &&
-                !w<QCheckBox>("Check_Alarm1")->isChecked());
-        QCOMPARE(label("Label_Config"), QStringLiteral("0x8F00"));
+        const qimtest::Window config = dialog("Config");
+        QCOMPARE(config.get<QComboBox>("Combo_Sampling")->currentIndex(), 15);
+        QVERIFY(config.get<QCheckBox>("Check_Alarm4")->isChecked() &&
+                !config.get<QCheckBox>("Check_Alarm1")->isChecked());
+        QCOMPARE(config.text("Label_Config"), QStringLiteral("0x8F00"));
     }
 
     void loopEntries_data() {

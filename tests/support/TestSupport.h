@@ -102,6 +102,10 @@ private:
     quint16 m_port = 0;
 };
 
+// The texts of the message boxes on screen, oldest first, pressing OK on
+// each as a user does (the presenter then shows the next one).
+QStringList TakeMessages();
+
 // Records what the link asks the user to read.
 class MessageLog : public QObject {
     Q_OBJECT
