@@ -268,7 +268,8 @@ int main(int argc, char** argv) {
         .shoot(Setup, QStringLiteral("connection"))
         .then([] { Click(Setup, QStringLiteral("CmdOk")); })
         .waitFor(QStringLiteral("the link test"), [main] {
-            return main->statusPanels()->text(1) == QLatin1String("Connected") && !Window(Setup);
+            return main->findChild<StatusPanels*>()->text(1) == QLatin1String("Connected") &&
+                   !Window(Setup);
         });
 
     // Scan addresses 1 to 8: the four demo modules answer, four addresses stay silent.

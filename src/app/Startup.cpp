@@ -15,13 +15,6 @@ Startup::~Startup() {
     delete m_splash.data();
 }
 
-SplashWindow* Startup::splash() const {
-    return m_splash;
-}
-MainWindow* Startup::mainWindow() const {
-    return m_main;
-}
-
 void Startup::start() {
     m_splash = new SplashWindow(m_splashMs);
     m_splash->setAttribute(Qt::WA_DeleteOnClose);
@@ -37,7 +30,6 @@ void Startup::splashDone() {
     m_main->show();
     if (m_splash)
         m_splash->close();
-    Q_EMIT mainWindowShown();
 }
 
 } // namespace qim

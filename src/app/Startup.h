@@ -22,11 +22,6 @@ public:
     ~Startup() override;
 
     void start();
-    SplashWindow* splash() const;
-    MainWindow* mainWindow() const;
-
-Q_SIGNALS:
-    void mainWindowShown();
 
 private:
     void splashDone();

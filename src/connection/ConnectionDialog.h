@@ -30,7 +30,6 @@ public:
                      LinkState linkState, QWidget* parent = nullptr);
 
     // True from Ok until the link test has reported.
-    bool testing() const { return m_testing; }
 
 Q_SIGNALS:
     void testFinished(bool connected);

@@ -264,19 +264,6 @@ void MainWindow::showLinkState(bool connected, const QString& place) {
     m_status->setPanel(2, place);
 }
 
-ConnectionDialog* MainWindow::connectionDialog() const {
-    return m_connection;
-}
-ScanDialog* MainWindow::scanDialog() const {
-    return m_scan;
-}
-AboutBox* MainWindow::aboutBox() const {
-    return m_about;
-}
-TrafficWindow* MainWindow::trafficWindow() const {
-    return m_traffic;
-}
-
 void MainWindow::openConnection() {
     if (!m_connection)
         m_connection = new ConnectionDialog(

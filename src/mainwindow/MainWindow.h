@@ -35,7 +35,6 @@ public:
     MainWindow(Link& link, MessagePresenter& presenter, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    StatusPanels* statusPanels() const { return m_status; }
     const DeviceTable& devices() const { return m_devices; }
     // The device list's selected entry (0 after a scan starts).
     int selected() const { return m_selected; }
@@ -48,12 +47,6 @@ public:
     // Opens (or brings forward) the panel for module's device code; false,
     // doing nothing, for a code without a panel.
     bool openPanel(const DeviceRecord& module);
-
-    // The open window of each kind, or null.
-    ConnectionDialog* connectionDialog() const;
-    ScanDialog* scanDialog() const;
-    AboutBox* aboutBox() const;
-    TrafficWindow* trafficWindow() const;
 
 Q_SIGNALS:
     // The user closed the main window: the program ends (the start-up quits

@@ -711,17 +711,6 @@ void TrendWindow::startCsv(std::unique_ptr<TrendCsvExport> job, const QString& p
     j->start(path);
 }
 
-bool TrendWindow::exportPng(const QString& path) {
-    m_lastDir = QFileInfo(path).absolutePath();
-    const bool ok = m_view->grab().save(path, "PNG");
-    if (ok)
-        note(QStringLiteral("Saved the chart to %1").arg(QFileInfo(path).fileName()));
-    else
-        m_presenter.show(QStringLiteral("The chart could not be saved to %1").arg(path));
-    emit exportFinished(ok, path);
-    return ok;
-}
-
 void TrendWindow::askPng() {
     // The picture as it is now, not as it will be when the dialog closes.
     const QPixmap shot = m_view->grab();

@@ -120,7 +120,6 @@ public:
     // Exports without asking (the buttons ask for the file first). CSV is
     // written over a few turns of the event loop; exportFinished tells when.
     void exportCsv(const QString& path);
-    bool exportPng(const QString& path);
     // The rows and series the CSV of what is shown now holds.
     std::pair<int, int> shownRows() const;
     QList<int> shownSeries() const;

@@ -1,6 +1,7 @@
 // Byte functions, request frames and reply verdicts against the documented vectors.
 #include "Frames.h"
 #include "Link.h"
+#include "PortNames.h"
 #include "TestSupport.h"
 
 #include <QTest>
@@ -48,6 +49,16 @@ private Q_SLOTS:
         QCOMPARE(GetBit(0x03, 7), 0);
         QCOMPARE(GetBit(0x80, 7), 1);
         QCOMPARE(GetBit(0x80, 0), 0);
+    }
+
+    // COMn counts the system's ports in this order, whatever the locale or
+    // the collation backend: a tenth port must not move COM3 to another device.
+    void comPortsInNumericOrder() {
+        QStringList paths{"/dev/ttyUSB10", "/dev/ttyS10", "/dev/ttyUSB9", "/dev/ttyS2",
+                          "/dev/ttyACM0",  "/dev/ttyS1",  "/dev/ttyS02"};
+        PortNames::SortByLocation(paths);
+        QCOMPARE(paths, (QStringList{"/dev/ttyACM0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS02",
+                                     "/dev/ttyS10", "/dev/ttyUSB9", "/dev/ttyUSB10"}));
     }
 
     void transactionIdWraps() {
