@@ -60,7 +60,7 @@ TrendLayout TemperatureTrendLayout() {
         sp.style = Qt::DashLine;
         sp.width = 1.0;
         sp.group = n - 1;
-        sp.kind = 1;
+        sp.kind = TrendKind::SetPoint;
         l.series << sp;
     }
     for (int n = 1; n <= 4; ++n) {
@@ -71,9 +71,9 @@ TrendLayout TemperatureTrendLayout() {
         power.color.setAlpha(150);
         power.style = Qt::DotLine;
         power.width = 1.0;
-        power.axis = 1;
+        power.axis = TrendAxis::Right;
         power.group = n - 1;
-        power.kind = 2;
+        power.kind = TrendKind::HeaterPower;
         power.unit = QStringLiteral("%");
         l.series << power;
     }

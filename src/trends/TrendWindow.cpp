@@ -1,57 +1,25 @@
 #include "TrendWindow.h"
 
 #include "MessagePresenter.h"
+#include "TrendChart.h"
 #include "TrendExport.h"
 
-#include <QChart>
-#include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
-#include <QDateTimeAxis>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGraphicsLineItem>
-#include <QGraphicsScene>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineSeries>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QVBoxLayout>
-#include <QValueAxis>
-#include <cmath>
-#include <functional>
 #include <limits>
 
 namespace qim {
-
-// The chart view tells the window where the mouse is over the chart.
-class TrendView : public QChartView {
-public:
-    TrendView(QChart* chart, QWidget* parent) : QChartView(chart, parent) {
-        setMouseTracking(true);
-        setRenderHint(QPainter::Antialiasing);
-    }
-    std::function<void(const QPointF&)> onHover;
-    std::function<void()> onLeave;
-
-protected:
-    void mouseMoveEvent(QMouseEvent* event) override {
-        if (onHover)
-            onHover(mapToScene(event->position().toPoint()));
-        QChartView::mouseMoveEvent(event);
-    }
-    void leaveEvent(QEvent* event) override {
-        if (onLeave)
-            onLeave();
-        QChartView::leaveEvent(event);
-    }
-};
 
 namespace {
 constexpr qint64 SpanMs[] = {60'000, 600'000, 3'600'000, 0};
@@ -119,56 +87,11 @@ TrendWindow::TrendWindow(const TrendLayout& layout, MessagePresenter& presenter,
 TrendWindow::~TrendWindow() = default;
 
 void TrendWindow::buildChart() {
-    m_chart = new QChart;
-    m_chart->legend()->hide();
-    m_chart->setAnimationOptions(QChart::NoAnimation);
-    m_chart->setBackgroundRoundness(0);
-    m_chart->setMargins(QMargins(6, 6, 6, 6));
-
-    m_x = new QDateTimeAxis;
-    m_x->setFormat(QStringLiteral("HH:mm:ss"));
-    m_x->setTickCount(7);
-    m_x->setTitleText(QStringLiteral("Time"));
-    m_chart->addAxis(m_x, Qt::AlignBottom);
-
-    m_left = new QValueAxis;
-    m_left->setTitleText(m_layout.scales[0].title);
-    m_chart->addAxis(m_left, Qt::AlignLeft);
-    if (!m_layout.rightTitle.isEmpty()) {
-        m_right = new QValueAxis;
-        m_right->setTitleText(m_layout.rightTitle);
-        m_right->setGridLineVisible(false);
-        m_chart->addAxis(m_right, Qt::AlignRight);
-    }
-
-    m_view = new TrendView(m_chart, this);
+    m_view = new TrendChart(m_layout, this);
     m_view->setObjectName(QStringLiteral("Chart"));
     m_view->setMinimumSize(480, 260);
     m_view->onHover = [this](const QPointF& p) { hover(p); };
     m_view->onLeave = [this] { unhover(); };
-    // The lines change shape on every redraw: an index of the scene would
-    // only be rebuilt each time.
-    m_view->scene()->setItemIndexMethod(QGraphicsScene::NoIndex);
-
-    // A line per series from the start, so each has its pen before any data.
-    m_pieces.resize(static_cast<size_t>(m_layout.series.size()));
-    for (size_t s = 0; s < m_pieces.size(); ++s) {
-        const TrendSeries& look = m_layout.series[static_cast<qsizetype>(s)];
-        auto* line = new QLineSeries;
-        line->setName(look.name);
-        QPen pen(look.color, look.width, look.style, Qt::FlatCap, Qt::RoundJoin);
-        line->setPen(pen);
-        m_chart->addSeries(line);
-        line->attachAxis(m_x);
-        line->attachAxis(look.axis == 1 && m_right ? m_right : m_left);
-        m_pieces[s].push_back(line);
-    }
-
-    m_cursor = new QGraphicsLineItem;
-    m_cursor->setPen(QPen(QColor(90, 90, 90), 1, Qt::DashLine));
-    m_cursor->setZValue(1000);
-    m_cursor->hide();
-    m_view->scene()->addItem(m_cursor);
 }
 
 void TrendWindow::buildControls() {
@@ -233,7 +156,7 @@ void TrendWindow::buildControls() {
         checks->addSpacing(24);
         // What the solid line is, then a toggle for each other kind of line.
         for (const TrendSeries& s : m_layout.series)
-            if (s.kind == 0) {
+            if (s.kind == TrendKind::Value) {
                 auto* base = new QLabel(this);
                 base->setPixmap(LineSample(s.style, s.width));
                 checks->addWidget(base);
@@ -244,7 +167,7 @@ void TrendWindow::buildControls() {
             Qt::PenStyle style = Qt::SolidLine;
             qreal width = 2;
             for (const TrendSeries& s : m_layout.series)
-                if (s.kind == k + 1) {
+                if (static_cast<int>(s.kind) == k + 1) {
                     style = s.style;
                     width = s.width;
                     break;
@@ -299,7 +222,7 @@ void TrendWindow::addPollAt(qint64 timeMs, int32_t pollNumber, std::span<const d
     if (scale != m_scale) {
         // Another way of showing the values: its own samples and axis.
         m_scale = scale;
-        m_left->setTitleText(m_layout.scales[scale].title);
+        m_view->setLeftTitle(m_layout.scales[scale].title);
         gap = true;
         m_dirty = true;
     }
@@ -340,7 +263,8 @@ bool TrendWindow::seriesShown(int series) const {
     const TrendSeries& s = m_layout.series[series];
     if (s.group >= 0 && s.group < m_groupChecks.size() && !m_groupChecks[s.group]->isChecked())
         return false;
-    if (s.kind > 0 && s.kind - 1 < m_kindChecks.size() && !m_kindChecks[s.kind - 1]->isChecked())
+    const int toggle = static_cast<int>(s.kind) - 1;
+    if (toggle >= 0 && toggle < m_kindChecks.size() && !m_kindChecks[toggle]->isChecked())
         return false;
     return true;
 }
@@ -384,7 +308,8 @@ void TrendWindow::tick() {
         const qint64 t0 = m_t0;
         const qint64 t1 = m_t1;
         updateRange();
-        const bool moved = t1 > t0 && double(m_t1 - t1) * plotColumns() / double(t1 - t0) >= 1.0;
+        const bool moved =
+            t1 > t0 && double(m_t1 - t1) * m_view->plotColumns() / double(t1 - t0) >= 1.0;
         if (!moved) {
             m_t0 = t0;
             m_t1 = t1;
@@ -412,81 +337,14 @@ void TrendWindow::updateRange() {
     }
 }
 
-int TrendWindow::plotColumns() const {
-    const int w = static_cast<int>(m_chart->plotArea().width());
-    return w > 10 ? w : std::max(100, m_view->width() - 120);
-}
-
 void TrendWindow::redraw() {
     QElapsedTimer took;
     took.start();
     if (!m_paused)
         updateRange();
-    const QList<int> shown = shownSeries();
-    const auto runs = store().decimate(std::span<const int>(shown.data(), shown.size()), m_t0, m_t1,
-                                       plotColumns(), 32,
-                                       m_paused ? m_until : std::numeric_limits<qint64>::max());
-
-    constexpr double inf = std::numeric_limits<double>::infinity();
-    double lo[2] = {inf, inf};
-    double hi[2] = {-inf, -inf};
-    for (qsizetype k = 0; k < shown.size(); ++k) {
-        const int axis = m_layout.series[shown[k]].axis == 1 && m_right ? 1 : 0;
-        for (const QList<QPointF>& run : runs[static_cast<size_t>(k)])
-            for (const QPointF& p : run) {
-                if (p.x() < double(m_t0) || p.x() > double(m_t1))
-                    continue;
-                lo[axis] = std::min(lo[axis], p.y());
-                hi[axis] = std::max(hi[axis], p.y());
-            }
-    }
-
-    // Empty every line first: the axes then move without working out the
-    // old lines' geometry again, and each new line is laid out once.
-    for (auto& pool : m_pieces)
-        for (QLineSeries* line : pool)
-            if (line->count() > 0)
-                line->clear();
-
-    m_x->setFormat(m_t1 - m_t0 > SpanMs[TenMinutes] ? QStringLiteral("HH:mm")
-                                                    : QStringLiteral("HH:mm:ss"));
-    m_x->setRange(QDateTime::fromMSecsSinceEpoch(m_t0), QDateTime::fromMSecsSinceEpoch(m_t1));
-    const TrendScale& sc = m_layout.scales[m_scale];
-    applyAxis(m_left, lo[0], hi[0], sc.emptyMin, sc.emptyMax);
-    if (m_right) {
-        const double rlo = std::min(lo[1], m_layout.rightMin);
-        const double rhi = std::max(hi[1], m_layout.rightMax);
-        if (rlo >= m_layout.rightMin && rhi <= m_layout.rightMax) {
-            // The usual case (percent within 0..100): the whole range, steady.
-            m_right->setLabelFormat(QStringLiteral("%.0f"));
-            m_right->setRange(m_layout.rightMin, m_layout.rightMax);
-            m_right->setTickCount(6);
-        } else {
-            applyAxis(m_right, rlo, rhi, m_layout.rightMin, m_layout.rightMax);
-        }
-    }
-
-    for (size_t s = 0; s < m_pieces.size(); ++s) {
-        auto& pool = m_pieces[s];
-        const qsizetype at = shown.indexOf(static_cast<int>(s));
-        const qsizetype count = at < 0 ? 0 : runs[static_cast<size_t>(at)].size();
-        while (pool.size() < static_cast<size_t>(count)) {
-            // One more break in the line: one more piece in the same pen.
-            const TrendSeries& look = m_layout.series[static_cast<qsizetype>(s)];
-            auto* line = new QLineSeries;
-            line->setPen(pool.front()->pen());
-            m_chart->addSeries(line);
-            line->attachAxis(m_x);
-            line->attachAxis(look.axis == 1 && m_right ? m_right : m_left);
-            pool.push_back(line);
-        }
-        for (size_t k = 0; k < pool.size(); ++k) {
-            if (static_cast<qsizetype>(k) < count)
-                pool[k]->replace(runs[static_cast<size_t>(at)][static_cast<qsizetype>(k)]);
-            pool[k]->setVisible(at >= 0 && (static_cast<qsizetype>(k) < count || k == 0));
-        }
-    }
-
+    m_view->draw(store(), shownSeries(),
+                 {m_t0, m_t1, m_paused ? m_until : std::numeric_limits<qint64>::max()},
+                 m_layout.scales[m_scale]);
     m_dirty = false;
     // A slow machine or a long history redraws less often, never hogging the loop.
     m_timer.setInterval(std::clamp(static_cast<int>(took.elapsed()) * 4, MinRedrawMs, MaxRedrawMs));
@@ -496,57 +354,12 @@ void TrendWindow::redraw() {
         unhover();
 }
 
-void TrendWindow::applyAxis(QValueAxis* axis, double lo, double hi, double emptyLo,
-                            double emptyHi) {
-    if (!(lo <= hi)) {
-        lo = emptyLo;
-        hi = emptyHi;
-    }
-    // A flat line still gets a readable axis: at least this much around it.
-    const double least = std::max(std::abs(hi), std::abs(lo)) * 0.02 + 1e-3;
-    if (hi - lo < least) {
-        const double mid = (hi + lo) / 2;
-        lo = mid - least / 2;
-        hi = mid + least / 2;
-    }
-    const double pad = (hi - lo) * 0.05;
-    // The margin never takes the axis across zero: values that are all
-    // positive (or all negative) keep zero as their edge.
-    const double padLo = lo >= 0 ? std::max(0.0, lo - pad) : lo - pad;
-    const double padHi = hi <= 0 ? std::min(0.0, hi + pad) : hi + pad;
-
-    // Keep the axis while the values fill a fair part of it, so it does not
-    // twitch with every sample.
-    const double curLo = axis->min();
-    const double curHi = axis->max();
-    if (curLo <= padLo && curHi >= padHi && (padHi - padLo) >= 0.4 * (curHi - curLo) &&
-        curHi > curLo)
-        return;
-
-    const double raw = (padHi - padLo) / 6.0;
-    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
-    const double norm = raw / magnitude;
-    const double factor = norm <= 1 ? 1 : norm <= 2 ? 2 : norm <= 2.5 ? 2.5 : norm <= 5 ? 5 : 10;
-    const double step = factor * magnitude;
-    const double niceLo = std::floor(padLo / step) * step;
-    const double niceHi = std::ceil(padHi / step) * step;
-    const int ticks = static_cast<int>(std::lround((niceHi - niceLo) / step)) + 1;
-    int decimals = std::max(0, static_cast<int>(-std::floor(std::log10(step) + 1e-9)));
-    if (factor == 2.5)
-        ++decimals;
-    axis->setLabelFormat(QStringLiteral("%.%1f").arg(decimals));
-    axis->setRange(niceLo, niceHi);
-    axis->setTickCount(std::clamp(ticks, 2, 12));
+QList<QList<QPointF>> TrendWindow::drawnRuns(int series) const {
+    return m_view->drawnRuns(series);
 }
 
-QList<QList<QPointF>> TrendWindow::drawnRuns(int series) const {
-    QList<QList<QPointF>> runs;
-    if (series < 0 || series >= static_cast<int>(m_pieces.size()))
-        return runs;
-    for (QLineSeries* line : m_pieces[static_cast<size_t>(series)])
-        if (line->isVisible() && line->count() > 0)
-            runs.append(line->points());
-    return runs;
+QChart* TrendWindow::chart() const {
+    return m_view->chart();
 }
 
 QString TrendWindow::unitOf(int series) const {
@@ -579,7 +392,7 @@ QString TrendWindow::readoutText() const {
 }
 
 void TrendWindow::hover(const QPointF& scenePos) {
-    const QRectF plot = m_chart->plotArea();
+    const QRectF plot = m_view->plotArea();
     const TrendStore& st = store();
     if (!plot.contains(scenePos) || st.empty() || m_t1 <= m_t0) {
         unhover();
@@ -596,20 +409,19 @@ void TrendWindow::hover(const QPointF& scenePos) {
     }
     const double x = plot.left() + double(st.time(row) - m_t0) * perMs;
     if (std::abs(x - scenePos.x()) > SnapPixels) {
-        m_cursor->hide();
+        m_view->hideCursor();
         m_readout->setText(
             QDateTime::fromMSecsSinceEpoch(t).toString(QStringLiteral("HH:mm:ss.zzz")) +
             QStringLiteral("   no samples here"));
         return;
     }
-    m_cursor->setLine(QLineF(x, plot.top(), x, plot.bottom()));
-    m_cursor->show();
+    m_view->showCursor(x);
     m_readout->setText(readoutAt(st.time(row)));
 }
 
 void TrendWindow::unhover() {
     m_hovering = false;
-    m_cursor->hide();
+    m_view->hideCursor();
     const TrendStore& st = store();
     if (st.empty()) {
         m_readout->setText(

@@ -5,6 +5,7 @@
 // and offers the time span, pause, a readout under the mouse and export of
 // what is shown as CSV or PNG. It sends nothing to any module.
 
+#include "TrendLayouts.h"
 #include "TrendStore.h"
 
 #include <QColor>
@@ -22,60 +23,16 @@
 
 class QCheckBox;
 class QComboBox;
-class QGraphicsLineItem;
 class QLabel;
 class QPushButton;
 class QChart;
-class QChartView;
-class QDateTimeAxis;
-class QLineSeries;
-class QValueAxis;
 
 namespace qim {
 
 class MessagePresenter;
 class TrendCsvExport;
 
-struct TrendSeries {
-    QString name; // readout and CSV column
-    QColor color;
-    Qt::PenStyle style = Qt::SolidLine;
-    qreal width = 2.0;
-    int axis = 0;  // 0 left, 1 right
-    int group = 0; // the series check box that shows it (Check_Series<group + 1>)
-    int kind = 0;  // 0 always shown with its group; k > 0 also needs kind toggle k - 1
-    QString unit;  // empty: the current scale's unit
-};
-
-// What the left axis measures; a panel that can show its values in more than
-// one way (volts or counts) has one scale per way, each with its own samples.
-struct TrendScale {
-    QString title; // axis title
-    QString unit;
-    double emptyMin = 0; // the axis range before there is anything to show
-    double emptyMax = 1;
-};
-
-struct TrendKindToggle {
-    QString objectName;
-    QString text;
-};
-
-struct TrendLayout {
-    QString objectName;
-    QString title;
-    QString fileStem;   // suggested export file name, before the time stamp
-    QStringList groups; // captions of the series check boxes
-    QList<TrendSeries> series;
-    QList<TrendScale> scales;
-    QList<TrendKindToggle> kinds;
-    QString baseKind;    // what the kind 0 lines are, shown beside the toggles
-    QString rightTitle;  // empty: no right axis
-    double rightMin = 0; // the right axis always shows at least this range
-    double rightMax = 100;
-};
-
-class TrendView;
+class TrendChart;
 
 class TrendWindow : public QWidget {
     Q_OBJECT
@@ -111,7 +68,7 @@ public:
     void redraw();
     // The line pieces drawn for a series at the last redraw.
     QList<QList<QPointF>> drawnRuns(int series) const;
-    QChart* chart() const { return m_chart; }
+    QChart* chart() const;
 
     // The readout's text for the sample nearest to time t ("" when empty).
     QString readoutAt(qint64 t) const;
@@ -141,8 +98,6 @@ private:
     qint64 now() const;
     void updateRange();
     int rowsShown() const; // rows before this one are drawn (all but those after a pause)
-    int plotColumns() const;
-    void applyAxis(QValueAxis* axis, double lo, double hi, double floorLo, double floorHi);
     void hover(const QPointF& scenePos);
     void unhover();
     QString unitOf(int series) const;
@@ -162,13 +117,7 @@ private:
     QElapsedTimer m_clock; // monotonic, so the rows stay in order if the wall clock jumps
     qint64 m_clockBase = 0;
 
-    QChart* m_chart = nullptr;
-    TrendView* m_view = nullptr;
-    QDateTimeAxis* m_x = nullptr;
-    QValueAxis* m_left = nullptr;
-    QValueAxis* m_right = nullptr;
-    std::vector<std::vector<QLineSeries*>> m_pieces; // per series, one line per run
-    QGraphicsLineItem* m_cursor = nullptr;
+    TrendChart* m_view = nullptr;
 
     QComboBox* m_span = nullptr;
     QPushButton* m_pause = nullptr;
