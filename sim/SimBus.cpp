@@ -3,6 +3,7 @@
 #include "Bytes.h"
 #include "PortNames.h"
 #include "SimModels.h"
+#include "SimRequests.h"
 #include "SimTransports.h"
 
 #include <QElapsedTimer>
@@ -85,18 +86,18 @@ std::optional<bool> Module::coil(int) const {
     return std::nullopt;
 }
 bool Module::supports(uint8_t function) const {
-    return function == 17;
+    return function == uint8_t(Function::ReportSlaveId);
 }
 
 std::optional<uint16_t> Module::read(int function, int address) const {
-    switch (function) {
-    case 1:
+    switch (Function(function)) {
+    case Function::ReadCoils:
         if (const auto c = coil(address))
             return *c ? 1 : 0;
         return std::nullopt;
-    case 3:
+    case Function::ReadHoldingRegisters:
         return holding(address);
-    case 4:
+    case Function::ReadInputRegisters:
         return input(address);
     default:
         return std::nullopt;
@@ -336,182 +337,6 @@ QList<RequestRecord> Bus::requests() const {
 
 void Bus::clearRequests() {
     d->records.clear();
-}
-
-// ------------------------------------------------------------------ requests
-
-namespace {
-
-uint16_t Word(const QByteArray& b, int i) {
-    return static_cast<uint16_t>(static_cast<uint8_t>(b[i]) << 8 | static_cast<uint8_t>(b[i + 1]));
-}
-
-void PutWord(QByteArray& b, int v) {
-    b.append(static_cast<char>((v >> 8) & 0xFF));
-    b.append(static_cast<char>(v & 0xFF));
-}
-
-QByteArray ExceptionPdu(uint8_t function, uint8_t code) {
-    QByteArray e;
-    e.append(static_cast<char>(function | 0x80));
-    e.append(static_cast<char>(code));
-    return e;
-}
-
-// What the request asks for, whether or not anyone carries it out.
-void Describe(const QByteArray& pdu, RequestRecord& rec) {
-    if (pdu.isEmpty())
-        return;
-    rec.function = static_cast<uint8_t>(pdu[0]);
-    if (pdu.size() < 5 || rec.function == 17)
-        return;
-    rec.start = Word(pdu, 1);
-    switch (rec.function) {
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-        rec.count = Word(pdu, 3);
-        break;
-    case 5:
-    case 6:
-        rec.values = {Word(pdu, 3)};
-        break;
-    case 16: {
-        rec.count = Word(pdu, 3);
-        for (int k = 0; k < rec.count && 6 + 2 * k + 1 < pdu.size(); ++k)
-            rec.values << Word(pdu, 6 + 2 * k);
-        break;
-    }
-    default:
-        break;
-    }
-}
-
-} // namespace
-
-struct Executor {
-    Module& m;
-    bool overTcp;
-
-    std::optional<uint16_t> wireRead(int function, int address) const {
-        const auto it = m.m_forced.find({function, address});
-        if (it != m.m_forced.end())
-            return it->second;
-        return m.read(function, address);
-    }
-
-    QByteArray run(const QByteArray& pdu) {
-        const uint8_t fc = static_cast<uint8_t>(pdu[0]);
-        if (!m.supports(fc))
-            return ExceptionPdu(fc, 1);
-        switch (fc) {
-        case 17: {
-            QByteArray r;
-            r.append(static_cast<char>(17));
-            r.append(static_cast<char>(18));
-            r.append(m.identification(overTcp));
-            return r;
-        }
-        case 1: {
-            if (pdu.size() < 5)
-                return ExceptionPdu(fc, 3);
-            const int start = Word(pdu, 1), count = Word(pdu, 3);
-            if (count < 1 || count > 2000)
-                return ExceptionPdu(fc, 3);
-            QByteArray bits((count + 7) / 8, '\0');
-            for (int k = 0; k < count; ++k) {
-                const auto v = wireRead(1, start + k);
-                if (!v)
-                    return ExceptionPdu(fc, 2);
-                if (*v)
-                    bits[k / 8] =
-                        static_cast<char>(static_cast<uint8_t>(bits[k / 8]) | 1u << (k % 8));
-            }
-            QByteArray r;
-            r.append(static_cast<char>(fc));
-            r.append(static_cast<char>(bits.size()));
-            return r + bits;
-        }
-        case 3:
-        case 4: {
-            if (pdu.size() < 5)
-                return ExceptionPdu(fc, 3);
-            const int start = Word(pdu, 1), count = Word(pdu, 3);
-            if (count < 1 || count > 125)
-                return ExceptionPdu(fc, 3);
-            QByteArray r;
-            r.append(static_cast<char>(fc));
-            r.append(static_cast<char>(2 * count));
-            for (int k = 0; k < count; ++k) {
-                const auto v = wireRead(fc, start + k);
-                if (!v)
-                    return ExceptionPdu(fc, 2);
-                PutWord(r, *v);
-            }
-            return r;
-        }
-        case 5: {
-            if (pdu.size() < 5)
-                return ExceptionPdu(fc, 3);
-            const uint16_t value = Word(pdu, 3);
-            if (value != 0xFF00 && value != 0x0000)
-                return ExceptionPdu(fc, 3);
-            if (!m.writeCoil(Word(pdu, 1), value == 0xFF00))
-                return ExceptionPdu(fc, 2);
-            return pdu.left(5);
-        }
-        case 6: {
-            if (pdu.size() < 5)
-                return ExceptionPdu(fc, 3);
-            const int address = Word(pdu, 1);
-            if (!m.writable(address))
-                return ExceptionPdu(fc, 2);
-            m.write(address, Word(pdu, 3));
-            return pdu.left(5);
-        }
-        case 16: {
-            if (pdu.size() < 6)
-                return ExceptionPdu(fc, 3);
-            const int start = Word(pdu, 1), count = Word(pdu, 3);
-            const int bytes = static_cast<uint8_t>(pdu[5]);
-            if (count < 1 || count > 123 || bytes != 2 * count || pdu.size() < 6 + bytes)
-                return ExceptionPdu(fc, 3);
-            for (int k = 0; k < count; ++k) {
-                if (!m.writable(start + k))
-                    return ExceptionPdu(fc, 2);
-            }
-            for (int k = 0; k < count; ++k)
-                m.write(start + k, Word(pdu, 6 + 2 * k));
-            return pdu.left(5);
-        }
-        default:
-            return ExceptionPdu(fc, 1);
-        }
-    }
-};
-
-QByteArray Bus::handle(uint8_t address, const QByteArray& pdu, RequestRecord* record,
-                       bool overTcp) {
-    RequestRecord local;
-    RequestRecord& rec = record ? *record : local;
-    rec.address = address;
-    Describe(pdu, rec);
-    if (pdu.isEmpty())
-        return {};
-    if (address == 0) {
-        // Broadcast: every module carries out a write, none answers.
-        const uint8_t fc = static_cast<uint8_t>(pdu[0]);
-        if (fc == 5 || fc == 6 || fc == 16) {
-            for (const auto& [a, m] : d->modules)
-                Executor{*m, overTcp}.run(pdu);
-        }
-        return {};
-    }
-    Module* m = module(address);
-    if (!m)
-        return {};
-    return Executor{*m, overTcp}.run(pdu);
 }
 
 // ------------------------------------------------------------------ serving

@@ -10,6 +10,8 @@
 namespace qim {
 
 enum class Function : uint8_t {
+    ReadCoils = 1,
+    ReadDiscreteInputs = 2,
     ReadHoldingRegisters = 3,
     ReadInputRegisters = 4,
     WriteSingleCoil = 5,
