@@ -259,7 +259,7 @@ void AnalogPanel::cycle(std::function<void(int16_t)> done) {
     m_link.readInputRegisters(m_slave, 0, 8, {this, [this, done](const Reply& r) {
                                                   if (r.hasRegisters(8)) {
                                                       showAnalogInputs(r);
-                                                      emit inputsDecoded(m_loop->pollCount());
+                                                      Q_EMIT inputsDecoded(m_loop->pollCount());
                                                   } else {
                                                       m_loop->countError();
                                                   }

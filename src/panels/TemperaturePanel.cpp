@@ -309,7 +309,7 @@ void TemperaturePanel::pollCycle(std::function<void(int16_t)> done) {
                                    // else leaves the last good values on screen.
                                    if (m_regs.decodeInputs(reply)) {
                                        m_readings->request();
-                                       emit inputsDecoded(m_poll->pollCount());
+                                       Q_EMIT inputsDecoded(m_poll->pollCount());
                                    } else {
                                        m_poll->countError();
                                    }

@@ -62,7 +62,7 @@ void TrendCsvExport::start(const QString& path) {
         // Told from the event loop, like every other outcome.
         const QString error = m_file->errorString();
         m_file.reset();
-        QTimer::singleShot(0, this, [this, error] { emit finished(false, error); });
+        QTimer::singleShot(0, this, [this, error] { Q_EMIT finished(false, error); });
         return;
     }
     QByteArray header = "Time";
@@ -100,14 +100,14 @@ void TrendCsvExport::writeSlice() {
         return;
     }
     m_file.reset();
-    emit finished(true, QString());
+    Q_EMIT finished(true, QString());
 }
 
 void TrendCsvExport::fail(const QString& error) {
     if (m_file)
         m_file->cancelWriting();
     m_file.reset();
-    emit finished(false, error);
+    Q_EMIT finished(false, error);
 }
 
 } // namespace qim

@@ -518,7 +518,7 @@ void TrendWindow::startCsv(std::unique_ptr<TrendCsvExport> job, const QString& p
             note(QString());
             m_presenter.show(QStringLiteral("The trend could not be saved to %1: %2").arg(path, e));
         }
-        emit exportFinished(ok, path);
+        Q_EMIT exportFinished(ok, path);
     });
     j->start(path);
 }
@@ -540,7 +540,7 @@ void TrendWindow::askPng() {
             note(QStringLiteral("Saved the chart to %1").arg(QFileInfo(path).fileName()));
         else
             m_presenter.show(QStringLiteral("The chart could not be saved to %1").arg(path));
-        emit exportFinished(ok, path);
+        Q_EMIT exportFinished(ok, path);
     });
     dialog->open();
 }
