@@ -247,7 +247,7 @@ private Q_SLOTS:
         QTRY_VERIFY(!panel.widget());
 
         auto* list = main.get<QListWidget>("DeviceList");
-        emit list->itemDoubleClicked(list->item(0));
+        Q_EMIT list->itemDoubleClicked(list->item(0));
         QTRY_VERIFY(Window(QStringLiteral("frmQIM_K520")).open());
     }
 
