@@ -109,6 +109,29 @@ int16_t ExceptionStatus(uint8_t code) {
     return code >= Status::LinkDown ? Status::WrongLength : static_cast<int16_t>(code);
 }
 
+int RtuFrameLength(const QByteArray& head) {
+    if (head.size() < 2)
+        return 0;
+    const uint8_t function = static_cast<uint8_t>(head[1]);
+    if (function & 0x80u)
+        return SerialExceptionLength;
+    switch (function) {
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 17:
+        return head.size() < 3 ? 0 : 5 + static_cast<uint8_t>(head[2]);
+    case 5:
+    case 6:
+    case 15:
+    case 16:
+        return 8;
+    default:
+        return -1;
+    }
+}
+
 int16_t EvaluateSerialReply(const QByteArray& rx, int expectedLength) {
     const int n = static_cast<int>(rx.size());
     const bool exceptionShape = n == SerialExceptionLength && exceptionBit(rx, 1);
@@ -140,13 +163,38 @@ TcpVerdict EvaluateTcpReply(const QByteArray& rx, int expectedLength, bool final
 
 namespace qim {
 
+ReplyCollector::ReplyCollector(bool tcp, const Frame& request)
+    : ReplyCollector(tcp, request.expectedLength) {
+    if (!tcp && request.bytes.size() >= 2) {
+        m_unit = static_cast<uint8_t>(request.bytes[0]);
+        m_function = static_cast<uint8_t>(request.bytes[1]);
+    }
+}
+
+bool ReplyCollector::dropOthers() {
+    for (;;) {
+        if (m_unit < 0 || m_bytes.isEmpty())
+            return true;
+        const bool unitAsked = static_cast<uint8_t>(m_bytes[0]) == m_unit;
+        if (unitAsked &&
+            (m_bytes.size() < 2 || (static_cast<uint8_t>(m_bytes[1]) & 0x7F) == m_function))
+            return true;
+        // Only a whole frame with a good CRC is known to be another one's;
+        // anything else stays and is judged as the reply.
+        const int n = RtuFrameLength(m_bytes);
+        if (n <= 0 || m_bytes.size() < n || !CheckCRC(m_bytes, n))
+            return false;
+        m_bytes.remove(0, n);
+    }
+}
+
 bool ReplyCollector::feed(const QByteArray& bytes) {
     const qsizetype room = LineBuffer - m_bytes.size();
     if (room > 0)
         m_bytes.append(bytes.constData(), std::min(room, bytes.size()));
     if (m_tcp)
         return EvaluateTcpReply(m_bytes, m_expected, false).complete;
-    return m_bytes.size() == m_expected;
+    return dropOthers() && m_bytes.size() == m_expected;
 }
 
 int16_t ReplyCollector::verdict(bool finalCall) const {

@@ -53,6 +53,11 @@ Frame WriteMultipleRegisters(int32_t transactionId, uint8_t slave, int16_t start
                              std::span<const int32_t> values);
 } // namespace Tcp
 
+// The length of the RTU frame that head starts, told from its own function
+// code and byte count: 0 while more bytes are needed to tell, -1 for a
+// function whose frames have no length of their own to go by.
+int RtuFrameLength(const QByteArray& head);
+
 // Judges a complete serial reply (everything that was waiting when the wait
 // ended). A 5-byte reply is an exception only with bit 7 of its function
 // code set; otherwise a length other than the expected one is 253.
@@ -79,7 +84,10 @@ namespace qim {
 // Collects the bytes of one transaction's reply as they arrive and says when
 // the wait may end; the engines and the fuzzer both drive it.
 //  - serial: the wait ends early only when exactly the expected number of
-//    bytes is there; anything else is judged at the timeout.
+//    bytes is there; anything else is judged at the timeout. Made for a
+//    request, it takes only the reply of the unit asked to the function asked
+//    (or its exception): a whole frame of another unit or function ahead of it
+//    (a late reply to an earlier request) is dropped and the wait goes on.
 //  - TCP: the wait ends when the reply is complete (expected length, or a
 //    whole exception reply), when more than expected arrived, or at the end.
 // At most LineBuffer bytes are kept: what a babbling line sends beyond that
@@ -89,6 +97,7 @@ public:
     static constexpr int LineBuffer = 2048;
 
     ReplyCollector(bool tcp, int expectedLength) : m_tcp(tcp), m_expected(expectedLength) {}
+    ReplyCollector(bool tcp, const Frame& request);
 
     // Returns true when the wait may end now.
     bool feed(const QByteArray& bytes);
@@ -99,8 +108,14 @@ public:
     int expectedLength() const { return m_expected; }
 
 private:
+    // Drops whole frames of another unit or function from the head; true when
+    // what is left starts as the reply asked for would.
+    bool dropOthers();
+
     bool m_tcp;
     int m_expected;
+    int m_unit = -1; // serial, made for a request: the unit and function asked
+    int m_function = -1;
     QByteArray m_bytes;
 };
 

@@ -215,6 +215,7 @@ void Link::start() {
     m_startedMs = QDateTime::currentMSecsSinceEpoch();
     m_clock.start();
     m_phase = Phase::Opening;
+    transport().prepare(m_current->frame.bytes);
     transport().open(m_settings, m_current->test);
     m_inStart = false;
 }
@@ -227,7 +228,7 @@ void Link::onReady() {
         return;
     }
     m_phase = Phase::Waiting;
-    m_rx.emplace(m_current->tcp, m_current->frame.expectedLength);
+    m_rx.emplace(m_current->tcp, m_current->frame);
     // Armed before the request goes out: a send can fail at once, and the
     // failure then owns the transaction.
     m_timeout.start(transport().replyTimeoutMs(m_settings));

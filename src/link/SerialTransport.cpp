@@ -28,14 +28,30 @@ void writeNow(QSerialPort& port, const QByteArray& bytes) {
 }
 } // namespace
 
-SerialTransport::SerialTransport(QObject* parent) : Transport(parent), m_port(this) {
+SerialTransport::SerialTransport(QObject* parent) : Transport(parent), m_port(this), m_quiet(this) {
     // A babbling line cannot grow our memory: the excess stays in the driver.
     m_port.setReadBufferSize(2048);
-    connect(&m_port, &QSerialPort::readyRead, this, [this] {
-        if (m_active)
-            Q_EMIT bytesArrived(m_port.readAll());
-    });
+    connect(&m_port, &QSerialPort::readyRead, this, &SerialTransport::onReadyRead);
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialTransport::onError);
+    m_quiet.setSingleShot(true);
+    connect(&m_quiet, &QTimer::timeout, this, &SerialTransport::go);
+    m_timedOutMs.fill(-1);
+    m_clock.start();
+}
+
+void SerialTransport::onReadyRead() {
+    m_lastByteMs = m_clock.elapsed();
+    if (m_quiet.isActive()) {
+        m_port.readAll();
+        m_quiet.start(
+            static_cast<int>(std::clamp<qint64>(m_quietEndMs - m_lastByteMs, 0, m_quietMs)));
+    } else if (m_active) {
+        Q_EMIT bytesArrived(m_port.readAll());
+    }
+}
+
+void SerialTransport::prepare(const QByteArray& request) {
+    m_unit = request.isEmpty() ? -1 : static_cast<uint8_t>(request[0]);
 }
 
 QString SerialTransport::resolve() const {
@@ -91,8 +107,22 @@ void SerialTransport::open(const LinkSettings& settings, bool test) {
     // From here on an error of the port ends the transaction.
     m_opening = false;
     m_active = true;
-    // What a late reply left behind must not be taken for this one's.
-    if (wasOpen && m_port.clear(QSerialPort::Input))
+    const qint64 timedOut = m_unit >= 0 ? m_timedOutMs[size_t(m_unit)] : -1;
+    m_quietMs = settings.serialTimeoutMs;
+    const qint64 quietFor = m_clock.elapsed() - std::max(timedOut, m_lastByteMs);
+    if (timedOut >= 0 && quietFor < m_quietMs) {
+        m_quietEndMs = m_clock.elapsed() + 3 * qint64(m_quietMs);
+        m_quiet.start(static_cast<int>(m_quietMs - quietFor));
+        return;
+    }
+    go();
+}
+
+void SerialTransport::go() {
+    if (m_unit >= 0)
+        m_timedOutMs[size_t(m_unit)] = -1;
+    // What a late reply (or an earlier run) left behind must not be taken for this one's.
+    if (m_port.clear(QSerialPort::Input))
         m_port.readAll();
     if (m_active)
         Q_EMIT ready();
@@ -106,19 +136,23 @@ QByteArray SerialTransport::takeAll() {
     return m_port.readAll();
 }
 
-void SerialTransport::finish(bool) {
+void SerialTransport::finish(bool keep) {
     // The port stays open; whatever the line still brings is cleared before
     // the next request.
     m_active = false;
+    if (!keep && m_unit >= 0)
+        m_timedOutMs[size_t(m_unit)] = m_clock.elapsed();
 }
 
 void SerialTransport::close() {
+    m_quiet.stop();
     m_active = false;
     if (m_port.isOpen())
         m_port.close();
 }
 
 void SerialTransport::fail(QSerialPort::SerialPortError error) {
+    m_quiet.stop();
     m_active = false;
     if (m_port.isOpen())
         m_port.close();

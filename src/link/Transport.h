@@ -3,6 +3,7 @@
 // request at a time and judges what comes back; the transport knows how to
 // open its way, send, and close, and nothing of frames or queues.
 //
+//   prepare(request)        the request the next open() is for
 //   open(settings, test) -> ready()               the way is open: send now
 //                        -> failed(message)       252; message empty = say nothing
 //   send(request)        -> bytesArrived(bytes)*  until the link has its verdict
@@ -24,6 +25,9 @@ class Transport : public QObject {
 public:
     using QObject::QObject;
 
+    // Before open(): a transport may hold ready() back until its way is fit
+    // for this request (empty for the connection test).
+    virtual void prepare(const QByteArray& request) { Q_UNUSED(request); }
     // test: the connection dialog's test, which proves a fresh opening.
     virtual void open(const LinkSettings& settings, bool test) = 0;
     virtual void send(const QByteArray& request) = 0;

@@ -156,6 +156,61 @@ private Q_SLOTS:
         QCOMPARE(o.reply.reg(0).value(), 9);
     }
 
+    // A frame of another unit or to another function (a late reply to an
+    // earlier request) is not the reply: it is dropped and the wait goes on.
+    void otherFramesAreNotTheReply_data() {
+        QTest::addColumn<QByteArray>("other");
+        QTest::newRow("another unit") << WithCrc(hex("020306000A000B000C"));
+        QTest::newRow("another function") << WithCrc(hex("0104020005"));
+        QTest::newRow("another unit's exception") << WithCrc(hex("028302"));
+        QTest::newRow("an identification") << WithCrc(hex("021112") + QByteArray(18, '\1'));
+    }
+    void otherFramesAreNotTheReply() {
+        QFETCH(QByteArray, other);
+        answer = {{other}, {threeRegisters(), 50}};
+        const Outcome o = Await([this](Requester r) { link->readHoldingRegisters(1, 0, 3, r); });
+        QCOMPARE(o.reply.status, 255);
+        QCOMPARE(o.reply.bytes, threeRegisters());
+        answer = {{other}};
+        const Outcome alone =
+            Await([this](Requester r) { link->readHoldingRegisters(1, 0, 3, r); });
+        QCOMPARE(alone.reply.status, 253);
+        QVERIFY(alone.reply.bytes.isEmpty());
+    }
+
+    // A unit that timed out may still be answering: its next request waits
+    // until the line has been quiet for a timeout, the late reply dropped,
+    // while another unit's request goes at once. A new link clears what
+    // waits on the port before its first request.
+    void lateReplyIsNotTheNextOnes() {
+        set([&](LinkSettings& s) { s.serialTimeoutMs = 1000; });
+        int asked = 0;
+        bool late = false; // the late reply has been written
+        QList<bool> lateWhenAsked;
+        slave->script = [&](const QByteArray& rq) -> QList<Chunk> {
+            lateWhenAsked << late;
+            if (++asked == 1 || asked == 4) {
+                late = false;
+                QTimer::singleShot(1300, this,
+                                   [&] { QTimer::singleShot(0, this, [&] { late = true; }); });
+                return {{WithCrc(hex("0103020005")), 1300}};
+            }
+            return {{WithCrc(rq.left(1) + hex("03020009")), rq[0] == 2 ? 0 : 600}};
+        };
+        const auto read = [this](uint8_t unit) {
+            return Await([&](Requester r) { link->readHoldingRegisters(unit, 0, 1, r); }).reply;
+        };
+        QCOMPARE(read(1).status, 253);
+        QCOMPARE(read(2).status, 255);
+        QCOMPARE(read(1).reg(0).value_or(0), 9);
+        QCOMPARE(lateWhenAsked, (QList<bool>{false, false, true}));
+        // The port closes with the link; the late reply waits on it.
+        QCOMPARE(read(1).status, 253);
+        link = std::make_unique<Link>();
+        QTRY_VERIFY(late);
+        QCOMPARE(read(1).reg(0).value_or(0), 9);
+    }
+
     // The adapter is pulled while the port is open: whether the request is
     // still being written or its reply awaited, the transaction ends at once.
     void portVanishesMidTransaction_data() {
