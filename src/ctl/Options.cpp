@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include "Bytes.h"
 #include "NumberEntry.h"
 #include "PortNames.h"
 
@@ -20,7 +21,7 @@ struct OptionRule {
     bool value;
     unsigned commands;
 };
-constexpr std::array<OptionRule, 12> Specs{{
+constexpr std::array<OptionRule, 13> Specs{{
     {"port", true, AllCommands},
     {"baud", true, AllCommands},
     {"tcp", true, AllCommands},
@@ -33,6 +34,7 @@ constexpr std::array<OptionRule, 12> Specs{{
     {"watch", true, bit(Command::Read)},
     {"count", true, bit(Command::Read)},
     {"counts", false, bit(Command::Read)},
+    {"stop-on-error", false, bit(Command::Read)},
 }};
 
 const char* const CommandNames[] = {"scan", "info", "read", "write"};
@@ -42,53 +44,68 @@ const char* const LinkHelp = R"(Link options:
                       program names and pins it, or a device such as /dev/ttyUSB0)
   --baud RATE         9600, 19200 (default), 57600 or 115200
   --tcp HOST[:PORT]   Modbus TCP server instead (port 502 unless given)
-  --timeout MS        how long a reply is waited for, 1000 to 10000 (default 1000)
-Output: aligned text, or --json (one object a line) or --csv (header, then rows).
+  --timeout MS        how long a reply is waited for, 20 to 10000 (default 1000)
+Numbers: addresses, channels, loops and bit patterns are whole numbers as C
+  writes them (37, 0x25, 0b00100101); percent and degrees take a decimal point
+  (101.5), never a comma, and are rounded. The same in every locale.
+Output: aligned text, or --json (one object a line, null for an unknown value)
+  or --csv (header, then rows). A failure is one line on stderr, "qimctl: ...".
 Exit codes: 0 ok, 1 bad arguments (nothing sent), 2 link not available,
-  3 no reply or a bad reply, 4 exception reply.
+  3 no reply or a bad reply, 4 exception reply, 5 stdout could not be written,
+  130 a scan interrupted by Ctrl+C.
 )";
 
 QString helpOf(std::optional<Command> c) {
     QString text;
     if (!c) {
-        text = QStringLiteral("Usage: qimctl [link options] COMMAND ARGUMENTS [options]\n\n"
-                              "Commands:\n"
-                              "  scan [--from 1 --to 247]    the modules on the bus\n"
-                              "  info ADDRESS                a module's identification\n"
-                              "  read ADDRESS [--watch MS] [--count N] [--counts]\n"
-                              "                              a module's inputs, decoded by model\n"
-                              "  write ADDRESS outputs BITS | dac CH VALUE | relay N on|off\n"
-                              "              | pwm N PERCENT | setpoint N DEGREES\n\n"
-                              "qimctl COMMAND --help tells more.\n\n");
+        text =
+            QStringLiteral("Usage: qimctl [link options] COMMAND ARGUMENTS [options]\n\n"
+                           "Commands:\n"
+                           "  scan [--from 1 --to 247]    the modules on the bus\n"
+                           "  info ADDRESS                a module's identification\n"
+                           "  read ADDRESS [--watch MS] [--count N] [--counts] [--stop-on-error]\n"
+                           "                              a module's inputs, decoded by model\n"
+                           "  write ADDRESS outputs BITS | dac CH VALUE | relay N on|off\n"
+                           "              | pwm N PERCENT | setpoint N DEGREES\n\n"
+                           "qimctl COMMAND --help tells more.\n\n");
     } else if (*c == Command::Scan) {
         text = QStringLiteral(
             "Usage: qimctl [link options] scan [--from 1] [--to 247]\n\n"
             "Asks every address from --from to --to for its identification and lists\n"
-            "the modules that answer. Exits 3 when none does.\n\n");
+            "the modules that answer, status ok, and those that refuse it with an\n"
+            "exception, status failed and the exception as the reason. Exits 3 when no\n"
+            "module answers. In text the table comes when the scan ends (JSON and CSV\n"
+            "give a row as each module answers); Ctrl+C ends the scan after the address\n"
+            "being asked, lists what answered and exits 130.\n\n");
     } else if (*c == Command::Info) {
         text =
             QStringLiteral("Usage: qimctl [link options] info ADDRESS\n\n"
                            "The identification of the module at ADDRESS (1 to 247), decoded.\n\n");
     } else if (*c == Command::Read) {
         text = QStringLiteral(
-            "Usage: qimctl [link options] read ADDRESS [--watch MS] [--count N] [--counts]\n\n"
+            "Usage: qimctl [link options] read ADDRESS [--watch MS] [--count N] [--counts]\n"
+            "                                  [--stop-on-error]\n\n"
             "Reads the module's inputs, decoded by its model:\n"
             "  QIM-K520/K530  the eight discrete inputs (in1..in8)\n"
             "  QIM-M640       the eight analog inputs in volts on the 0..10 V range the\n"
             "                 panel assumes (ain1..ain8), or in counts with --counts\n"
             "  QIM-P750       per loop: process value, cold junction, set point (as the\n"
-            "                 module holds it), heater power % and the eight status bits\n"
-            "                 (OC SCG SCV TCF TS ON ALL ALH, bit 0 first)\n"
-            "--watch MS polls every MS milliseconds (0 to 10000) until Ctrl+C, or for\n"
-            "--count N polls. A failed poll is told on stderr and polling goes on; the\n"
-            "exit code is that of the last failed poll (0 when none failed).\n\n");
+            "                 module holds it), heater power % and the status bits set,\n"
+            "                 by name (OC SCG SCV TCF TS ON ALL ALH)\n"
+            "Each row has the time, the address, the status (ok or failed), the values\n"
+            "and the reason of a failure. --counts is refused for other models.\n"
+            "--watch MS polls at once, then every MS milliseconds (0 to 86400000, one\n"
+            "day) until Ctrl+C or for --count N polls. A failed poll is a row with\n"
+            "unknown values and its reason, and counts as a poll; a lost link is asked\n"
+            "again at every poll. The exit code is that of the last failed poll (0 when\n"
+            "none failed); --stop-on-error ends the watch at the first one.\n\n");
     } else {
         text = QStringLiteral(
             "Usage: qimctl [link options] write ADDRESS WHAT ...\n\n"
-            "  outputs BITS        QIM-K520/K530 discrete outputs: 0b00100101 (output 1\n"
-            "                      is the last bit), 0x25 or 37\n"
+            "  outputs BITS        QIM-K520/K530 discrete outputs (the K530's relays):\n"
+            "                      0b00100101 (output 1 is the last bit), 0x25 or 37\n"
             "  dac CH VALUE        QIM-M640 output AO1..AO4, CL1..CL4 (or 1..8), 0 to 4095 counts\n"
-            "  relay N on|off      QIM-P750 relay 1 to 4\n"
+            "  relay N on|off      QIM-P750 relay 1 to 4 (on and off in any case)\n"
             "  pwm N PERCENT       QIM-P750 PWM output 1 to 4, 0 to 100 %\n"
             "  setpoint N DEGREES  QIM-P750 set point of loop 1 to 4, 0 to 1023 deg C\n"
             "The module is identified first; a write its model does not have is refused\n"
@@ -113,27 +130,50 @@ const OptionRule* ruleNamed(const QString& name) {
     return nullptr;
 }
 
-// A number the way the windows take it (ParseEntry), or the refusal's text.
+// A whole number as C writes it: decimal (a sign allowed, no leading zero,
+// which C would read as octal), 0x and hex digits, or 0b and bits. Never the
+// locale's: a script must do the same thing wherever it runs.
+std::optional<qint64> integer(const QString& text) {
+    static const QRegularExpression c(
+        QStringLiteral("^(?:([+-]?(?:0|[1-9][0-9]*))|0[xX]([0-9a-fA-F]+)|0[bB]([01]+))$"));
+    const auto m = c.match(text);
+    if (!m.hasMatch())
+        return std::nullopt;
+    bool ok = false;
+    const qint64 v = m.hasCaptured(3)   ? m.captured(3).toLongLong(&ok, 2)
+                     : m.hasCaptured(2) ? m.captured(2).toLongLong(&ok, 16)
+                                        : m.captured(1).toLongLong(&ok, 10);
+    return ok ? std::optional(v) : std::nullopt;
+}
+
+// A whole number within [low, high], or the refusal's text.
 struct Number {
     std::optional<int> value;
     QString error;
 };
 Number number(const QString& text, int low, int high, const QString& what) {
-    if (const auto e = ParseEntry(text, low, high))
-        return {e->rounded, {}};
+    if (const auto v = integer(text); v && *v >= low && *v <= high)
+        return {int(*v), {}};
     return {std::nullopt, RangeMessage(what, low, high)};
 }
 
-// 0b followed by up to eight bits, 0x and up to two hex digits, or 0..255.
+// A value with a unit (percent, degrees): digits and at most one decimal
+// point, in every locale; a comma or an exponent is refused. Within
+// [low, high] it becomes the nearest integer, halves to even, as the windows
+// round an entry.
+Number unitValue(const QString& text, int low, int high, const QString& what) {
+    static const QRegularExpression decimal(
+        QStringLiteral("^[+-]?(?:[0-9]+(?:\\.[0-9]*)?|\\.[0-9]+)$"));
+    const double v = decimal.match(text).hasMatch() ? text.toDouble() : qQNaN();
+    if (v >= low && v <= high)
+        return {int(RoundHalfEven(v)), {}};
+    return {std::nullopt, RangeMessage(what, low, high)};
+}
+
+// 0b and up to eight bits, 0x25 or 37: 0 to 255.
 std::optional<int> outputBits(const QString& text) {
-    static const QRegularExpression binary(QStringLiteral("^0[bB]([01]{1,8})$"));
-    static const QRegularExpression hex(QStringLiteral("^0[xX]([0-9a-fA-F]{1,2})$"));
-    if (const auto m = binary.match(text); m.hasMatch())
-        return m.captured(1).toInt(nullptr, 2);
-    if (const auto m = hex.match(text); m.hasMatch())
-        return m.captured(1).toInt(nullptr, 16);
-    if (const auto e = ParseEntry(text, 0, 255))
-        return e->rounded;
+    if (const auto v = integer(text); v && *v >= 0 && *v <= 255)
+        return int(*v);
     return std::nullopt;
 }
 
@@ -144,8 +184,8 @@ std::optional<int> dacChannel(const QString& text) {
     if (const auto m = named.match(text); m.hasMatch())
         return m.captured(2).toInt() +
                (m.captured(1).compare(QLatin1String("CL"), Qt::CaseInsensitive) == 0 ? 4 : 0);
-    if (const auto e = ParseEntry(text, 1, 8))
-        return e->rounded;
+    if (const auto v = integer(text); v && *v >= 1 && *v <= 8)
+        return int(*v);
     return std::nullopt;
 }
 
@@ -245,8 +285,8 @@ Parsed Parse(const QStringList& arguments) {
             serialGiven = true;
         } else if (name == QLatin1String("baud")) {
             static constexpr int rates[] = {9600, 19200, 57600, 115200};
-            const auto it = std::find(std::begin(rates), std::end(rates), value.toInt());
-            if (it == std::end(rates) || QString::number(*it) != value.trimmed())
+            const auto it = std::find(std::begin(rates), std::end(rates), integer(value));
+            if (it == std::end(rates))
                 return refuse(QStringLiteral("The baud rate must be 9600, 19200, 57600 or 115200"));
             o.link.baudIndex = static_cast<int>(it - std::begin(rates));
             serialGiven = true;
@@ -275,7 +315,7 @@ Parsed Parse(const QStringList& arguments) {
                 return refuse(n.error);
             (from ? o.from : o.to) = *n.value;
         } else if (name == QLatin1String("watch")) {
-            const Number n = number(value, 0, 10000, QStringLiteral("Time between polls"));
+            const Number n = number(value, 0, MaxWatchMs, QStringLiteral("Time between polls"));
             if (!n.value)
                 return refuse(n.error);
             o.watchMs = *n.value;
@@ -286,12 +326,14 @@ Parsed Parse(const QStringList& arguments) {
             o.count = *n.value;
         } else if (name == QLatin1String("counts")) {
             o.counts = true;
+        } else if (name == QLatin1String("stop-on-error")) {
+            o.stopOnError = true;
         }
     }
     if (o.link.tcp() && serialGiven)
         return refuse(QStringLiteral("Give --tcp or a serial port (--port, --baud), not both"));
     if (!timeout.isNull()) {
-        const Number t = number(timeout, 1000, 10000,
+        const Number t = number(timeout, MinTimeoutMs, 10000,
                                 o.link.tcp() ? QStringLiteral("TCP/IP Timeout")
                                              : QStringLiteral("Serial Timeout"));
         if (!t.value)
@@ -300,6 +342,8 @@ Parsed Parse(const QStringList& arguments) {
     }
     if (o.count > 0 && !o.watchMs)
         return refuse(QStringLiteral("--count needs --watch"));
+    if (o.stopOnError && !o.watchMs)
+        return refuse(QStringLiteral("--stop-on-error needs --watch"));
     if (o.from > o.to)
         return refuse(QStringLiteral("End address must be equal or higher then start address"));
 
@@ -345,7 +389,7 @@ Parsed Parse(const QStringList& arguments) {
             return {o, {}, {}};
         }
         return refuse(
-            QStringLiteral("Outputs must be 0b and up to eight bits, or a number from 0 to 255"));
+            QStringLiteral("Outputs must be a number from 0 to 255 (0b00100101, 0x25 or 37)"));
     case WriteKind::Dac: {
         const auto ch = dacChannel(first);
         if (!ch)
@@ -370,14 +414,15 @@ Parsed Parse(const QStringList& arguments) {
         o.channel = *n.value;
         const QString& second = positional.at(4);
         if (o.kind == WriteKind::Relay) {
-            if (second != QLatin1String("on") && second != QLatin1String("off"))
+            const bool on = second.compare(QLatin1String("on"), Qt::CaseInsensitive) == 0;
+            if (!on && second.compare(QLatin1String("off"), Qt::CaseInsensitive) != 0)
                 return refuse(QStringLiteral("A relay is switched on or off"));
-            o.value = second == QLatin1String("on") ? 1 : 0;
+            o.value = on ? 1 : 0;
             return {o, {}, {}};
         }
         const Number v = o.kind == WriteKind::Pwm
-                             ? number(second, 0, 100, QStringLiteral("PWM%1").arg(o.channel))
-                             : number(second, 0, 1023, QStringLiteral("Set Point"));
+                             ? unitValue(second, 0, 100, QStringLiteral("PWM%1").arg(o.channel))
+                             : unitValue(second, 0, 1023, QStringLiteral("Set Point"));
         if (!v.value)
             return refuse(v.error);
         o.value = *v.value;

@@ -24,6 +24,7 @@ struct Options {
     std::optional<int> watchMs;
     int count = 0; // polls of a watch; 0 = until interrupted
     bool counts = false;
+    bool stopOnError = false; // a watch ends at its first failed poll
     WriteKind kind = WriteKind::Outputs;
     int channel = 0; // 1-based: DAC output, relay, PWM output or loop
     int value = 0;
@@ -43,6 +44,19 @@ Parsed Parse(const QStringList& arguments);
 QString DacName(int channel);
 
 // Exit codes, as scripts test them.
-enum Exit { Ok = 0, BadArguments = 1, LinkDown = 2, NoReply = 3, ExceptionReply = 4 };
+enum Exit {
+    Ok = 0,
+    BadArguments = 1,
+    LinkDown = 2,
+    NoReply = 3,
+    ExceptionReply = 4,
+    OutputFailed = 5, // stdout could not be written
+    Interrupted = 130 // a scan ended by Ctrl+C, as a shell reports SIGINT
+};
+
+// A day between polls at most; a reply waited for from 20 ms (a bench, not
+// the windows, sets it that short).
+constexpr int MaxWatchMs = 86'400'000;
+constexpr int MinTimeoutMs = 20;
 
 } // namespace qim::ctl

@@ -1,16 +1,23 @@
 #include "Output.h"
 
 #include <QDateTime>
+#include <cerrno>
 #include <cstdio>
 
 namespace qim::ctl {
 
 namespace {
 
-void put(FILE* f, const QString& text) {
+// Writes a line and flushes it; the error's text when that failed.
+QString write(FILE* f, const QString& text) {
     const QByteArray bytes = text.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), f);
-    std::fflush(f);
+    errno = 0;
+    const size_t n = std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), f);
+    if (std::fflush(f) == 0 && n == static_cast<size_t>(bytes.size()))
+        return {};
+    const int e = errno ? errno : EIO;
+    std::clearerr(f);
+    return qt_error_string(e);
 }
 
 QString jsonString(const QString& s) {
@@ -49,12 +56,24 @@ QString Now() {
     return now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs);
 }
 
+Printer::Printer(Format format, bool streaming) : m_format(format), m_streaming(streaming) {}
+
 QString Printer::JsonOf(const Record& r) {
     QStringList parts;
     for (const Field& f : r) {
-        const QString v = f.value.isNull() ? QStringLiteral("null")
-                          : f.number       ? f.value
-                                           : jsonString(f.value);
+        QString v;
+        if (f.value.isNull()) {
+            v = QStringLiteral("null");
+        } else if (f.kind == Field::Number) {
+            v = f.value;
+        } else if (f.kind == Field::Names) {
+            QStringList names;
+            for (const QString& n : f.value.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+                names << jsonString(n);
+            v = QLatin1Char('[') + names.join(QLatin1Char(',')) + QLatin1Char(']');
+        } else {
+            v = jsonString(f.value);
+        }
         parts << jsonString(f.name) + QLatin1Char(':') + v;
     }
     return QLatin1Char('{') + parts.join(QLatin1Char(',')) + QLatin1Char('}');
@@ -67,48 +86,74 @@ QString Printer::CsvOf(const Record& r, bool header) {
     return parts.join(QLatin1Char(','));
 }
 
-void Printer::row(const Record& r) {
-    if (m_format == Format::Json) {
-        put(stdout, JsonOf(r));
-        return;
-    }
-    if (m_format == Format::Csv) {
-        if (!m_headerDone)
-            put(stdout, CsvOf(r, true));
-        m_headerDone = true;
-        put(stdout, CsvOf(r, false));
-        return;
-    }
-    // Text: columns as wide as the first row's header or value; numbers to the right.
-    const auto cell = [](const Field& f, const QString& text, int width) {
-        return f.number ? text.rightJustified(width) : text.leftJustified(width);
-    };
-    if (!m_headerDone) {
-        m_widths.clear();
-        QStringList head;
-        for (const Field& f : r) {
-            const int w = static_cast<int>(std::max(f.name.size(), f.value.size()));
-            m_widths << std::max(w, 1);
-            head << cell(f, f.name, m_widths.back());
-        }
-        put(stdout, chopped(head.join(QStringLiteral("  "))));
-        m_headerDone = true;
-    }
+bool Printer::put(const QString& text) {
+    if (!m_error.isEmpty())
+        return false;
+    m_error = write(stdout, text);
+    return m_error.isEmpty();
+}
+
+// Numbers to the right, text to the left; an unknown value is "-".
+QString Printer::textRow(const Record& r, bool header) const {
     QStringList cells;
     for (int i = 0; i < r.size(); ++i) {
         const Field& f = r.at(i);
-        const QString text = f.value.isNull() ? QStringLiteral("-") : f.value;
-        cells << cell(f, text, i < m_widths.size() ? m_widths.at(i) : 0);
+        const QString text = header ? f.name : f.value.isEmpty() ? QStringLiteral("-") : f.value;
+        const int width = i < m_widths.size() ? m_widths.at(i) : 0;
+        cells << (f.kind == Field::Number ? text.rightJustified(width) : text.leftJustified(width));
     }
-    put(stdout, chopped(cells.join(QStringLiteral("  "))));
+    return chopped(cells.join(QStringLiteral("  ")));
 }
 
-void Printer::line(const QString& text) {
-    put(stdout, text);
+bool Printer::row(const Record& r) {
+    if (m_format == Format::Json)
+        return put(JsonOf(r));
+    if (m_format == Format::Csv) {
+        if (!m_headerDone && !put(CsvOf(r, true)))
+            return false;
+        m_headerDone = true;
+        return put(CsvOf(r, false));
+    }
+    if (!m_streaming) {
+        m_held << r;
+        return m_error.isEmpty();
+    }
+    if (!m_headerDone) {
+        for (const Field& f : r)
+            m_widths << int(
+                std::max({f.name.size(), f.value.size(), qsizetype(f.width), qsizetype(1)}));
+        m_headerDone = true;
+        if (!put(textRow(r, true)))
+            return false;
+    }
+    return put(textRow(r, false));
+}
+
+bool Printer::line(const QString& text) {
+    return put(text);
+}
+
+bool Printer::end() {
+    if (m_held.isEmpty())
+        return m_error.isEmpty();
+    for (const Record& r : std::as_const(m_held)) {
+        for (int i = 0; i < r.size(); ++i) {
+            const int w = int(std::max({r.at(i).name.size(), r.at(i).value.size(), qsizetype(1)}));
+            if (i < m_widths.size())
+                m_widths[i] = std::max(m_widths[i], w);
+            else
+                m_widths << w;
+        }
+    }
+    bool ok = put(textRow(m_held.first(), true));
+    for (const Record& r : std::as_const(m_held))
+        ok = ok && put(textRow(r, false));
+    m_held.clear();
+    return ok;
 }
 
 void Complain(const QString& text) {
-    put(stderr, text.trimmed());
+    write(stderr, QStringLiteral("qimctl: ") + text.trimmed());
 }
 
 } // namespace qim::ctl

@@ -3,9 +3,10 @@
 #include "AnalogScale.h"
 #include "Errors.h"
 #include "Link.h"
-#include "PollLoop.h"
+#include "PortNames.h"
 #include "TemperatureRegisters.h"
 
+#include <QFileInfo>
 #include <QLocale>
 #include <array>
 
@@ -15,6 +16,7 @@ namespace {
 
 // The status LEDs of a loop, bit 0 first, named as the panel names them.
 const char* const StatusBits[8] = {"OC", "SCG", "SCV", "TCF", "TS", "ON", "ALL", "ALH"};
+constexpr int AllFlagsWidth = 27; // all eight names, blank-separated
 
 // JSON keys of the identification, in the order of the main window's rows.
 const char* const DeviceKeys[DeviceFieldCount] = {
@@ -36,8 +38,9 @@ constexpr bool DeviceKeyIsNumber(int i) {
     return i == 1 || i == 2 || i >= 9;
 }
 
-Field num(const QString& name, qint64 v) {
-    return {name, QString::number(v), true};
+// A number, or unknown when there is no reply to take it from.
+Field num(const QString& name, std::optional<qint64> v, int width) {
+    return {name, v ? QString::number(*v) : QString(), Field::Number, width};
 }
 
 QString bits(int value) {
@@ -52,6 +55,53 @@ bool isDiscrete(uint8_t code) {
 QString moduleName(const DeviceRecord& r) {
     const QString name = DeviceNameOf(r.code);
     return name.isEmpty() ? QStringLiteral("device code %1").arg(r.code) : name;
+}
+
+QString exceptionName(int code) {
+    switch (code) {
+    case 1:
+        return QStringLiteral("Illegal Function");
+    case 2:
+        return QStringLiteral("Illegal Data Address");
+    case 3:
+        return QStringLiteral("Illegal Data Value");
+    case 4:
+        return QStringLiteral("Server Device Failure");
+    case 5:
+        return QStringLiteral("Acknowledge");
+    case 6:
+        return QStringLiteral("Server Device Busy");
+    case 7:
+        return QStringLiteral("Negative Acknowledge");
+    case 8:
+        return QStringLiteral("Memory Parity Error");
+    case 10:
+        return QStringLiteral("Gateway Path Unavailable");
+    case 11:
+        return QStringLiteral("Gateway Target Device Failed to Respond");
+    default:
+        return {};
+    }
+}
+
+// Why the serial port could not be used, as far as a look at its device
+// tells; otherwise what the link said.
+QString portTrouble(const LinkSettings& s, const QString& linkMessage) {
+    const QString device = s.device.isEmpty() ? PortNames::Resolve(s.comPort).device : s.device;
+    if (device.isEmpty())
+        return QStringLiteral("COM%1 is not a port of this computer").arg(s.comPort);
+    const QFileInfo f(device);
+    if (!f.exists())
+        return QStringLiteral("%1 does not exist").arg(device);
+    if (!f.isReadable() || !f.isWritable())
+        return QStringLiteral("no permission to open %1 (add the user to the group dialout)")
+            .arg(device);
+    const QString notATty =
+        QStringLiteral("Communication Error %1")
+            .arg(Errors::SerialErrorNumber(QSerialPort::UnsupportedOperationError));
+    if (f.isFile() || f.isDir() || linkMessage == notATty)
+        return QStringLiteral("%1 is not a serial port").arg(device);
+    return linkMessage;
 }
 
 } // namespace
@@ -71,7 +121,10 @@ int ExitOf(int16_t status) {
 }
 
 Session::Session(Link& link, const Options& options, Printer& out, QObject* parent)
-    : QObject(parent), m_link(link), m_o(options), m_out(out) {}
+    : QObject(parent), m_link(link), m_o(options), m_out(out), m_next(this) {
+    m_next.setSingleShot(true);
+    connect(&m_next, &QTimer::timeout, this, &Session::watchNext);
+}
 
 void Session::start() {
     m_link.setSettings(m_o.link);
@@ -94,13 +147,13 @@ void Session::start() {
 
 void Session::interrupt() {
     if (++m_interrupts > 1) {
-        finish(130);
+        finish(Exit::Interrupted);
         return;
     }
-    // In a poll the cycle's end sees the interrupt and stops the loop; between
-    // polls nothing is on the wire, so the watch ends now.
-    if (m_loop && m_loop->running() && !m_inCycle) {
-        m_loop->shutdown();
+    // In a poll its end sees the interrupt; between polls nothing is on the
+    // wire, so the watch ends now.
+    if (m_next.isActive()) {
+        m_next.stop();
         finish(m_code);
     }
 }
@@ -109,49 +162,85 @@ void Session::finish(int code) {
     if (m_finished)
         return;
     m_finished = true;
+    m_next.stop();
     Q_EMIT finished(code);
 }
 
-bool Session::failed(const Reply& reply, const QString& what, int needBytes) {
+Session::Failure Session::failure(const Reply& reply, const QString& what, int needBytes) {
     if (reply.ok() && reply.holds(needBytes))
-        return false;
+        return {};
     // A "good" reply too short to decode is a reply of the wrong length.
     const int16_t status = reply.ok() ? Status::WrongLength : reply.status;
-    if (status == Status::LinkDown)
-        m_linkDown = true;
-    const QString text = QStringLiteral("Module %1: the %2 failed (%3).")
-                             .arg(m_o.address)
-                             .arg(what, Errors::StatusReason(status, reply.bytes.isEmpty()));
-    Complain(m_o.watchMs ? Now() + QLatin1Char(' ') + text : text);
-    m_code = ExitOf(status);
-    return true;
+    QString why = Errors::StatusReason(status, reply.bytes.isEmpty());
+    QString detail;
+    if (status == Status::LinkDown) {
+        QString said = m_linkMessage;
+        while (said.endsWith(QLatin1Char('.')))
+            said.chop(1);
+        detail = m_o.link.tcp() ? said : portTrouble(m_o.link, said);
+        if (!detail.isEmpty())
+            why += QStringLiteral(": ") + detail;
+    } else if (ExitOf(status) == Exit::ExceptionReply) {
+        if (const QString name = exceptionName(status); !name.isEmpty())
+            why += QStringLiteral(", ") + name;
+    }
+    m_linkMessage.clear();
+    return {QStringLiteral("the %1 failed (%2)").arg(what, why), why, ExitOf(status)};
 }
 
-Record Session::stamp() const {
-    return {{QStringLiteral("time"), Now()}, num(QStringLiteral("address"), m_o.address)};
+void Session::complain(const Failure& f) const {
+    Complain(QStringLiteral("Module %1: %2.").arg(m_o.address).arg(f.reason));
+}
+
+void Session::printed(bool ok) {
+    if (ok)
+        return;
+    Complain(QStringLiteral("cannot write the output: %1").arg(m_out.error()));
+    finish(Exit::OutputFailed);
+}
+
+void Session::print(const Record& values, const QString& reason) {
+    Record rec{{QStringLiteral("time"), Now()},
+               num(QStringLiteral("address"), m_o.address, 3),
+               {QStringLiteral("status"),
+                reason.isEmpty() ? QStringLiteral("ok") : QStringLiteral("failed"), Field::Text,
+                6}};
+    rec << values << Field{QStringLiteral("reason"), reason.isEmpty() ? QString() : reason};
+    printed(m_out.row(rec));
+}
+
+void Session::pollFailed(const Failure& f, const QList<Record>& values, const Done& done) {
+    if (m_o.watchMs) {
+        for (const Record& r : values)
+            print(r, f.reason);
+    } else {
+        complain(f);
+    }
+    done(f.code);
 }
 
 void Session::identify(std::function<void()> next) {
-    m_link.reportSlaveId(uint8_t(m_o.address), {this, [this, next](const Reply& r) {
-                                                    if (failed(r, QStringLiteral("identification"),
-                                                               IdentificationMinimum)) {
-                                                        finish(m_code);
-                                                        return;
-                                                    }
-                                                    m_table.addFoundDevice(0, r);
-                                                    m_module = m_table.at(0);
-                                                    next();
-                                                }});
+    m_link.reportSlaveId(uint8_t(m_o.address),
+                         {this, [this, next](const Reply& r) {
+                              if (const Failure f = failure(r, QStringLiteral("identification"),
+                                                            IdentificationMinimum)) {
+                                  complain(f);
+                                  finish(f.code);
+                                  return;
+                              }
+                              m_table.addFoundDevice(0, r);
+                              m_module = m_table.at(0);
+                              next();
+                          }});
 }
 
 Record Session::deviceRecord(const DeviceRecord& r) const {
     Record rec;
     const auto fields = DeviceFields(r);
     for (int i = 0; i < DeviceFieldCount; ++i) {
-        QString shown = fields[size_t(i)].shown;
-        while (shown.endsWith(QLatin1Char(' ')))
-            shown.chop(1); // the fields' fixed-length padding
-        rec.append({QLatin1String(DeviceKeys[i]), shown, DeviceKeyIsNumber(i)});
+        const QString shown = fields[size_t(i)].shown.trimmed(); // the fixed-length padding
+        rec.append({QLatin1String(DeviceKeys[i]), shown.isEmpty() ? QString() : shown,
+                    DeviceKeyIsNumber(i) ? Field::Number : Field::Text});
     }
     return rec;
 }
@@ -162,27 +251,52 @@ void Session::scanNext(int address) {
     m_link.reportSlaveId(
         uint8_t(address),
         {this, [this, address](const Reply& r) {
-             if (r.status == Status::LinkDown) {
-                 m_o.address = address;
-                 failed(r, QStringLiteral("identification"));
-                 finish(m_code);
+             m_o.address = address;
+             const Failure f = failure(r, QStringLiteral("identification"), IdentificationMinimum);
+             if (f.code == Exit::LinkDown) {
+                 complain(f);
+                 finish(f.code);
                  return;
              }
-             // Silence and refusals are what a scan mostly meets.
-             if (r.ok() && m_table.addFoundDevice(m_found, r)) {
-                 Record rec = deviceRecord(m_table.at(m_found++));
+             // Silence is what a scan mostly meets; a refusal is a
+             // module there all the same.
+             if (!f || f.code == Exit::ExceptionReply) {
+                 DeviceRecord d;
+                 d.address = uint8_t(address);
+                 if (!f && m_table.addFoundDevice(0, r))
+                     d = m_table.at(0);
+                 Record rec = deviceRecord(d);
+                 for (int i = 0; f && i < rec.size(); ++i)
+                     rec[i].value = i == 1 ? rec[i].value : QString();
+                 const Field status{QStringLiteral("status"),
+                                    f ? QStringLiteral("failed") : QStringLiteral("ok")};
                  if (m_out.format() == Format::Text) {
                      // The columns that fit a terminal line.
-                     rec = {rec[1], rec[0], rec[2], rec[4], rec[5], rec[6], rec[7], rec[8]};
+                     rec = {rec[1], status, rec[0], rec[2], rec[4], rec[5], rec[6], rec[7], rec[8]};
+                 } else {
+                     rec << status;
                  }
-                 m_out.row(rec);
+                 rec << Field{QStringLiteral("reason"), f.reason};
+                 ++m_found;
+                 printed(m_out.row(rec));
              }
+             if (m_finished)
+                 return;
              if (address < m_o.to && !m_interrupts) {
                  scanNext(address + 1);
                  return;
              }
+             if (address < m_o.to) {
+                 Complain(QStringLiteral("the scan was interrupted: addresses "
+                                         "%1 to %2 were not asked.")
+                              .arg(address + 1)
+                              .arg(m_o.to));
+                 finish(Exit::Interrupted);
+                 return;
+             }
              if (m_found == 0)
-                 Complain(QStringLiteral("No module answered from address %1 to %2.")
+                 Complain(QStringLiteral("No module answered from address %1 "
+                                         "to %2.")
                               .arg(m_o.from)
                               .arg(address));
              finish(m_found ? Exit::Ok : Exit::NoReply);
@@ -191,15 +305,16 @@ void Session::scanNext(int address) {
 
 void Session::info() {
     if (m_out.format() != Format::Text) {
-        m_out.row(deviceRecord(m_module));
+        printed(m_out.row(deviceRecord(m_module)));
     } else {
+        bool ok = true;
         for (const DeviceField& f : DeviceFields(m_module)) {
-            QString shown = f.shown;
-            while (shown.endsWith(QLatin1Char(' ')))
-                shown.chop(1);
-            m_out.line(QStringLiteral("%1  %2").arg(
-                QString::fromLatin1(f.caption).leftJustified(17), shown));
+            const QString shown = f.shown.trimmed();
+            ok = ok && m_out.line(QStringLiteral("%1  %2").arg(
+                           QString::fromLatin1(f.caption).leftJustified(17),
+                           shown.isEmpty() ? QStringLiteral("-") : shown));
         }
+        printed(ok);
     }
     finish(Exit::Ok);
 }
@@ -215,36 +330,49 @@ void Session::read() {
         finish(Exit::BadArguments);
         return;
     }
+    if (m_o.counts && code != 20) {
+        Complain(QStringLiteral("--counts is for the analog inputs of a QIM-M640; module %1 is a "
+                                "%2.")
+                     .arg(m_o.address)
+                     .arg(moduleName(m_module)));
+        finish(Exit::BadArguments);
+        return;
+    }
     if (!m_o.watchMs) {
-        poll([this](int16_t) { finish(m_code); });
+        poll([this](int code) { finish(code); });
         return;
     }
     if (m_interrupts) {
         finish(m_code);
         return;
     }
-    m_loop = new PollLoop(m_link, this, [this](PollLoop::Done done) {
-        m_inCycle = true;
-        poll([this, done](int16_t status) {
-            m_inCycle = false;
-            if (m_interrupts || (m_o.count && ++m_polls >= m_o.count))
-                m_loop->requestStop();
-            done(status);
-        });
-    });
-    connect(m_loop, &PollLoop::finished, this, [this] {
-        if (m_linkDown || m_interrupts || (m_o.count && m_polls >= m_o.count)) {
+    watchNext();
+}
+
+// A watch polls at once, then every interval from the start of one poll to
+// the start of the next (at once when a poll took longer). Failed polls are
+// rows too; a lost link is simply asked again at the next poll.
+void Session::watchNext() {
+    m_pollStarted.start();
+    m_inCycle = true;
+    m_link.advanceTransaction();
+    poll([this](int code) {
+        m_inCycle = false;
+        if (m_finished)
+            return;
+        if (code != Exit::Ok)
+            m_code = code;
+        ++m_polls;
+        if (m_interrupts || (m_o.count && m_polls >= m_o.count) ||
+            (code != Exit::Ok && m_o.stopOnError)) {
             finish(m_code);
             return;
         }
-        // The panel's limit of 100000 polls does not bind a logging run: go on.
-        m_loop->resetCounts();
-        m_loop->start(*m_o.watchMs);
+        m_next.start(int(std::max<qint64>(0, *m_o.watchMs - m_pollStarted.elapsed())));
     });
-    m_loop->start(*m_o.watchMs);
 }
 
-void Session::poll(Next done) {
+void Session::poll(Done done) {
     if (isDiscrete(m_module.code))
         pollDiscrete(std::move(done));
     else if (m_module.code == 20)
@@ -253,57 +381,103 @@ void Session::poll(Next done) {
         pollTemperature(std::move(done));
 }
 
-void Session::pollDiscrete(Next done) {
+void Session::pollDiscrete(Done done) {
     m_link.readHoldingRegisters(
         uint8_t(m_o.address), 0, 1,
         {this, [this, done](const Reply& r) {
-             if (failed(r, QStringLiteral("read of holding register 0"), 5)) {
-                 done(r.status);
+             const Failure f = failure(r, QStringLiteral("read of holding register 0"), 5);
+             const int inputs = f ? 0 : *r.reg(0) & 0xFF;
+             Record rec{{QStringLiteral("inputs"), f ? QString() : bits(inputs), Field::Text, 10}};
+             for (int k = 0; k < 8; ++k)
+                 rec << num(QStringLiteral("in%1").arg(k + 1),
+                            f ? std::nullopt
+                              : std::optional<qint64>(GetBit(uint8_t(inputs), uint8_t(k))),
+                            1);
+             if (f) {
+                 pollFailed(f, {rec}, done);
                  return;
              }
-             const int inputs = *r.reg(0) & 0xFF;
-             Record rec = stamp();
-             rec.append({QStringLiteral("inputs"), bits(inputs)});
-             for (int k = 0; k < 8; ++k)
-                 rec.append(
-                     num(QStringLiteral("in%1").arg(k + 1), GetBit(uint8_t(inputs), uint8_t(k))));
-             m_out.row(rec);
-             done(Status::Ok);
+             print(rec);
+             done(Exit::Ok);
          }});
 }
 
-void Session::pollAnalog(Next done) {
+void Session::pollAnalog(Done done) {
     m_link.readInputRegisters(
         uint8_t(m_o.address), 0, 8,
         {this, [this, done](const Reply& r) {
-             if (failed(r, QStringLiteral("read of input registers 0 to 7"), 3 + 16)) {
-                 done(r.status);
-                 return;
-             }
+             const Failure f = failure(r, QStringLiteral("read of input registers 0 to 7"), 3 + 16);
              // Machine formats always use a decimal point; text follows the user's locale.
              const QLocale locale = m_out.format() == Format::Text ? QLocale() : QLocale::c();
-             Record rec = stamp();
+             Record rec;
              for (int k = 0; k < 8; ++k) {
-                 const int32_t counts = *r.reg(k);
                  // The panel converts with the range its boxes show, 0..10 V until
                  // the user picks another; it never reads the module's own setting.
-                 rec.append({QStringLiteral("ain%1").arg(k + 1),
-                             m_o.counts ? QString::number(counts)
-                                        : Analog::VoltsText(counts, Analog::DefaultRange, locale),
-                             true});
+                 const int32_t counts = f ? 0 : *r.reg(k);
+                 rec << Field{QStringLiteral("ain%1").arg(k + 1),
+                              f ? QString()
+                              : m_o.counts
+                                  ? QString::number(counts)
+                                  : Analog::VoltsText(counts, Analog::DefaultRange, locale),
+                              Field::Number, m_o.counts ? 5 : 7};
              }
-             m_out.row(rec);
-             done(Status::Ok);
+             if (f) {
+                 pollFailed(f, {rec}, done);
+                 return;
+             }
+             print(rec);
+             done(Exit::Ok);
          }});
 }
 
-void Session::pollTemperature(Next done) {
+void Session::pollTemperature(Done done) {
+    // The records of a poll: a row per loop in text, one row otherwise; all
+    // values unknown without regs, the set points unknown without holding.
+    const auto records = [this](const TemperatureRegisters* regs, const Reply* holding) {
+        QList<Record> rows;
+        const bool text = m_out.format() == Format::Text;
+        const auto in = [&](int i) {
+            return regs ? std::optional<qint64>(regs->inputs[size_t(i)]) : std::nullopt;
+        };
+        for (int n = 1; n <= TempLoops; ++n) {
+            const QString k = text ? QString() : QString::number(n);
+            const std::optional<qint64> status = in(3 + n);
+            QStringList flags;
+            for (int b = 0; status && b < 8; ++b) {
+                if (GetBit(LoByte(int32_t(*status)), uint8_t(b)))
+                    flags << QLatin1String(StatusBits[b]);
+            }
+            Record loop;
+            if (text)
+                loop << num(QStringLiteral("loop"), regs ? std::optional<qint64>(n) : std::nullopt,
+                            1);
+            loop << num(QStringLiteral("pv") + k, in(n - 1), 5)
+                 << num(QStringLiteral("cj") + k, in(7 + n), 5)
+                 << num(QStringLiteral("sp") + k,
+                        holding ? holding->reg(5 * (n - 1)) : std::nullopt, 4)
+                 << num(QStringLiteral("power") + k,
+                        status ? std::optional<qint64>(HiByte(int32_t(*status))) : std::nullopt, 3)
+                 << Field{QStringLiteral("flags") + k,
+                          !status           ? QString()
+                          : flags.isEmpty() ? QStringLiteral("")
+                                            : flags.join(QLatin1Char(' ')),
+                          Field::Names, AllFlagsWidth};
+            if (text && !regs)
+                return QList<Record>{loop};
+            if (rows.isEmpty() || text)
+                rows << loop;
+            else
+                rows.last() << loop;
+        }
+        return rows;
+    };
     m_link.readInputRegisters(
         uint8_t(m_o.address), 0, TempInputCount,
-        {this, [this, done](const Reply& r) {
+        {this, [this, done, records](const Reply& r) {
              TemperatureRegisters regs;
-             if (failed(r, QStringLiteral("read of input registers 0 to 11"), 3 + 24)) {
-                 done(r.status);
+             if (const Failure f =
+                     failure(r, QStringLiteral("read of input registers 0 to 11"), 3 + 24)) {
+                 pollFailed(f, records(nullptr, nullptr), done);
                  return;
              }
              regs.decodeInputs(r);
@@ -311,52 +485,23 @@ void Session::pollTemperature(Next done) {
              // copy, which a command line run does not have.
              m_link.readHoldingRegisters(
                  uint8_t(m_o.address), TempLoopsStart, TempLoopRegisters,
-                 {this, [this, done, regs](const Reply& h) {
-                      const bool refused = !h.ok() && ExitOf(h.status) == Exit::ExceptionReply;
-                      if (!refused && failed(h, QStringLiteral("read of holding registers 7 to 26"),
-                                             3 + 2 * TempLoopRegisters)) {
-                          done(h.status);
+                 {this, [this, done, regs, records](const Reply& h) {
+                      const Failure f =
+                          failure(h, QStringLiteral("read of holding registers 7 to 26"),
+                                  3 + 2 * TempLoopRegisters);
+                      if (f && f.code != Exit::ExceptionReply) {
+                          pollFailed(f, records(nullptr, nullptr), done);
                           return;
                       }
-                      if (refused && !m_spTold) {
+                      if (f && !m_spTold) {
                           m_spTold = true;
                           Complain(QStringLiteral("Module %1 does not give its set points (%2).")
                                        .arg(m_o.address)
-                                       .arg(Errors::StatusReason(h.status, false)));
+                                       .arg(f.why));
                       }
-                      const auto setPoint = [&](int loop) {
-                          return refused ? QString() : QString::number(*h.reg(5 * (loop - 1)));
-                      };
-                      const auto status = [&](int loop) { return regs.inputs[size_t(3 + loop)]; };
-                      if (m_out.format() == Format::Text) {
-                          for (int n = 1; n <= TempLoops; ++n) {
-                              QStringList flags;
-                              for (int b = 0; b < 8; ++b) {
-                                  if (GetBit(LoByte(status(n)), uint8_t(b)))
-                                      flags << QLatin1String(StatusBits[b]);
-                              }
-                              Record rec = stamp();
-                              rec << num(QStringLiteral("loop"), n)
-                                  << num(QStringLiteral("pv"), regs.inputs[size_t(n - 1)])
-                                  << num(QStringLiteral("cj"), regs.inputs[size_t(7 + n)])
-                                  << Field{QStringLiteral("sp"), setPoint(n), true}
-                                  << num(QStringLiteral("power"), HiByte(status(n)))
-                                  << Field{QStringLiteral("status"), bits(status(n))}
-                                  << Field{QStringLiteral("flags"), flags.join(QLatin1Char(' '))};
-                              m_out.row(rec);
-                          }
-                      } else {
-                          Record rec = stamp();
-                          for (int n = 1; n <= TempLoops; ++n) {
-                              rec << num(QStringLiteral("pv%1").arg(n), regs.inputs[size_t(n - 1)])
-                                  << num(QStringLiteral("cj%1").arg(n), regs.inputs[size_t(7 + n)])
-                                  << Field{QStringLiteral("sp%1").arg(n), setPoint(n), true}
-                                  << num(QStringLiteral("power%1").arg(n), HiByte(status(n)))
-                                  << num(QStringLiteral("status%1").arg(n), LoByte(status(n)));
-                          }
-                          m_out.row(rec);
-                      }
-                      done(Status::Ok);
+                      for (const Record& rec : records(&regs, f ? nullptr : &h))
+                          print(rec);
+                      done(Exit::Ok);
                   }});
          }});
 }
@@ -373,9 +518,15 @@ void Session::write() {
                       : m_o.kind == WriteKind::Dac   ? code == 20
                                                      : code == 30;
     if (!fits) {
-        Complain(QStringLiteral("Module %1 is a %2: it has no %3; nothing was written.")
-                     .arg(m_o.address)
-                     .arg(moduleName(m_module), QLatin1String(lacks[kind])));
+        // A K530's relays are its discrete outputs.
+        const bool relays = code == 11 && m_o.kind == WriteKind::Relay;
+        Complain(relays ? QStringLiteral("Module %1 is a %2: its relays are its discrete "
+                                         "outputs (write %1 outputs BITS); nothing was written.")
+                              .arg(m_o.address)
+                              .arg(moduleName(m_module))
+                        : QStringLiteral("Module %1 is a %2: it has no %3; nothing was written.")
+                              .arg(m_o.address)
+                              .arg(moduleName(m_module), QLatin1String(lacks[kind])));
         finish(Exit::BadArguments);
         return;
     }
@@ -384,17 +535,19 @@ void Session::write() {
     const auto after = [this, &what] {
         return Requester{
             this, [this, what](const Reply& r) {
-                if (failed(r, what)) {
-                    finish(m_code);
+                if (const Failure f = failure(r, what)) {
+                    complain(f);
+                    finish(f.code);
                     return;
                 }
-                Record rec = stamp();
-                rec << Field{QStringLiteral("model"), moduleName(m_module)}
-                    << Field{QStringLiteral("write"), QLatin1String(kinds[int(m_o.kind)])}
-                    << Field{QStringLiteral("channel"),
-                             m_o.channel ? QString::number(m_o.channel) : QString(), true}
-                    << num(QStringLiteral("value"), m_o.value);
-                m_out.row(rec);
+                Record rec{{QStringLiteral("time"), Now()},
+                           num(QStringLiteral("address"), m_o.address, 0),
+                           {QStringLiteral("model"), moduleName(m_module)},
+                           {QStringLiteral("write"), QLatin1String(kinds[int(m_o.kind)])},
+                           num(QStringLiteral("channel"),
+                               m_o.channel ? std::optional<qint64>(m_o.channel) : std::nullopt, 0),
+                           num(QStringLiteral("value"), m_o.value, 0)};
+                printed(m_out.row(rec));
                 finish(Exit::Ok);
             }};
     };

@@ -8,12 +8,13 @@
 #include "Output.h"
 #include "Reply.h"
 
+#include <QElapsedTimer>
 #include <QObject>
+#include <QTimer>
 #include <functional>
 
 namespace qim {
 class Link;
-class PollLoop;
 } // namespace qim
 
 namespace qim::ctl {
@@ -29,25 +30,44 @@ public:
     // Ctrl+C: a watch or a scan ends after the transaction on the wire; a
     // single transaction is let finish. A second one ends the run at once.
     void interrupt();
+    // What the link tells the user (a port or a connection that failed): said
+    // in the line of the failure it caused.
+    void linkMessage(const QString& text) { m_linkMessage = text.trimmed(); }
 
 Q_SIGNALS:
     void finished(int code);
 
 private:
-    using Next = std::function<void(int16_t status)>;
+    // A poll's rows are printed; done gets its exit code (0: it succeeded).
+    using Done = std::function<void(int code)>;
     void identify(std::function<void()> next);
     void scanNext(int address);
     void info();
     void read();
-    void poll(Next done);
-    void pollDiscrete(Next done);
-    void pollAnalog(Next done);
-    void pollTemperature(Next done);
+    void watchNext();
+    void poll(Done done);
+    void pollDiscrete(Done done);
+    void pollAnalog(Done done);
+    void pollTemperature(Done done);
     void write();
-    // Tells a failed transaction on stderr and keeps its exit code; true when it failed.
-    bool failed(const Reply& reply, const QString& what, int needBytes = 0);
+    // A failed transaction: "the read of ... failed (no reply)", the link's
+    // or the port's trouble included, and the exit code it gives.
+    struct Failure {
+        QString reason;
+        QString why; // the part in brackets
+        int code = Exit::Ok;
+        explicit operator bool() const { return code != Exit::Ok; }
+    };
+    // No failure when the reply is good and holds needBytes.
+    Failure failure(const Reply& reply, const QString& what, int needBytes = 0);
+    // Tells a failure on stderr, one line.
+    void complain(const Failure& f) const;
+    // A failed poll: rows of unknown values in a watch, a line on stderr otherwise.
+    void pollFailed(const Failure& f, const QList<Record>& values, const Done& done);
+    // A poll's row: time, address, status, the values and the failure's reason.
+    void print(const Record& values, const QString& reason = {});
+    void printed(bool ok);
     Record deviceRecord(const DeviceRecord& r) const;
-    Record stamp() const;
     void finish(int code);
 
     Link& m_link;
@@ -55,10 +75,11 @@ private:
     Printer& m_out;
     DeviceTable m_table;
     DeviceRecord m_module;
+    QString m_linkMessage;
     int m_found = 0;
-    PollLoop* m_loop = nullptr;
+    QTimer m_next; // the next poll of a watch
+    QElapsedTimer m_pollStarted;
     bool m_inCycle = false;
-    bool m_linkDown = false;
     bool m_spTold = false;
     int m_polls = 0;
     int m_interrupts = 0;

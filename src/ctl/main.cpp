@@ -8,7 +8,6 @@
 #include "Session.h"
 
 #include <QCoreApplication>
-#include <cstdio>
 
 int main(int argc, char** argv) {
     using namespace qim::ctl;
@@ -19,9 +18,13 @@ int main(int argc, char** argv) {
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
     const Parsed parsed = Parse(args);
+    const auto outputFailed = [](const Printer& out) {
+        Complain(QStringLiteral("cannot write the output: %1").arg(out.error()));
+        return Exit::OutputFailed;
+    };
     if (!parsed.help.isNull()) {
-        std::fputs(parsed.help.toLocal8Bit().constData(), stdout);
-        return Exit::Ok;
+        Printer out(Format::Text, true);
+        return out.line(parsed.help.chopped(1)) ? Exit::Ok : outputFailed(out);
     }
     if (!parsed.options) {
         Complain(parsed.error);
@@ -29,14 +32,17 @@ int main(int argc, char** argv) {
     }
 
     qim::Link link;
-    Printer out(parsed.options->format);
+    Printer out(parsed.options->format, parsed.options->watchMs.has_value());
     Session session(link, *parsed.options, out);
-    QObject::connect(&link, &qim::Link::message, &app, [](const QString& text) { Complain(text); });
+    QObject::connect(&link, &qim::Link::message, &session, &Session::linkMessage);
     QObject::connect(&interrupt, &Interrupt::interrupted, &session, &Session::interrupt);
     QObject::connect(&session, &Session::finished, &app,
                      [](int code) { QCoreApplication::exit(code); });
     QMetaObject::invokeMethod(&session, &Session::start, Qt::QueuedConnection);
     const int code = QCoreApplication::exec();
     link.closeAll();
+    // A text table is printed whole once the run is over.
+    if (code != Exit::OutputFailed && !out.end())
+        return outputFailed(out);
     return code;
 }
