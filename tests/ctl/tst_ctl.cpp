@@ -1,12 +1,16 @@
 // qimctl as a script sees it: run as a program against the simulator (over
-// TCP, its pty by device and by COMn) and against Qt's own Modbus server;
-// stdout, stderr and the exit code of every command, and what reached the bus.
+// TCP, its pty by device and by COMn), against Qt's own Modbus servers and
+// against slaves the test plays; stdout, stderr and the exit code of every
+// command, and what reached the bus.
 #include "QtPeers.h"
 #include "SimBus.h"
 #include "TestSupport.h"
 
 #include <QSignalSpy>
 #include <csignal>
+#include <unistd.h>
+
+using qimtest::Chunk;
 
 namespace {
 
@@ -17,15 +21,20 @@ struct Run {
 };
 
 // Runs qimctl without blocking the event loop the simulator answers in.
-// `during` sees the running process (to interrupt it).
-Run Ctl(const QString& args, const std::function<void(QProcess&)>& during = {}) {
+// `before` sets the process up, `during` sees it running (to interrupt it).
+using Hook = std::function<void(QProcess&)>;
+Run Ctl(const QString& args, const Hook& during = {}, const Hook& before = {}) {
     QProcess p;
     QSignalSpy done(&p, &QProcess::finished);
+    if (before)
+        before(p);
     p.start(QStringLiteral(QIMCTL_PATH), args.split(QLatin1Char(' '), Qt::SkipEmptyParts));
     if (during)
         during(p);
     const bool finished = !done.isEmpty() || done.wait(60000);
-    return {finished && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+    return {!finished                                ? -1
+            : p.exitStatus() == QProcess::NormalExit ? p.exitCode()
+                                                     : 128 + p.exitCode(),
             QString::fromUtf8(p.readAllStandardOutput()),
             QString::fromUtf8(p.readAllStandardError()).trimmed()};
 }
@@ -37,6 +46,42 @@ QString Request(const qimsim::RequestRecord& r) {
     return QStringLiteral("%1:%2:%3").arg(r.function).arg(r.start).arg(v.join(QLatin1Char(',')));
 }
 
+// A text table's columns line up: the last column starts (text) or ends
+// (a number) at the same place on every line.
+bool Aligned(const QString& text) {
+    static const QRegularExpression last(QStringLiteral(" {2,}(\\S+(?: \\S+)*)$"));
+    QSet<qsizetype> starts, ends;
+    for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        starts << line.size() - last.match(line).captured(1).size();
+        ends << line.size();
+    }
+    return starts.size() <= 1 || ends.size() <= 1;
+}
+
+// A QIM-K520 played by the test at whatever unit is asked, on either link:
+// its identification after idMs, its inputs (0x81) after readMs.
+QList<Chunk> K520(const QByteArray& rq, bool tcp, int idMs, int readMs) {
+    const QByteArray pdu = tcp ? rq.mid(7) : rq.mid(1, rq.size() - 3);
+    const bool id = !pdu.isEmpty() && pdu[0] == 17;
+    const QByteArray body =
+        rq.mid(tcp ? 6 : 0, 1) +
+        QByteArray::fromHex(id ? "11120AFF00034242000200000108080000000000" : "03020081");
+    const int delay = id ? idMs : readMs;
+    if (!tcp)
+        return {{qimtest::WithCrc(body), delay}};
+    return {{rq.left(4) + QByteArray(1, '\0') + char(body.size()) + body, delay}};
+}
+
+// Qt's TCP server refuses Report Server ID, a serial-line function; the
+// gateways in front of these modules pass it on, so this one answers it.
+class GatewayServer : public QModbusTcpServer {
+    QModbusResponse processRequest(const QModbusPdu& request) override {
+        return request.functionCode() == QModbusPdu::ReportServerId
+                   ? QModbusServer::processRequest(request)
+                   : QModbusTcpServer::processRequest(request);
+    }
+};
+
 } // namespace
 
 class TestCtl : public QObject {
@@ -44,6 +89,8 @@ class TestCtl : public QObject {
     qimsim::Bus bus;
     qimtest::NeverAccepting never;
     QHash<QString, QString> links; // a row's link: its options
+    QString locPath;               // where de_DE.UTF-8 was generated, if the system lacks it
+    bool german = true;            // de_DE.UTF-8 can be had
 
     void faultFromRow(const QString& faults) {
         // "address function kind [value]": silence, delay ms, crc, exception code
@@ -59,6 +106,17 @@ class TestCtl : public QObject {
         fault.exceptionCode = static_cast<uint8_t>(fault.delayMs);
         bus.module(static_cast<uint8_t>(f.at(0).toInt()))->setFault(f.at(1).toInt(), fault);
     }
+    // Runs qimctl in a locale (LANG and LC_ALL).
+    Hook inLocale(const QString& lang) const {
+        return [lang, dir = locPath](QProcess& p) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("LANG"), lang);
+            env.insert(QStringLiteral("LC_ALL"), lang);
+            if (!dir.isEmpty())
+                env.insert(QStringLiteral("LOCPATH"), dir);
+            p.setProcessEnvironment(env);
+        };
+    }
 
 private Q_SLOTS:
     void initTestCase() {
@@ -69,15 +127,28 @@ private Q_SLOTS:
                  {"rtu", "--port " + bus.ptyDevice() + ' '},
                  {"com", "--port COM7 "},
                  {"down", QStringLiteral("--tcp 127.0.0.1:%1 ").arg(never.port())},
-                 {"none", "--port COM31 "}};
+                 {"none", "--port COM31 "},
+                 {"null", "--port /dev/null "}};
         // What the modules' inputs read, so that every decoding has a known answer.
         bus.module(1)->forceRead(3, 0, 0x0125); // inputs 1, 3, 6; the high byte is not an input
         for (const auto& [k, counts] : {std::pair{0, 0}, {1, 65535}, {2, 1}, {3, 32768}})
             bus.module(3)->forceRead(4, k, uint16_t(counts));
         bus.module(4)->forceRead(4, 0, 0x0FFF);                   // PV1 -1
+        bus.module(4)->forceRead(4, 1, 0x07FF);                   // PV2 2047, the widest
+        bus.module(4)->forceRead(4, 2, 0x0800);                   // PV3 -2048
         bus.module(4)->forceRead(4, 8, 200);                      // CJ1 -56
         bus.module(4)->forceRead(4, 5, uint16_t(75 << 8 | 0x21)); // loop 2: 75 %, OC and ON
         bus.module(4)->forceRead(3, 12, 150);                     // set point of loop 2
+        // The German locale, generated for qimctl alone when the system lacks it.
+        QProcess locales;
+        locales.start(QStringLiteral("locale"), {QStringLiteral("-a")});
+        if (locales.waitForFinished() && !locales.readAll().contains("de_DE.utf8")) {
+            locPath = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + "/locale";
+            QDir().mkpath(locPath);
+            QProcess::execute(QStringLiteral("localedef"),
+                              {"-i", "de_DE", "-f", "UTF-8", locPath + "/de_DE.UTF-8"});
+            german = QFileInfo::exists(locPath + "/de_DE.UTF-8/LC_NUMERIC");
+        }
     }
     void cleanup() {
         for (qimsim::Module* m : bus.modules())
@@ -99,60 +170,80 @@ private Q_SLOTS:
         };
         for (const char* link : {"tcp", "rtu", "com"}) {
             row(link, "scan --to 5", "", 0,
-                "address +name +code.*\n +1 +QIM-K520 +10 .*\n +2 +QIM-K530 .*\n +3 +QIM-M640 "
-                ".*\n +4 +QIM-P750 +30 +3\\.2 +B +\\S+ +19200 +4 Temperature control loops\n",
+                "address +status +name +code.*\n +1 +ok +QIM-K520 +10 .*\n +2 +ok +QIM-K530 .*\n"
+                " +3 +ok +QIM-M640 .*\n +4 +ok +QIM-P750 +30 +3\\.2 +B +\\S+ +19200 +4 "
+                "Temperature control loops +-\n",
                 "17:0:", "");
             row(link, "info 3 --json", "", 0,
                 "\\{\"name\":\"QIM-M640\",\"address\":3,\"code\":20,\"vendor\":\"Velmora "
                 "Labs\",\"firmware\":\"2\\.1\",\"hardware\":\"C\",.*\"inputRegisters\":8,.*\\}\n",
                 "17:0:", "");
             row(link, "read 1", "", 0,
-                "time +address +inputs +in1 .*\n\\S+ +1 +0b00100101 +1 +0 +1 +0 +0 +1 +0 +0\n",
+                "time +address +status +inputs +in1 .* +reason\n\\S+ +1 +ok +0b00100101 +1 +0 +1 "
+                "+0 +0 +1 +0 +0 +-\n",
                 "3:0:", "");
             row(link, "info 2", "2 17 silence", 3, "",
-                "17:0:", "Module 2: the identification failed (no reply).");
+                "17:0:", "qimctl: Module 2: the identification failed (no reply).");
             row(link, "--timeout 3000 info 2", "2 17 delay 1500", 0,
                 "Device Name +QIM-K530\n(.*\n){12}", "17:0:", "");
         }
         row("rtu", "read 3", "3 4 crc", 3, "",
-            "4:0:", "Module 3: the read of input registers 0 to 7 failed (CRC error).");
+            "4:0:", "qimctl: Module 3: the read of input registers 0 to 7 failed (CRC error).");
         row("tcp", "read 3 --csv", "", 0,
-            "time,address,ain1,ain2,ain3,ain4,ain5,ain6,ain7,ain8\n\\S+,3,0,10\\.24,0\\.0002,"
-            "5\\.1201,[-.0-9,]+\n",
+            "time,address,status,ain1,ain2,ain3,ain4,ain5,ain6,ain7,ain8,reason\n\\S+,3,ok,0,"
+            "10\\.24,0\\.0002,5\\.1201,[-.0-9,]+,\n",
             "4:0:", "");
         row("tcp", "read 3 --counts --json", "", 0,
-            "\\{\"time\":\"[-0-9T:.]+(Z|[+-]\\d\\d:\\d\\d)\",\"address\":3,\"ain1\":0,\"ain2\":"
-            "65535,\"ain3\":1,\"ain4\":32768,.*\\}\n",
+            "\\{\"time\":\"[-0-9T:.]+(Z|[+-]\\d\\d:\\d\\d)\",\"address\":3,\"status\":\"ok\","
+            "\"ain1\":0,\"ain2\":65535,\"ain3\":1,\"ain4\":32768,.*,\"reason\":null\\}\n",
             "4:0:", "");
         row("tcp", "read 4 --json --watch 0 --count 3", "", 0, // a whole object a poll
-            "(\\{\"time\":\\S+,\"address\":4,\"pv1\":-1,\"cj1\":-56,\"sp1\":0,\"power1\":\\d+,"
-            "\"status1\":\\d+,\"pv2\":\\d+,\"cj2\":\\d+,\"sp2\":150,\"power2\":75,\"status2\":"
-            "33,.*\\}\n){3}",
+            "(\\{\"time\":\\S+,\"address\":4,\"status\":\"ok\",\"pv1\":-1,\"cj1\":-56,\"sp1\":0,"
+            "\"power1\":\\d+,\"flags1\":\\[\\S*\\],\"pv2\":2047,\"cj2\":\\d+,\"sp2\":150,"
+            "\"power2\":75,\"flags2\":\\[\"OC\",\"ON\"\\],\"pv3\":-2048,.*\\}\n){3}",
             "3:7:", "");
         row("tcp", "read 4", "4 3 exception 2", 0,
-            "time .*loop +pv +cj +sp +power +status +flags\n\\S+ +4 +1 +-1 +-56 +- .*\n"
-            "\\S+ +4 +2 +\\d+ +\\d+ +- +75 +0b00100001 +OC ON\n(.*\n){2}",
-            "3:7:", "Module 4 does not give its set points (exception code 2).");
+            "time .*loop +pv +cj +sp +power +flags +reason\n\\S+ +4 +ok +1 +-1 +-56 +- .*\n"
+            "\\S+ +4 +ok +2 +2047 +\\d+ +- +75 +OC ON +-\n\\S+ +4 +ok +3 +-2048 .*\n.*\n",
+            "3:7:",
+            "qimctl: Module 4 does not give its set points (exception code 2, Illegal Data "
+            "Address).");
+        row("tcp", "read 4 --watch 0 --count 2", "", 0, "(.*\n){9}", "3:7:", "");
+        row("tcp", "scan --to 2 --json", "2 17 exception 1", 0,
+            "\\{\"name\":\"QIM-K520\".*\"status\":\"ok\",\"reason\":null\\}\n\\{\"name\":null,"
+            "\"address\":2,\"code\":null,.*\"discreteOutputs\":null,\"status\":\"failed\","
+            "\"reason\":\"the identification failed \\(exception code 1, Illegal "
+            "Function\\)\"\\}\n",
+            "17:0:", "");
         row("tcp", "write 1 outputs 0b00100101", "", 0,
             "time .*\n\\S+ +1 +QIM-K520 +outputs +- +37\n", "6:0:37", "");
         row("rtu", "write 3 dac CL2 4095 --csv", "", 0,
             "time,address,model,write,channel,value\n\\S+,3,QIM-M640,dac,6,4095\n", "16:5:4095",
             "");
-        row("tcp", "write 4 relay 3 on", "", 0, "time .*\n\\S+ +4 +QIM-P750 +relay +3 +1\n",
+        row("tcp", "write 4 relay 3 ON", "", 0, "time .*\n\\S+ +4 +QIM-P750 +relay +3 +1\n",
             "5:2:65280", "");
         row("tcp", "write 4 pwm 2 40", "", 0, "time .*\n\\S+ +4 +QIM-P750 +pwm +2 +40\n", "6:2:40",
             "");
         row("com", "write 4 setpoint 3 101.5", "", 0,
             "time .*\n\\S+ +4 +QIM-P750 +setpoint +3 +102\n", "16:17:102", "");
         row("tcp", "write 3 relay 1 on", "", 1, "",
-            "17:0:", "Module 3 is a QIM-M640: it has no relays; nothing was written.");
+            "17:0:", "qimctl: Module 3 is a QIM-M640: it has no relays; nothing was written.");
+        row("tcp", "write 2 relay 1 off", "", 1, "", "17:0:",
+            "qimctl: Module 2 is a QIM-K530: its relays are its discrete outputs (write 2 outputs "
+            "BITS); nothing was written.");
+        row("tcp", "read 4 --counts", "", 1, "", "17:0:",
+            "qimctl: --counts is for the analog inputs of a QIM-M640; module 4 is a QIM-P750.");
         row("tcp", "write 1 outputs 3", "1 6 exception 4", 4, "", "6:0:3",
-            "Module 1: the write of holding register 0 failed (exception code 4).");
+            "qimctl: Module 1: the write of holding register 0 failed (exception code 4, Server "
+            "Device Failure).");
         row("down", "info 3", "", 2, "", "",
-            "Module 3: the identification failed (link not available).");
+            "qimctl: Module 3: the identification failed (link not available).");
         row("none", "read 3", "", 2, "", "",
-            "The Comm Port you have selected is not available in your computer or being used by "
-            "another program.\nModule 3: the identification failed (link not available).");
+            "qimctl: Module 3: the identification failed (link not available: COM31 is not a "
+            "port of this computer).");
+        row("null", "info 3", "", 2, "", "",
+            "qimctl: Module 3: the identification failed (link not available: /dev/null is not a "
+            "serial port).");
         row("tcp", "read --help", "", 0, "Usage: qimctl \\[link options\\] read ADDRESS (.*\n)+",
             "", "");
     }
@@ -170,32 +261,49 @@ private Q_SLOTS:
         QFETCH(QString, out);
         const QRegularExpression pattern(QRegularExpression::anchoredPattern(out));
         QVERIFY2(pattern.match(r.out).hasMatch(), qPrintable(r.out));
+        static const QRegularExpression machine(QStringLiteral("--json|--csv|--help"));
+        if (!args.contains(machine))
+            QVERIFY2(Aligned(r.out), qPrintable(r.out));
         QFETCH(QString, sent);
         const auto requests = bus.requests();
         QCOMPARE(requests.isEmpty() ? QString() : Request(requests.last()).left(sent.size()), sent);
     }
 
     // Refused before anything is sent, with the message the windows give
-    // for the same entry.
+    // for the same entry; numbers are read the same in every locale.
     void badArguments_data() {
         QTest::addColumn<QString>("args");
         QTest::addColumn<QString>("message");
-        const auto row = [](const char* args, const char* m) { QTest::newRow(args) << args << m; };
-        row("read 3 --watch 10001", "Time between polls must be a number from 0 to 10000");
-        row("read 0", "Address must be a number from 1 to 247");
+        QTest::addColumn<QString>("lang");
+        const auto row = [](const char* args, const char* m) {
+            for (const char* lang : {"C", "de_DE.UTF-8"})
+                QTest::addRow("%s %s", lang, args) << args << m << lang;
+        };
+        const char* const address = "Address must be a number from 1 to 247";
+        for (const char* args : {"read 0", "write 3.4 outputs 5", "info 5.5", "info 3,4",
+                                 "info 010", "info 1e1", "info 0x"})
+            row(args, address);
+        row("read 3 --watch 86400001", "Time between polls must be a number from 0 to 86400000");
         row("scan --from 0", "Start Address must be a number from 1 to 247");
         row("scan --from 9 --to 3", "End address must be equal or higher then start address");
-        row("--timeout 999 info 3", "TCP/IP Timeout must be a number from 1000 to 10000");
+        row("--timeout 19 info 3", "TCP/IP Timeout must be a number from 20 to 10000");
         row("write 3 dac AO3 4096", "AO3 must be a number from 0 to 4095");
         row("write 3 dac AO5 1", "The DAC output must be AO1 to AO4, CL1 to CL4 or 1 to 8");
         row("write 4 pwm 2 -1", "PWM2 must be a number from 0 to 100");
+        row("write 11 pwm 1.5 50", "PWM output must be a number from 1 to 4");
         row("write 4 setpoint 1 1023.6", "Set Point must be a number from 0 to 1023");
+        row("write 4 setpoint 1 100,5", "Set Point must be a number from 0 to 1023");
+        row("write 4 setpoint 1 1e2", "Set Point must be a number from 0 to 1023");
         row("write 4 relay 5 on", "Relay must be a number from 1 to 4");
         row("write 4 relay 2 maybe", "A relay is switched on or off");
-        row("write 1 outputs 0b102",
-            "Outputs must be 0b and up to eight bits, or a number from 0 to 255");
+        const char* const outputs =
+            "Outputs must be a number from 0 to 255 (0b00100101, 0x25 or 37)";
+        for (const char* args : {"write 1 outputs 0b102", "write 3 outputs 1e2",
+                                 "write 3 outputs 0x100", "write 3 outputs 2.0"})
+            row(args, outputs);
         row("write 1 lamp 1", "write needs outputs, dac, relay, pwm or setpoint");
         row("read 3 --count 5", "--count needs --watch");
+        row("read 3 --stop-on-error", "--stop-on-error needs --watch");
         row("info 3 --watch 100", "--watch is not an option of info");
         row("info 3 4", "Too many arguments: 4");
         row("info 3 --json --csv", "Give --json or --csv, not both");
@@ -203,47 +311,171 @@ private Q_SLOTS:
         row("info 3 --frob", "Unknown option --frob");
         row("frobnicate 3", "Unknown command frobnicate (qimctl --help lists them)");
         row("--port COM7 --timeout 10001 info 3",
-            "Serial Timeout must be a number from 1000 to 10000");
+            "Serial Timeout must be a number from 20 to 10000");
         row("--port COM33 info 3", "The port must be COM1 to COM32 or a device");
     }
     void badArguments() {
         QFETCH(QString, args);
         QFETCH(QString, message);
+        QFETCH(QString, lang);
+        if (lang != QLatin1String("C") && !german)
+            QSKIP("de_DE.UTF-8 is not installed and localedef could not make it");
         bus.clearRequests();
-        const Run r = Ctl(args.startsWith(QLatin1String("--port")) ? args : links["tcp"] + args);
-        QCOMPARE(r.err, message);
+        const Run r = Ctl(args.startsWith(QLatin1String("--port")) ? args : links["tcp"] + args, {},
+                          inLocale(lang));
+        QCOMPARE(r.err, "qimctl: " + message);
         QCOMPARE(r.code, 1);
         QVERIFY(r.out.isEmpty());
         QVERIFY(bus.requests().isEmpty());
     }
 
-    // Ctrl+C ends a watch after the poll on the wire: exit 0, every row whole.
-    void interruptEndsWatchCleanly() {
-        const Run r =
-            Ctl(links["tcp"] + QStringLiteral("read 3 --watch 20 --csv"), [](QProcess& p) {
-                QTRY_VERIFY(p.bytesAvailable() > 0 && p.peek(1 << 16).count('\n') >= 4);
-                ::kill(static_cast<pid_t>(p.processId()), SIGINT);
-            });
-        QCOMPARE(r.code, 0);
-        const QRegularExpression rows(
-            QRegularExpression::anchoredPattern("([^,\n]*(,[^,\n]*){9}\n){4,}"));
-        QVERIFY2(rows.match(r.out).hasMatch(), qPrintable(r.out));
+    // What is accepted is sent the same in every locale.
+    void numbersInEveryLocale_data() {
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<QString>("sent");
+        QTest::addColumn<QString>("lang");
+        for (const char* lang : {"C", "de_DE.UTF-8"}) {
+            QTest::addRow("%s setpoint", lang) << "write 0x4 setpoint 1 100.5"
+                                               << "16:7:100" << lang;
+            QTest::addRow("%s pwm", lang) << "write 4 pwm 0b10 .5"
+                                          << "6:2:0" << lang;
+            QTest::addRow("%s dac", lang) << "write 3 dac 0x8 4095"
+                                          << "16:7:4095" << lang;
+        }
+    }
+    void numbersInEveryLocale() {
+        QFETCH(QString, args);
+        QFETCH(QString, sent);
+        QFETCH(QString, lang);
+        if (lang != QLatin1String("C") && !german)
+            QSKIP("de_DE.UTF-8 is not installed and localedef could not make it");
+        bus.clearRequests();
+        QCOMPARE(Ctl(links["tcp"] + args, {}, inLocale(lang)).code, 0);
+        QCOMPARE(Request(bus.requests().last()), sent);
     }
 
-    // A slave nobody here wrote: Qt's Modbus RTU server as a QIM-K520, on a
-    // pty pair whose end qimctl opens by its device name.
+    // A module 150 ms slower than the timeout: every poll fails, none shows
+    // the reading of the poll before; a scan past it lists no module at the
+    // next address. The slaves are the test's own.
+    void slowModuleGivesNoValue_data() {
+        QTest::addColumn<bool>("tcp");
+        QTest::newRow("rtu") << false;
+        QTest::newRow("tcp") << true;
+    }
+    void slowModuleGivesNoValue() {
+        QFETCH(bool, tcp);
+        std::unique_ptr<qimtest::PtySlave> pty;
+        std::unique_ptr<qimtest::TcpSlave> server;
+        const auto k520 = [tcp](const QByteArray& rq) { return K520(rq, tcp, 0, 350); };
+        if (tcp)
+            server = std::make_unique<qimtest::TcpSlave>(k520);
+        else
+            pty = std::make_unique<qimtest::PtySlave>(k520);
+        const QString via = tcp ? QStringLiteral("--tcp 127.0.0.1:%1 ").arg(server->port())
+                                : QStringLiteral("--port %1 ").arg(pty->device());
+        const Run r = Ctl(via + QStringLiteral("read 1 --watch 0 --count 3 --timeout 200"));
+        QCOMPARE(r.code, 3);
+        QCOMPARE(r.out.count(QLatin1String(" failed  ")), 3);
+        QVERIFY2(!r.out.contains(QLatin1String(" ok ")) && Aligned(r.out), qPrintable(r.out));
+        if (tcp)
+            return;
+        // Unit 2 answers 150 ms late, into the wait for unit 3, which is silent.
+        pty->script = [](const QByteArray& rq) {
+            return rq[0] == 3 ? QList<Chunk>{} : K520(rq, false, rq[0] == 2 ? 350 : 0, 0);
+        };
+        const Run scan = Ctl(via + QStringLiteral("scan --from 2 --to 4 --timeout 200 --csv"));
+        QCOMPARE(scan.code, 0);
+        QVERIFY2(scan.out.count(QLatin1Char('\n')) == 2 && scan.out.contains(",4,10,"),
+                 qPrintable(scan.out));
+    }
+
+    // Output that cannot be written ends the run: /dev/full and a closed
+    // pipe exit 5 with a message; with SIGPIPE not ignored the signal ends it.
+    void outputThatCannotBeWritten_data() {
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<bool>("pipe");
+        QTest::addColumn<bool>("ignorePipe");
+        QTest::addColumn<int>("code");
+        QTest::newRow("/dev/full, json") << "read 3 --json" << false << false << 5;
+        QTest::newRow("/dev/full, text") << "scan --to 4" << false << false << 5;
+        QTest::newRow("pipe closed, SIGPIPE ignored") << "read 1 --watch 100" << true << true << 5;
+        QTest::newRow("pipe closed") << "read 1 --watch 100" << true << false << 128 + SIGPIPE;
+    }
+    void outputThatCannotBeWritten() {
+        QFETCH(QString, args);
+        QFETCH(bool, pipe);
+        QFETCH(bool, ignorePipe);
+        QFETCH(int, code);
+        QProcess head; // | head -n 1
+        head.setStandardOutputFile(QProcess::nullDevice());
+        const Run r = Ctl(links["tcp"] + args, {}, [&](QProcess& p) {
+            if (pipe) {
+                p.setStandardOutputProcess(&head);
+                head.start(QStringLiteral("head"), {QStringLiteral("-n"), QStringLiteral("1")});
+            } else {
+                p.setStandardOutputFile(QStringLiteral("/dev/full"));
+            }
+            p.setChildProcessModifier(
+                [ignorePipe] { ::signal(SIGPIPE, ignorePipe ? SIG_IGN : SIG_DFL); });
+        });
+        head.waitForFinished();
+        QCOMPARE(r.code, code);
+        if (code == 5)
+            QVERIFY2(r.err.startsWith(QLatin1String("qimctl: cannot write the output: ")),
+                     qPrintable(r.err));
+    }
+
+    // Ctrl+C ends a watch after the poll on the wire: exit 0, every row
+    // whole. It ends a scan after the address being asked: what answered is
+    // listed, and the exit code says the list is not whole.
+    void interruptEndsCleanly_data() {
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        QTest::newRow("watch") << "read 3 --watch 20 --csv" << 0 << "([^,\n]*(,[^,\n]*){11}\n){5,}"
+                               << "";
+        QTest::newRow("scan") << "scan --timeout 200 --csv" << 130 << "([^,\n]*(,[^,\n]*){14}\n){5}"
+                              << "qimctl: the scan was interrupted: addresses \\d+ to 247 were "
+                                 "not asked\\.";
+    }
+    void interruptEndsCleanly() {
+        QFETCH(QString, args);
+        QFETCH(int, code);
+        const Run r = Ctl(links["tcp"] + args, [](QProcess& p) {
+            QTRY_VERIFY(p.bytesAvailable() > 0 && p.peek(1 << 16).count('\n') >= 5);
+            ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+        });
+        QCOMPARE(r.code, code);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QVERIFY2(
+            QRegularExpression(QRegularExpression::anchoredPattern(out)).match(r.out).hasMatch(),
+            qPrintable(r.out));
+        QVERIFY2(
+            QRegularExpression(QRegularExpression::anchoredPattern(err)).match(r.err).hasMatch(),
+            qPrintable(r.err));
+    }
+
+    // Slaves nobody here wrote: Qt's Modbus RTU server as a QIM-K520, on a
+    // pty pair whose end qimctl opens by its device name; Qt's Modbus TCP
+    // server, gone for 3 s in the middle of a watch: the outage is rows, and
+    // the values come back with the server.
     void independentSlave() {
+        const auto k520 = [](QModbusServer& server) {
+            server.setMap(
+                {{QModbusDataUnit::HoldingRegisters, {QModbusDataUnit::HoldingRegisters, 0, 1}}});
+            server.setServerAddress(1);
+            server.setValue(QModbusServer::ServerIdentifier, 10);
+            server.setValue(QModbusServer::AdditionalData,
+                            QByteArray::fromHex("00034242000200000108080000000000"));
+            server.setData(QModbusDataUnit::HoldingRegisters, 0, 0x81);
+            return server.connectDevice();
+        };
         qimtest::PtyPair pair;
         QVERIFY(pair.start());
         auto server = qimtest::QtRtuServer(pair.theirs());
-        server->setMap(
-            {{QModbusDataUnit::HoldingRegisters, {QModbusDataUnit::HoldingRegisters, 0, 1}}});
-        server->setServerAddress(1);
-        server->setValue(QModbusServer::ServerIdentifier, 10);
-        server->setValue(QModbusServer::AdditionalData,
-                         QByteArray::fromHex("00034242000200000108080000000000"));
-        server->setData(QModbusDataUnit::HoldingRegisters, 0, 0x81);
-        QVERIFY(server->connectDevice());
+        QVERIFY(k520(*server));
         const QString via = QStringLiteral("--port %1 ").arg(pair.oursDevice());
         const Run info = Ctl(via + QStringLiteral("info 1 --csv"));
         QCOMPARE(info.code, 0);
@@ -257,6 +489,31 @@ private Q_SLOTS:
         quint16 value = 0;
         QVERIFY(server->data(QModbusDataUnit::HoldingRegisters, 0, &value));
         QCOMPARE(value, quint16(0x5A));
+
+        const quint16 port = qimtest::FreeLoopbackPort();
+        auto tcp = std::make_unique<GatewayServer>();
+        tcp->setConnectionParameter(QModbusDevice::NetworkAddressParameter, "127.0.0.1");
+        tcp->setConnectionParameter(QModbusDevice::NetworkPortParameter, port);
+        QVERIFY(k520(*tcp));
+        const Run watch = Ctl(
+            QStringLiteral("--tcp 127.0.0.1:%1 read 1 --watch 200 --timeout 200 --csv").arg(port),
+            [&tcp](QProcess& p) {
+                QTRY_VERIFY(p.peek(1 << 16).count(",ok,") >= 2);
+                tcp->disconnectDevice();
+                QTest::qWait(3000);
+                QVERIFY(tcp->connectDevice());
+                QTRY_VERIFY_WITH_TIMEOUT(
+                    QRegularExpression(",failed,(.*\n)+.*,ok,").match(p.peek(1 << 16)).hasMatch(),
+                    10000);
+                ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+            });
+        QVERIFY2(
+            QRegularExpression(QRegularExpression::anchoredPattern(
+                                   "(.*\n)(.*,ok,.*\n){2,}(.*,failed,,,,.*\n){5,}(.*,ok,.*\n)+"))
+                .match(watch.out)
+                .hasMatch(),
+            qPrintable(watch.out));
+        QCOMPARE(watch.code, 2);
     }
 };
 
