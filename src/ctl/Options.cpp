@@ -45,9 +45,10 @@ const char* const LinkHelp = R"(Link options:
   --baud RATE         9600, 19200 (default), 57600 or 115200
   --tcp HOST[:PORT]   Modbus TCP server instead (port 502 unless given)
   --timeout MS        how long a reply is waited for, 20 to 10000 (default 1000)
-Numbers: addresses, channels, loops and bit patterns are whole numbers as C
-  writes them (37, 0x25, 0b00100101); percent and degrees take a decimal point
-  (101.5), never a comma, and are rounded. The same in every locale.
+Numbers: addresses, channels, loops, bit patterns and counts are whole numbers
+  as C writes them (37, 0x25, 0b00100101; no leading 0, which C reads as
+  octal); percent and degrees take a decimal point (101.5), never a comma, and
+  are rounded, halves to even. The same in every locale.
 Output: aligned text, or --json (one object a line, null for an unknown value)
   or --csv (header, then rows). A failure is one line on stderr, "qimctl: ...".
 Exit codes: 0 ok, 1 bad arguments (nothing sent), 2 link not available,
@@ -92,8 +93,9 @@ QString helpOf(std::optional<Command> c) {
             "  QIM-P750       per loop: process value, cold junction, set point (as the\n"
             "                 module holds it), heater power % and the status bits set,\n"
             "                 by name (OC SCG SCV TCF TS ON ALL ALH)\n"
-            "Each row has the time, the address, the status (ok or failed), the values\n"
-            "and the reason of a failure. --counts is refused for other models.\n"
+            "A row has the time, the address, the status (ok, or failed in a watch),\n"
+            "the values and the reason a poll failed. A single read that fails prints\n"
+            "no row: it says why on stderr. --counts is refused for other models.\n"
             "--watch MS polls at once, then every MS milliseconds (0 to 86400000, one\n"
             "day) until Ctrl+C or for --count N polls. A failed poll is a row with\n"
             "unknown values and its reason, and counts as a poll; a lost link is asked\n"
