@@ -53,7 +53,7 @@ Output: aligned text, or --json (one object a line, null for an unknown value)
   or --csv (header, then rows). A failure is one line on stderr, "qimctl: ...".
 Exit codes: 0 ok, 1 bad arguments (nothing sent), 2 link not available,
   3 no reply or a bad reply, 4 exception reply, 5 stdout could not be written,
-  130 a scan interrupted by Ctrl+C.
+  130 a scan interrupted by Ctrl+C (any run: a second Ctrl+C).
 )";
 
 QString helpOf(std::optional<Command> c) {

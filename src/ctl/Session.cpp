@@ -35,7 +35,7 @@ const char* const DeviceKeys[DeviceFieldCount] = {
     "discreteOutputs",
 };
 constexpr bool DeviceKeyIsNumber(int i) {
-    return i == 1 || i == 2 || i >= 9;
+    return i == 1 || i == 2 || i == 7 || i >= 9; // address, code, baud, the counts
 }
 
 // A number, or unknown when there is no reply to take it from.
