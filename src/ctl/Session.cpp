@@ -193,7 +193,7 @@ void Session::complain(const Failure& f) const {
 }
 
 void Session::printed(bool ok) {
-    if (ok)
+    if (ok || m_finished)
         return;
     Complain(QStringLiteral("cannot write the output: %1").arg(m_out.error()));
     finish(Exit::OutputFailed);
@@ -287,16 +287,15 @@ void Session::scanNext(int address) {
                  return;
              }
              if (address < m_o.to) {
-                 Complain(QStringLiteral("the scan was interrupted: addresses "
-                                         "%1 to %2 were not asked.")
-                              .arg(address + 1)
-                              .arg(m_o.to));
+                 Complain(
+                     QStringLiteral("the scan was interrupted: addresses %1 to %2 were not asked.")
+                         .arg(address + 1)
+                         .arg(m_o.to));
                  finish(Exit::Interrupted);
                  return;
              }
              if (m_found == 0)
-                 Complain(QStringLiteral("No module answered from address %1 "
-                                         "to %2.")
+                 Complain(QStringLiteral("No module answered from address %1 to %2.")
                               .arg(m_o.from)
                               .arg(address));
              finish(m_found ? Exit::Ok : Exit::NoReply);
@@ -331,10 +330,10 @@ void Session::read() {
         return;
     }
     if (m_o.counts && code != 20) {
-        Complain(QStringLiteral("--counts is for the analog inputs of a QIM-M640; module %1 is a "
-                                "%2.")
-                     .arg(m_o.address)
-                     .arg(moduleName(m_module)));
+        Complain(
+            QStringLiteral("--counts is for the analog inputs of a QIM-M640; module %1 is a %2.")
+                .arg(m_o.address)
+                .arg(moduleName(m_module)));
         finish(Exit::BadArguments);
         return;
     }
@@ -354,10 +353,8 @@ void Session::read() {
 // rows too; a lost link is simply asked again at the next poll.
 void Session::watchNext() {
     m_pollStarted.start();
-    m_inCycle = true;
     m_link.advanceTransaction();
     poll([this](int code) {
-        m_inCycle = false;
         if (m_finished)
             return;
         if (code != Exit::Ok)

@@ -79,7 +79,6 @@ private:
     int m_found = 0;
     QTimer m_next; // the next poll of a watch
     QElapsedTimer m_pollStarted;
-    bool m_inCycle = false;
     bool m_spTold = false;
     int m_polls = 0;
     int m_interrupts = 0;
