@@ -171,21 +171,23 @@ ReplyCollector::ReplyCollector(bool tcp, const Frame& request)
     }
 }
 
+bool ReplyCollector::fromAsked() const {
+    if (m_unit < 0 || m_bytes.isEmpty())
+        return true;
+    return static_cast<uint8_t>(m_bytes[0]) == m_unit &&
+           (m_bytes.size() < 2 || (static_cast<uint8_t>(m_bytes[1]) & 0x7F) == m_function);
+}
+
 bool ReplyCollector::dropOthers() {
-    for (;;) {
-        if (m_unit < 0 || m_bytes.isEmpty())
-            return true;
-        const bool unitAsked = static_cast<uint8_t>(m_bytes[0]) == m_unit;
-        if (unitAsked &&
-            (m_bytes.size() < 2 || (static_cast<uint8_t>(m_bytes[1]) & 0x7F) == m_function))
-            return true;
+    while (!fromAsked()) {
         // Only a whole frame with a good CRC is known to be another one's;
-        // anything else stays and is judged as the reply.
+        // anything else stays, and is a bad reply.
         const int n = RtuFrameLength(m_bytes);
         if (n <= 0 || m_bytes.size() < n || !CheckCRC(m_bytes, n))
             return false;
         m_bytes.remove(0, n);
     }
+    return true;
 }
 
 bool ReplyCollector::feed(const QByteArray& bytes) {
@@ -198,8 +200,9 @@ bool ReplyCollector::feed(const QByteArray& bytes) {
 }
 
 int16_t ReplyCollector::verdict(bool finalCall) const {
-    return m_tcp ? EvaluateTcpReply(m_bytes, m_expected, finalCall).status
-                 : EvaluateSerialReply(m_bytes, m_expected);
+    if (m_tcp)
+        return EvaluateTcpReply(m_bytes, m_expected, finalCall).status;
+    return fromAsked() ? EvaluateSerialReply(m_bytes, m_expected) : Status::WrongLength;
 }
 
 } // namespace qim

@@ -87,7 +87,8 @@ namespace qim {
 //    bytes is there; anything else is judged at the timeout. Made for a
 //    request, it takes only the reply of the unit asked to the function asked
 //    (or its exception): a whole frame of another unit or function ahead of it
-//    (a late reply to an earlier request) is dropped and the wait goes on.
+//    (a late reply to an earlier request) is dropped and the wait goes on;
+//    anything else that does not start as the reply asked for is a bad one.
 //  - TCP: the wait ends when the reply is complete (expected length, or a
 //    whole exception reply), when more than expected arrived, or at the end.
 // At most LineBuffer bytes are kept: what a babbling line sends beyond that
@@ -108,6 +109,8 @@ public:
     int expectedLength() const { return m_expected; }
 
 private:
+    // What arrived starts as the reply asked for would (or nothing arrived).
+    bool fromAsked() const;
     // Drops whole frames of another unit or function from the head; true when
     // what is left starts as the reply asked for would.
     bool dropOthers();

@@ -119,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray wire(reinterpret_cast<const char*>(data + 2),
                           static_cast<qsizetype>(size - 2));
 
-    ReplyCollector rx(tcp, req.frame.expectedLength);
+    ReplyCollector rx(tcp, req.frame);
     bool endedEarly = false;
     for (qsizetype at = 0; at < wire.size() && !endedEarly;) {
         seed = seed * 1103515245u + 12345u;
@@ -135,6 +135,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int got =
         tcp ? static_cast<int>(reply.bytes.size()) : static_cast<int>(rx.bytes().size());
     if (reply.ok() && got != expected)
+        abort();
+    // ...and, on the serial link, comes from the unit and function asked.
+    if (!tcp && reply.ok() && reply.bytes.left(2) != req.frame.bytes.left(2))
         abort();
     if (status >= 252 && status != 255 && status != 254 && status != 253 && status != 252)
         abort();

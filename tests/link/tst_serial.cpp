@@ -98,6 +98,8 @@ private Q_SLOTS:
         QTest::newRow("wrong crc, early") << bad << 254 << false;
         QTest::newRow("silence") << QByteArray() << 253 << true;
         QTest::newRow("five bytes without exception bit") << WithCrc(hex("010300")) << 253 << true;
+        QTest::newRow("another unit's, our length")
+            << WithCrc(hex("020308000A000B000C")) << 253 << true;
     }
     void failuresAndTheirStatus() {
         QFETCH(QByteArray, reply);
