@@ -254,11 +254,15 @@ private Q_SLOTS:
     // A connection that fails because this machine ran out of descriptors or
     // local ports is shown, 252: a poll loop that ends must say why. Qt names
     // the two SocketResourceError and UnknownSocketError.
+    // The case of the ports needs a network namespace of its own: ctest runs
+    // it alone (tst_tcp_localports), reported as skipped where it cannot run.
     void localShortageIsShown_data() {
         QTest::addColumn<bool>("ports");
         QTest::addColumn<QString>("text");
-        QTest::newRow("no descriptor left") << false << QStringLiteral("TCP/IP Error 10055");
-        QTest::newRow("no local port left") << true << QStringLiteral("TCP/IP Error 10000");
+        if (qEnvironmentVariableIsSet("QIMTEST_LOCAL_PORTS"))
+            QTest::newRow("no local port left") << true << QStringLiteral("TCP/IP Error 10000");
+        else
+            QTest::newRow("no descriptor left") << false << QStringLiteral("TCP/IP Error 10055");
     }
     void localShortageIsShown() {
         QFETCH(bool, ports);

@@ -40,9 +40,7 @@ class TestTempPanel : public QObject, PanelFixture {
         click(QStringLiteral("Cmd_ControlLoop%1").arg(n));
         for (int i = 0; i < 5; ++i)
             type(loopBoxes[i], values[i]);
-        w(QStringLiteral("frmQIM_P750_ControlLoop"))
-            ->findChild<QAbstractButton*>("Cmd_OK")
-            ->click();
+        qimtest::Window(w(QStringLiteral("frmQIM_P750_ControlLoop"))).click("Cmd_OK");
     }
     bool idle() const {
         return QTest::qWaitFor([&] { return link->pending() == 0; }, 5000);
