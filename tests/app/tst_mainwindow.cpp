@@ -4,6 +4,8 @@
 #include "Driver.h"
 #include "ScanDialog.h"
 #include "SimBus.h"
+#include "SplashWindow.h"
+#include "Startup.h"
 #include "TrafficWindow.h"
 
 #include <QFile>
@@ -89,9 +91,9 @@ private Q_SLOTS:
         bus = std::make_unique<qimsim::Bus>();
         QVERIFY(bus->openPty(2));
         QVERIFY(bus->listenTcp(QHostAddress::LocalHost, 0));
-        bus->addModule(3, 10);
-        bus->addModule(4, 40); // a code without a panel
-        bus->addModule(5, 30);
+        bus->addModule(3, 10)->identity().baudCode = 0; // each speed the modules report
+        bus->addModule(4, 40)->identity().baudCode = 1; // a code without a panel
+        bus->addModule(5, 30)->identity().baudCode = 3;
         bus->addModule(247, 11);
     }
     void cleanup() {
@@ -129,11 +131,13 @@ private Q_SLOTS:
             select(0),
             (QStringList{padded("QIM-K520", 32), "3", "10", padded("Velmora Labs", 32),
                          padded("1.4", 32), padded("B", 32), padded(tcp ? "TCP/IP" : "RS422", 32),
-                         padded("19200", 32), padded("8 Discrete Inputs & 8 Discrete Outputs", 64),
+                         padded("115200", 32), padded("8 Discrete Inputs & 8 Discrete Outputs", 64),
                          "0", "1", "8", "8"}));
         // An unlisted code: its grid shows blanks (and no panel opens, below).
+        QCOMPARE(select(2).value(7), padded("9600", 32));
         const QStringList unknown = select(1);
-        QVERIFY(unknown[0] == QString(32, ' ') && unknown[2] == "40");
+        QVERIFY(unknown[0] == QString(32, ' ') && unknown[2] == "40" &&
+                unknown[7] == padded("57600", 32));
 
         // A new scan empties the list and starts over; the grid stays.
         start("3", "3", "0");
@@ -263,17 +267,17 @@ private Q_SLOTS:
         QVERIFY(Await([this](Requester r) { app->link.testConnection(r); }).reply.ok());
         QVERIFY(app->link.serialPortOpen() && app->link.tcpConnected());
         DeviceRecord module;
-        module.code = 30;
         for (int twice = 0; twice < 2; ++twice) {
             for (const char* menu : {"mnuAbout", "mnuScan", "mnuComm", "mnuTraffic"})
                 app->window().click(QString::fromLatin1(menu));
-            QVERIFY(app->main->openPanel(module));
+            for (const uint8_t code : {10, 11, 20, 30}) // both discrete models share a panel
+                QVERIFY((module.code = code, app->main->openPanel(module)));
         }
         QList<QPointer<QWidget>> others;
         for (QWidget* w : QApplication::topLevelWidgets())
             if (w->isVisible() && w != app->main)
                 others << w;
-        QCOMPARE(others.size(), 5);
+        QCOMPARE(others.size(), 7);
         app->presenter.show(QStringLiteral("still waiting for OK"));
 
         QSignalSpy ending(app->main.data(), &MainWindow::programEnding);
@@ -284,6 +288,29 @@ private Q_SLOTS:
         QTRY_VERIFY(!app->main);
         for (const QPointer<QWidget>& w : others)
             QTRY_VERIFY(!w);
+    }
+
+    // The start: the splash's tick brings the main window, and the splash goes.
+    void startUpShowsTheMainWindowAndEndsTheSplash() {
+        Startup start(app->link, app->presenter, 0);
+        QSignalSpy shown(&start, &Startup::mainWindowShown);
+        start.start();
+        QTRY_COMPARE(shown.size(), 1);
+        QVERIFY(start.mainWindow()->isVisible());
+        QTRY_VERIFY(!start.splash());
+    }
+
+    // The rows keep the newest 10,000 transactions, also of one long burst.
+    void trafficKeepsTheNewestRows() {
+        TrafficModel m;
+        QList<TransactionRecord> burst(TrafficModel::MaxRows + 2);
+        for (qsizetype i = 0; i < burst.size(); ++i)
+            burst[i].durationUs = i;
+        m.append(burst.mid(0, 3));
+        m.append(burst);
+        QCOMPARE(m.rowCount(), TrafficModel::MaxRows);
+        QCOMPARE(m.record(0).durationUs, 2);
+        QCOMPARE(m.record(TrafficModel::MaxRows - 1).durationUs, TrafficModel::MaxRows + 1);
     }
 
     // The traffic window: one row per transaction with its outcome, from

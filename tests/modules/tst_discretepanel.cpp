@@ -74,6 +74,14 @@ private Q_SLOTS:
         module->forceRead(3, 0, 129);
         scan("0");
         QTRY_COMPARE(inputs(), (QList<int>{1, 8}));
+        const auto red = [&](int n) { // what the eye sees of an input's LED
+            return w(QStringLiteral("Image_Input%1").arg(n))
+                ->grab()
+                .toImage()
+                .pixelColor(16, 16)
+                .red();
+        };
+        QVERIFY(red(1) > 200 && red(2) < 160);
         module->forceRead(3, 0, 0xFF42); // only the low byte is inputs
         QTRY_COMPARE(inputs(), (QList<int>{2, 7}));
         click("Chk_Output8");
@@ -91,6 +99,20 @@ private Q_SLOTS:
         QCOMPARE(reqs[0].values, QVector<uint16_t>{4}); // output 3 is bit 2
         QCOMPARE(sb(1), QStringLiteral("Err: 0"));
         QCOMPARE(sb(2), QStringLiteral("Poll: %1").arg(reqs.size() / 2));
+    }
+
+    // Each output write the module refuses is an error; a lost link ends the scan.
+    void refusedWritesCountAndALostLinkEndsTheScan() {
+        open<DiscretePanel>(5, 10);
+        module->setFault(6, FaultOf(Kind::Exception));
+        scan("0");
+        QTRY_VERIFY(polls() >= 2);
+        QVERIFY(stop());
+        QCOMPARE(sb(1), QStringLiteral("Err: %1").arg(polls()));
+        scan("0");
+        QTRY_VERIFY(polls() >= 2);
+        bus->stop(); // connections are refused from now on
+        QVERIFY(waitStopped());
     }
 
     void pollLimitEndsTheScan() {

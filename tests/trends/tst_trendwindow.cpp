@@ -46,6 +46,12 @@ private Q_SLOTS:
         QCOMPARE(runs.size(), 3);
         QCOMPARE(runs[0].size(), 4);
         QCOMPARE(runs[2].last().y(), 28.0);
+        w->setPaused(true); // the picture holds what had arrived
+        w->addPollAt(t + 18'000, 2, loops(40));
+        w->redraw();
+        QCOMPARE(w->drawnRuns(0).last().last().y(), 28.0);
+        w->setPaused(false);
+        QCOMPARE(w->drawnRuns(0).last().last().y(), 40.0);
     }
 
     void displayChangeStartsANewScale() {
