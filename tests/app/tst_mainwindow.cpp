@@ -133,8 +133,8 @@ private Q_SLOTS:
                          padded("1.4", 32), padded("B", 32), padded(tcp ? "TCP/IP" : "RS422", 32),
                          padded("115200", 32), padded("8 Discrete Inputs & 8 Discrete Outputs", 64),
                          "0", "1", "8", "8"}));
-        // An unlisted code: its grid shows blanks (and no panel opens, below).
         QCOMPARE(select(2).value(7), padded("9600", 32));
+        // An unlisted code: its grid shows blanks (and no panel opens, below).
         const QStringList unknown = select(1);
         QVERIFY(unknown[0] == QString(32, ' ') && unknown[2] == "40" &&
                 unknown[7] == padded("57600", 32));

@@ -14,9 +14,7 @@ using namespace qimtest;
 
 namespace {
 
-QByteArray hex(const char* h) {
-    return QByteArray::fromHex(h);
-}
+const auto hex = &QByteArray::fromHex;
 
 // One request of each kind to unit 3, a discrete module (registers 0..26 of a
 // temperature module at unit 4 for the function 16 write).
@@ -77,11 +75,6 @@ class TestHostile : public QObject {
             s.host = QStringLiteral("127.0.0.1");
             s.port = bus->tcpPort();
         }
-        link->setSettings(s);
-    }
-    void set(const std::function<void(LinkSettings&)>& edit) {
-        LinkSettings s = link->settings();
-        edit(s);
         link->setSettings(s);
     }
     Reply ask(int function, uint8_t unit) {
@@ -184,8 +177,7 @@ private Q_SLOTS:
     }
 
     void portVanishesMidTransaction() {
-        useLink(false);
-        set([&](LinkSettings& s) { s.serialTimeoutMs = 3000; });
+        useLink(false, 3000);
         fault(3, 3, qimsim::Fault::Silence);
         QTimer::singleShot(100, this, [this] { bus->closePty(); });
         const Outcome o = Await([this](Requester r) { issue(link.get(), 3, 3, r); });

@@ -17,9 +17,7 @@
 using qimtest::WithCrc;
 
 namespace {
-QByteArray Hex(const char* h) {
-    return QByteArray::fromHex(h);
-}
+const auto Hex = &QByteArray::fromHex;
 QByteArray TcpFrame(int tid, int unit, const QByteArray& pdu, int protocol = 0) {
     QByteArray f;
     for (const int v : {tid, protocol, static_cast<int>(pdu.size()) + 1})
