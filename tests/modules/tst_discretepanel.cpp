@@ -75,11 +75,8 @@ private Q_SLOTS:
         scan("0");
         QTRY_COMPARE(inputs(), (QList<int>{1, 8}));
         const auto red = [&](int n) { // what the eye sees of an input's LED
-            return w(QStringLiteral("Image_Input%1").arg(n))
-                ->grab()
-                .toImage()
-                .pixelColor(16, 16)
-                .red();
+            const QImage led = w(QStringLiteral("Image_Input%1").arg(n))->grab().toImage();
+            return led.pixelColor(16, 16).red();
         };
         QVERIFY(red(1) > 200 && red(2) < 160);
         module->forceRead(3, 0, 0xFF42); // only the low byte is inputs

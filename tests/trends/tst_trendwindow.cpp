@@ -75,9 +75,8 @@ private Q_SLOTS:
         const qint64 t = QDateTime::currentMSecsSinceEpoch() - 5000;
         for (int i = 0; i < 5; ++i)
             w->addPollAt(t + i * 1000, i, loops(20 + i));
-        const qimtest::Window ui(w);
-        ui.get<QCheckBox>(QStringLiteral("Check_Series2"))->setChecked(false);
-        ui.get<QCheckBox>(QStringLiteral("Check_SetPoint"))->setChecked(false);
+        qimtest::Window(w).get<QCheckBox>(QStringLiteral("Check_Series2"))->setChecked(false);
+        qimtest::Window(w).get<QCheckBox>(QStringLiteral("Check_SetPoint"))->setChecked(false);
         QCOMPARE(w->shownSeries(), (QList<int>{0, 2, 3, 8, 10, 11}));
         QVERIFY(w->drawnRuns(1).isEmpty() && w->drawnRuns(5).isEmpty() &&
                 !w->drawnRuns(0).isEmpty());
