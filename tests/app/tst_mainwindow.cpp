@@ -4,6 +4,8 @@
 #include "Driver.h"
 #include "ScanDialog.h"
 #include "SimBus.h"
+#include "SplashWindow.h"
+#include "Startup.h"
 #include "TrafficWindow.h"
 
 #include <QFile>
@@ -31,7 +33,7 @@ class TestMainWindow : public QObject {
     Window d{nullptr};
     std::unique_ptr<QSignalSpy> ended;
 
-    template <class Edit> void open(Edit edit) {
+    void open(const std::function<void(LinkSettings&)>& edit = [](LinkSettings&) {}) {
         app->settings(edit);
         app->window().click(QStringLiteral("mnuScan"));
         d = Window(QStringLiteral("frmScanBus"));
@@ -56,9 +58,10 @@ class TestMainWindow : public QObject {
             lines << item->text();
         return lines;
     }
-    // The grid's values for a row of the device list.
-    QStringList select(int row) {
-        app->window().get<QListWidget>("DeviceList")->setCurrentRow(row);
+    // The grid's values, for a row of the device list when one is given.
+    QStringList select(int row = -1) {
+        if (row >= 0)
+            app->window().get<QListWidget>("DeviceList")->setCurrentRow(row);
         auto* grid = app->window().get<QTableWidget>("FG");
         QStringList out;
         for (int r = 0; r < grid->rowCount(); ++r)
@@ -72,7 +75,6 @@ class TestMainWindow : public QObject {
         bus->module(3)->setFault(17, f);
         app->settings([](LinkSettings& s) { s.serialTimeoutMs = 2000; });
     }
-    static void serial(LinkSettings& s) { s.serialTimeoutMs = 40; }
     // One read of module 3's register 0, the module misbehaving as told.
     void transact(qimsim::Fault::Kind fault = qimsim::Fault::None, uint8_t code = 0) {
         qimsim::Fault f;
@@ -89,9 +91,9 @@ private Q_SLOTS:
         bus = std::make_unique<qimsim::Bus>();
         QVERIFY(bus->openPty(2));
         QVERIFY(bus->listenTcp(QHostAddress::LocalHost, 0));
-        bus->addModule(3, 10);
-        bus->addModule(5, 40); // a code without a panel
-        bus->addModule(20, 30);
+        bus->addModule(3, 10)->identity().baudCode = 0; // each speed the modules report
+        bus->addModule(4, 40)->identity().baudCode = 1; // a code without a panel
+        bus->addModule(5, 30)->identity().baudCode = 3;
         bus->addModule(247, 11);
     }
     void cleanup() {
@@ -111,37 +113,38 @@ private Q_SLOTS:
         open([&](LinkSettings& s) {
             s.transport = tcp ? LinkSettings::Transport::Tcp : LinkSettings::Transport::Serial;
             s.port = bus->tcpPort();
-            s.serialTimeoutMs = s.tcpTimeoutMs = 40;
         });
-        start("1", "20", "0");
+        start("2", "5", "0");
         QCOMPARE(end(), End::Natural);
         const QList<qimsim::RequestRecord> asked = bus->requests();
-        QCOMPARE(asked.size(), 20);
-        for (int i = 0; i < 20; ++i)
-            QVERIFY(asked[i].address == i + 1 && asked[i].function == 17 && asked[i].tcp == tcp);
-        QCOMPARE(d.text("lblSlaveAddress"), QStringLiteral("20"));
+        QCOMPARE(asked.size(), 4);
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(asked[i].address == i + 2 && asked[i].function == 17 && asked[i].tcp == tcp);
+        QCOMPARE(d.text("lblSlaveAddress"), QStringLiteral("5"));
         QCOMPARE(d.text("lblIPAddress"), tcp ? QStringLiteral("127.0.0.1") : QString());
         QCOMPARE(d.text("lblDeviceCount"), QStringLiteral("3"));
-        QCOMPARE(d.text("lblErrorCount"), QStringLiteral("17"));
+        QCOMPARE(d.text("lblErrorCount"), QStringLiteral("1"));
         QVERIFY(d.enabled("CmdStart") && d.enabled("CmdCancel") && !d.enabled("CmdStop"));
-        QCOMPARE(list(), (QStringList{padded("QIM-K520", 42) + "3", QString(42, ' ') + "5",
-                                      padded("QIM-P750", 42) + "20"}));
+        QCOMPARE(list(), (QStringList{padded("QIM-K520", 42) + "3", QString(42, ' ') + "4",
+                                      padded("QIM-P750", 42) + "5"}));
         QCOMPARE(
             select(0),
             (QStringList{padded("QIM-K520", 32), "3", "10", padded("Velmora Labs", 32),
                          padded("1.4", 32), padded("B", 32), padded(tcp ? "TCP/IP" : "RS422", 32),
-                         padded("19200", 32), padded("8 Discrete Inputs & 8 Discrete Outputs", 64),
+                         padded("115200", 32), padded("8 Discrete Inputs & 8 Discrete Outputs", 64),
                          "0", "1", "8", "8"}));
+        QCOMPARE(select(2).value(7), padded("9600", 32));
         // An unlisted code: its grid shows blanks (and no panel opens, below).
         const QStringList unknown = select(1);
-        QVERIFY(unknown[0] == QString(32, ' ') && unknown[2] == "40");
+        QVERIFY(unknown[0] == QString(32, ' ') && unknown[2] == "40" &&
+                unknown[7] == padded("57600", 32));
 
         // A new scan empties the list and starts over; the grid stays.
         start("3", "3", "0");
         QCOMPARE(end(), End::Natural);
         QVERIFY(list().size() == 1 && app->main->selected() == 0);
         QCOMPARE(app->main->devices().at(1).code, 0);
-        QCOMPARE(app->window().get<QTableWidget>("FG")->item(1, 1)->text(), QStringLiteral("5"));
+        QCOMPARE(select().value(1), QStringLiteral("4"));
         QVERIFY(app->messages().isEmpty());
     }
 
@@ -160,7 +163,7 @@ private Q_SLOTS:
     void refusedEntriesSendNothing() {
         QFETCH(QStringList, entries);
         QFETCH(QString, message);
-        open(serial);
+        open();
         start("247", "247", "0"); // the last address, into the list
         QCOMPARE(end(), End::Natural);
         start(entries[0], entries[1], entries[2]);
@@ -175,7 +178,7 @@ private Q_SLOTS:
     // Stop during the pause still lets that pause's request go out. Enter in
     // a box starts, the focus lands on Stop where Enter stops, then on Start.
     void stopEndsTheScanAfterTheRequestUnderWay() {
-        open(serial);
+        open();
         slow(500);
         QVERIFY(QTest::qWaitForWindowActive(d.widget()));
         d.type("TextStartAddress", "3");
@@ -201,7 +204,7 @@ private Q_SLOTS:
     // Closed by its title bar while a request is on the wire: the reply
     // finds nobody and nothing more goes out.
     void closingMidwaySendsNothingMore() {
-        open(serial);
+        open();
         slow(500);
         start("3", "247", "0");
         QTRY_COMPARE(bus->requests().size(), 1);
@@ -216,8 +219,8 @@ private Q_SLOTS:
     // The arrows select, Enter or a double click opens the selected module's
     // panel, which asks that module; its Scan and Stop hand the focus over.
     void theDeviceListByKeyboardAndMouse() {
-        open(serial);
-        start("3", "5", "0");
+        open();
+        start("3", "4", "0");
         QCOMPARE(end(), End::Natural);
         d.close();
         const Window main = app->window();
@@ -264,17 +267,17 @@ private Q_SLOTS:
         QVERIFY(Await([this](Requester r) { app->link.testConnection(r); }).reply.ok());
         QVERIFY(app->link.serialPortOpen() && app->link.tcpConnected());
         DeviceRecord module;
-        module.code = 30;
         for (int twice = 0; twice < 2; ++twice) {
             for (const char* menu : {"mnuAbout", "mnuScan", "mnuComm", "mnuTraffic"})
                 app->window().click(QString::fromLatin1(menu));
-            QVERIFY(app->main->openPanel(module));
+            for (const uint8_t code : {10, 11, 20, 30}) // both discrete models share a panel
+                QVERIFY((module.code = code, app->main->openPanel(module)));
         }
         QList<QPointer<QWidget>> others;
         for (QWidget* w : QApplication::topLevelWidgets())
             if (w->isVisible() && w != app->main)
                 others << w;
-        QCOMPARE(others.size(), 5);
+        QCOMPARE(others.size(), 7);
         app->presenter.show(QStringLiteral("still waiting for OK"));
 
         QSignalSpy ending(app->main.data(), &MainWindow::programEnding);
@@ -287,11 +290,38 @@ private Q_SLOTS:
             QTRY_VERIFY(!w);
     }
 
+    // The start: the splash's tick brings the main window, and the splash goes.
+    void startUpShowsTheMainWindowAndEndsTheSplash() {
+        const auto shown = [](const char* name) {
+            int n = 0;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                n += w->isVisible() && w->objectName() == QLatin1String(name);
+            return n;
+        };
+        const int mains = shown("frmMain");
+        Startup start(app->link, app->presenter, 0);
+        start.start();
+        QTRY_COMPARE(shown("frmMain"), mains + 1);
+        QTRY_COMPARE(shown("frmSplash"), 0);
+    }
+
+    // The rows keep the newest 10,000 transactions, also of one long burst.
+    void trafficKeepsTheNewestRows() {
+        TrafficModel m;
+        QList<TransactionRecord> burst(TrafficModel::MaxRows + 2);
+        for (qsizetype i = 0; i < burst.size(); ++i)
+            burst[i].durationUs = i;
+        m.append(burst.mid(0, 3));
+        m.append(burst);
+        QCOMPARE(m.rowCount(), TrafficModel::MaxRows);
+        QCOMPARE(m.record(0).durationUs, 2);
+        QCOMPARE(m.record(TrafficModel::MaxRows - 1).durationUs, TrafficModel::MaxRows + 1);
+    }
+
     // The traffic window: one row per transaction with its outcome, from
     // before it opened on; pause; filters, copy and CSV of every row.
     void trafficRowsTellEachOutcome() {
         bus->module(3)->forceRead(3, 0, 7);
-        app->settings([](LinkSettings& s) { s.serialTimeoutMs = 200; });
         transact(); // before the window opens: shown all the same
         app->window().click(QStringLiteral("mnuTraffic"));
         const Window window(QStringLiteral("frmTraffic"));

@@ -46,12 +46,12 @@ private Q_SLOTS:
         slave.reset();
     }
 
+    // The eleventh byte ends the wait: the timeout is far off.
     void goodReplyEndsTheWaitEarly() {
-        set([&](LinkSettings& s) { s.serialTimeoutMs = 3000; });
+        set([&](LinkSettings& s) { s.serialTimeoutMs = 60'000; });
         answer = {{threeRegisters().left(4)}, {threeRegisters().mid(4), 50}}; // in two pieces
         const Outcome o = Await([this](Requester r) { link->readHoldingRegisters(1, 0, 3, r); });
         QCOMPARE(o.reply.status, 255);
-        QVERIFY2(o.elapsedMs < 2000, "the eleventh byte must end the wait");
         QCOMPARE(o.reply.bytes, threeRegisters());
         QCOMPARE(o.reply.reg(2).value(), 0x000C);
         QVERIFY(!o.reply.reg(3)); // not in the reply: not readable
@@ -107,11 +107,14 @@ private Q_SLOTS:
         QFETCH(bool, atTimeout);
         if (!reply.isEmpty())
             answer = {{reply}};
+        // Only the expected byte count ends the wait before the timeout;
+        // when it should, the timeout is far off.
+        if (!atTimeout)
+            set([&](LinkSettings& s) { s.serialTimeoutMs = 60'000; });
         const Outcome o = Await([this](Requester r) { link->readHoldingRegisters(1, 0, 3, r); });
         QCOMPARE(o.reply.status, status);
         QCOMPARE(o.reply.bytes, reply);
-        // Only the expected byte count ends the wait before the timeout.
-        QCOMPARE(o.elapsedMs >= link->settings().serialTimeoutMs - 20, atTimeout);
+        QVERIFY(!atTimeout || o.elapsedMs >= 380); // timers run up to 5% early
         QVERIFY(!o.reply.hasRegisters(3));
         QVERIFY(log->texts.isEmpty());
     }
@@ -150,7 +153,7 @@ private Q_SLOTS:
         QCOMPARE(
             Await([this](Requester r) { link->readHoldingRegisters(1, 0, 1, r); }).reply.status,
             253);
-        QTest::qWait(350);
+        QTRY_COMPARE(slave->sent, 1);
         // ...and that late reply must not be taken for the next one's.
         answer = {{WithCrc(hex("0103020009"))}};
         const Outcome o = Await([this](Requester r) { link->readHoldingRegisters(1, 0, 1, r); });
@@ -217,7 +220,7 @@ private Q_SLOTS:
     }
     void portVanishesMidTransaction() {
         QFETCH(bool, beforeTheWrite);
-        set([&](LinkSettings& s) { s.serialTimeoutMs = 2000; });
+        set([&](LinkSettings& s) { s.serialTimeoutMs = 60'000; }); // it ends at once, not then
         answer = {{WithCrc(hex("0103020005"))}};
         QCOMPARE(
             Await([this](Requester r) { link->readHoldingRegisters(1, 0, 1, r); }).reply.status,
@@ -229,7 +232,6 @@ private Q_SLOTS:
             QTimer::singleShot(150, this, [this] { slave->vanish(); });
         const Outcome o = Await([this](Requester r) { link->readHoldingRegisters(1, 0, 1, r); });
         QCOMPARE(o.reply.status, 252);
-        QVERIFY(o.elapsedMs < 1500);
         QCOMPARE(log->texts.size(), 1);
         QVERIFY(!link->serialPortOpen());
     }

@@ -83,7 +83,9 @@ private Q_SLOTS:
         server.reset();
     }
 
+    // The reply's last byte ends the wait: the timeout is far off.
     void goodReplyAtTheSameIndicesAsSerial() {
+        set([](LinkSettings& s) { s.tcpTimeoutMs = 60'000; });
         link->advanceTransaction();
         const QByteArray r = twelveRegisters();
         answer = {{r.left(10)}, {r.mid(10), 120}}; // in two segments
@@ -95,7 +97,6 @@ private Q_SLOTS:
         QCOMPARE(o.reply.reg(11).value(), 12);
         QVERIFY(o.reply.hasRegisters(12));
         QCOMPARE(server->requests.value(0), hex("00010000000601040000000C"));
-        QVERIFY(o.elapsedMs < 300);
     }
 
     // Polls follow each other on one connection, each traffic record with
@@ -213,8 +214,12 @@ private Q_SLOTS:
         NeverAccepting hang;
         if (server == 1)
             this->server.reset(); // the port is free now: connections are refused
-        if (server == 2)
-            set([&](LinkSettings& s) { s.port = hang.port(); });
+        // Only a server that never accepts makes the link wait its connect
+        // timeout: for the others it is far off.
+        set([&](LinkSettings& s) {
+            s.tcpConnectTimeoutMs = server == 2 ? 1000 : 60'000;
+            s.port = server == 2 ? hang.port() : s.port;
+        });
         const Outcome o =
             test ? Await([this](Requester r) { link->testConnection(r); }) : readTwelve();
         QCOMPARE(o.reply.status, status);
@@ -222,8 +227,7 @@ private Q_SLOTS:
         QCOMPARE(log->texts,
                  shown ? QStringList{QStringLiteral(" Device at 127.0.0.1 was not found!")}
                        : QStringList{});
-        // Only a server that never accepts makes the link wait its connect timeout.
-        QCOMPARE(o.elapsedMs >= 980, server == 2);
+        QVERIFY(server != 2 || o.elapsedMs >= 950); // not before its timeout (timers run 5% early)
     }
 
     void badRepliesAre253AndDropTheConnection_data() {
@@ -257,11 +261,15 @@ private Q_SLOTS:
     // A connection that fails because this machine ran out of descriptors or
     // local ports is shown, 252: a poll loop that ends must say why. Qt names
     // the two SocketResourceError and UnknownSocketError.
+    // The case of the ports needs a network namespace of its own: ctest runs
+    // it alone (tst_tcp_localports), reported as skipped where it cannot run.
     void localShortageIsShown_data() {
         QTest::addColumn<bool>("ports");
         QTest::addColumn<QString>("text");
-        QTest::newRow("no descriptor left") << false << QStringLiteral("TCP/IP Error 10055");
-        QTest::newRow("no local port left") << true << QStringLiteral("TCP/IP Error 10000");
+        if (qEnvironmentVariableIsSet("QIMTEST_LOCAL_PORTS"))
+            QTest::newRow("no local port left") << true << QStringLiteral("TCP/IP Error 10000");
+        else
+            QTest::newRow("no descriptor left") << false << QStringLiteral("TCP/IP Error 10055");
     }
     void localShortageIsShown() {
         QFETCH(bool, ports);

@@ -54,7 +54,6 @@ protected:
         qim::LinkSettings s;
         s.transport = qim::LinkSettings::Transport::Tcp;
         s.host = QStringLiteral("127.0.0.1");
-        s.tcpTimeoutMs = 400;
         const bool ok = bus->listenTcp(QHostAddress::LocalHost, 0);
         s.port = bus->tcpPort();
         link->setSettings(s);

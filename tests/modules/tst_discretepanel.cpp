@@ -74,6 +74,11 @@ private Q_SLOTS:
         module->forceRead(3, 0, 129);
         scan("0");
         QTRY_COMPARE(inputs(), (QList<int>{1, 8}));
+        const auto red = [&](int n) { // what the eye sees of an input's LED
+            const QImage led = w(QStringLiteral("Image_Input%1").arg(n))->grab().toImage();
+            return led.pixelColor(16, 16).red();
+        };
+        QVERIFY(red(1) > 200 && red(2) < 160);
         module->forceRead(3, 0, 0xFF42); // only the low byte is inputs
         QTRY_COMPARE(inputs(), (QList<int>{2, 7}));
         click("Chk_Output8");
@@ -93,8 +98,19 @@ private Q_SLOTS:
         QCOMPARE(sb(2), QStringLiteral("Poll: %1").arg(reqs.size() / 2));
     }
 
-    // The cycle that ends a loop (at the poll limit, or on 252) is counted
-    // but never drawn: the status bar shows the counts of the cycle before.
+    // Each output write the module refuses is an error.
+    void refusedWritesCount() {
+        open<DiscretePanel>(5, 10);
+        module->setFault(6, FaultOf(Kind::Exception));
+        scan("0");
+        QTRY_VERIFY(polls() >= 2);
+        QVERIFY(stop());
+        QCOMPARE(sb(1), QStringLiteral("Err: %1").arg(polls()));
+    }
+
+    // The cycle that ends a loop (at the poll limit, or on 252: a lost link
+    // ends the scan) is counted but never drawn: the status bar shows the
+    // counts of the cycle before.
     void lastCycleIsNotDrawn_data() {
         QTest::addColumn<bool>("linkLost");
         QTest::newRow("poll limit") << false;
@@ -103,7 +119,7 @@ private Q_SLOTS:
     void lastCycleIsNotDrawn() {
         QFETCH(bool, linkLost);
         open<DiscretePanel>(5, 10);
-        bus->module(5)->setFault(3, FaultOf(qimsim::Fault::Kind::Exception));
+        module->setFault(3, FaultOf(Kind::Exception));
         scan("0");
         if (linkLost) {
             QTRY_VERIFY(polls() >= 3);

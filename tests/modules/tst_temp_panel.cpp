@@ -63,46 +63,50 @@ private Q_SLOTS:
                 dialog(d).close();
     }
 
+    // Each row on a loop of its own: every loop shows its own registers.
     void pollDecodes_data() {
+        QTest::addColumn<int>("loop");
         QTest::addColumn<int>("pv");
         QTest::addColumn<int>("cj");
         QTest::addColumn<int>("status");
         QTest::addColumn<QStringList>("shown"); // PV, CJ, heater power
         QTest::addColumn<QList<int>>("leds");
-        QTest::newRow("-1") << 0x0FFF << 200 << 0x4B21 << QStringList{"-1", "-56", "75%"}
+        QTest::newRow("-1") << 1 << 0x0FFF << 200 << 0x4B21 << QStringList{"-1", "-56", "75%"}
                             << QList<int>{0, 5};
-        QTest::newRow("top") << 2047 << 127 << 0xFF << QStringList{"2047", "127", "0%"}
+        QTest::newRow("top") << 2 << 2047 << 127 << 0xFF << QStringList{"2047", "127", "0%"}
                              << QList<int>{0, 1, 2, 3, 4, 5, 6, 7};
-        QTest::newRow("bottom") << 2048 << 128 << 0x6490 << QStringList{"-2048", "-128", "100%"}
-                                << QList<int>{4, 7};
+        QTest::newRow("bottom") << 3 << 2048 << 128 << 0x6490
+                                << QStringList{"-2048", "-128", "100%"} << QList<int>{4, 7};
         QTest::newRow("above the field")
-            << 5000 << 300 << 0 << QStringList{"904", "44", "0%"} << QList<int>{};
+            << 4 << 5000 << 300 << 0 << QStringList{"904", "44", "0%"} << QList<int>{};
     }
     void pollDecodes() {
+        QFETCH(int, loop);
         QFETCH(int, pv);
         QFETCH(int, cj);
         QFETCH(int, status);
         QFETCH(QStringList, shown);
         QFETCH(QList<int>, leds);
-        module->forceRead(4, 1, pv); // loop 2
-        module->forceRead(4, 5, status);
-        module->forceRead(4, 9, cj);
-        regs.outputs[LoopBase(2)] = 321; // the set point the program holds
+        module->forceRead(4, loop - 1, pv);
+        module->forceRead(4, loop + 3, status);
+        module->forceRead(4, loop + 7, cj);
+        regs.outputs[LoopBase(loop)] = 321; // the set point the program holds
         click("Cmd_Trend");
         scan("0");
-        QTRY_COMPARE(label("Label_PVTemp2"), shown[0]);
+        const auto shows = [&](const char* name) { return label(name + QString::number(loop)); };
+        QTRY_COMPARE(shows("Label_PVTemp"), shown[0]);
         QVERIFY(stop());
-        QCOMPARE((QStringList{label("Label_CJTemp2"), label("Label_HeaterPower2")}), shown.mid(1));
-        QCOMPARE(lit(2), leds);
-        QCOMPARE(label("Label_SPTemp2"), QStringLiteral("321"));
+        QCOMPARE((QStringList{shows("Label_CJTemp"), shows("Label_HeaterPower")}), shown.mid(1));
+        QCOMPARE(lit(loop), leds);
+        QCOMPARE(shows("Label_SPTemp"), QStringLiteral("321"));
         for (const auto& r : bus->requests())
             QVERIFY(r.function == 4 && r.start == 0 && r.count == 12);
         // The trend holds PV, SP and heater power as shown.
         const TrendStore& st = temp()->trendWindow()->store();
         const int row = st.size() - 1;
-        QCOMPARE(QString::number(st.value(1, row)), shown[0]);
-        QCOMPARE(st.value(5, row), 321.0f);
-        QCOMPARE(QString::number(st.value(9, row)) + "%", shown[2]);
+        QCOMPARE(QString::number(st.value(loop - 1, row)), shown[0]);
+        QCOMPARE(st.value(loop + 3, row), 321.0f);
+        QCOMPARE(QString::number(st.value(loop + 7, row)) + "%", shown[2]);
     }
 
     void outputsAndRegistersReachTheModule() {

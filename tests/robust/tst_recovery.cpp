@@ -42,12 +42,11 @@ class TestRecovery : public QObject {
     std::unique_ptr<App> app;
     std::unique_ptr<qimsim::Bus> bus;
 
-    void aim(bool tcp, int timeoutMs = 300) {
+    void aim(bool tcp, int timeoutMs = 1000) {
         app->settings([&](LinkSettings& s) {
             s.transport = tcp ? LinkSettings::Transport::Tcp : LinkSettings::Transport::Serial;
             s.port = bus->tcpPort();
             s.serialTimeoutMs = s.tcpTimeoutMs = timeoutMs;
-            s.tcpConnectTimeoutMs = 1000;
         });
     }
     std::optional<End> scan(Window& d, int from, int to) {

@@ -18,13 +18,12 @@ Q_DECLARE_METATYPE(qimsim::Fault)
 namespace {
 // A fresh link aimed at the bus: TCP on its port, or RTU on COM2 where the bus
 // published its pty.
-void UseTransport(Link& link, const qimsim::Bus& bus, bool tcp, int timeoutMs = 500) {
+void UseTransport(Link& link, const qimsim::Bus& bus, bool tcp) {
     LinkSettings s;
     s.transport = tcp ? LinkSettings::Transport::Tcp : LinkSettings::Transport::Serial;
     s.host = QStringLiteral("127.0.0.1");
     s.port = bus.tcpPort();
     s.comPort = 2;
-    s.tcpTimeoutMs = s.serialTimeoutMs = timeoutMs;
     link.setSettings(s);
 }
 
@@ -141,6 +140,7 @@ private Q_SLOTS:
             row("P750 no registers", 4, 4, 0, {0}, 3);
             row("unknown holding", 200, 16, 0, Seq(16, 0), Status::Ok);
             row("unknown past the map", 200, 16, 15, {1, 2}, 2);
+            row("unknown 125 registers, past the map", 200, 3, 0, {125}, 2);
             row("nobody at 77", 77, 3, 0, one, Status::WrongLength);
         }
     }
@@ -245,7 +245,7 @@ private Q_SLOTS:
     }
 
     void faultsCountDownAndKeepToTheirFunction() {
-        UseTransport(*link, bus, true, 400);
+        UseTransport(*link, bus, true);
         qimsim::Module* m = bus.module(2);
         Fault f;
         f.kind = Fault::Exception;
@@ -285,7 +285,7 @@ private Q_SLOTS:
         QString error;
         QVERIFY2(qimsim::LoadBusJson(json, bus, &error, &speed), qPrintable(error));
         QCOMPARE(speed, 4.0);
-        UseTransport(*link, bus, true, 300);
+        UseTransport(*link, bus, true);
         QCOMPARE(Ask(*link, 7, 4, 0, {12}).status, 11);
         const Reply r = Ask(*link, 7, 4, 0, {12});
         QVERIFY(qAbs(r.reg(0).value_or(0) - 30.5) < 1);
@@ -294,6 +294,12 @@ private Q_SLOTS:
         QCOMPARE(Ask(*link, 9, 3).reg(0), 129);
         bus.module(8)->clearFaults();
         QCOMPARE(Ask(*link, 8, 17).bytes.mid(3, 8).toHex(), "28ff00010a420507");
+        // The line's speed as the modules report it.
+        for (const auto& [rate, code] : std::map<int, int>{{115200, 0}, {57600, 1}, {9600, 3}}) {
+            bus.setLineBaudRate(rate);
+            QCOMPARE(Ask(*link, 9, 17).byteAt(10), code);
+        }
+        bus.setLineBaudRate(19200);
         // A pinned block goes out byte for byte, an unlisted baud code included.
         QCOMPARE(Ask(*link, 10, 17).bytes.mid(3, 18).toHex(),
                  "0a0000000000000700000000000000000000");

@@ -133,8 +133,8 @@ void PtySlave::onReadable() {
 }
 
 void PtySlave::send(const QByteArray& bytes) {
-    if (m_master >= 0) [[maybe_unused]]
-        auto w = ::write(m_master, bytes.constData(), bytes.size());
+    if (m_master >= 0 && ::write(m_master, bytes.constData(), bytes.size()) > 0)
+        ++sent;
 }
 
 // ------------------------------------------------------------------ TCP

@@ -58,6 +58,7 @@ public:
     // Publishes the pty as COMn in the runtime folder.
     bool publishAs(int n);
     QList<QByteArray> requests;
+    int sent = 0; // replies written to the line
     Script script;
     // The port vanishes: closes both ends, as when an adapter is pulled.
     void vanish();

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <QTest>
 
 namespace qimtest {
@@ -18,21 +19,28 @@ namespace qimtest {
 class Window {
 public:
     // The window on screen with this objectName, if any.
-    explicit Window(const QString& name) {
+    explicit Window(const QString& name) : m_name(name) {
         for (QWidget* w : QApplication::topLevelWidgets())
             if (w->objectName() == name && w->isVisible())
                 m_w = w;
     }
-    explicit Window(QWidget* w) : m_w(w) {}
+    explicit Window(QWidget* w) : m_w(w), m_name(w ? w->objectName() : QString()) {}
     bool open() const { return m_w && m_w->isVisible(); }
     QWidget* widget() const { return m_w; }
 
-    // A missing control ends the test program.
+    // A missing control fails the check with its name; the case goes on with
+    // a hidden stand-in (owned by the window, if one is open), so nothing
+    // crashes before QtTest moves on to the next case.
     template <class T = QWidget> T* get(const QString& name) const {
-        T* c = m_w ? m_w->findChild<T*>(name) : nullptr;
-        if (!c)
-            qFatal("no control %s", qPrintable(name));
-        return c;
+        if (T* c = m_w ? m_w->findChild<T*>(name) : nullptr)
+            return c;
+        fail(QStringLiteral("no control %1 in %2").arg(name, m_name + (m_w ? "" : " (not open)")));
+        if constexpr (std::is_abstract_v<T>)
+            return new QPushButton(m_w);
+        else if constexpr (std::is_constructible_v<T, QWidget*>)
+            return new T(m_w);
+        else
+            return new T({}, m_w); // a status bar, a picture
     }
     void type(const QString& box, const QString& text) const {
         auto* e = get<QLineEdit>(box);
@@ -42,19 +50,22 @@ public:
     void pick(const QString& list, int index) const {
         get<QComboBox>(list)->setCurrentIndex(index);
     }
-    // A button, or a menu command; clicking a disabled button ends the test program.
+    // A button, or a menu command; a disabled button fails the check.
     void click(const QString& name) const {
         if (auto* action = m_w ? m_w->findChild<QAction*>(name) : nullptr)
             return action->trigger();
-        if (!enabled(name))
-            qFatal("%s is disabled", qPrintable(name));
-        get<QAbstractButton>(name)->click();
+        if (auto* b = get<QAbstractButton>(name); b->isEnabled())
+            b->click();
+        else
+            fail(name + QStringLiteral(" is disabled"));
     }
     bool enabled(const QString& name) const { return get(name)->isEnabled(); }
     QString text(const QString& name) const {
-        if (auto* l = qobject_cast<QLabel*>(get(name)))
-            return l->text();
-        return get<QLineEdit>(name)->text();
+        QWidget* c = get(name);
+        if (auto* e = qobject_cast<QLineEdit*>(c))
+            return e->text();
+        auto* l = qobject_cast<QLabel*>(c);
+        return l ? l->text() : QString();
     }
     QString status(int panel) const { return get<qim::StatusPanels>({})->text(panel); }
     void focus(const QString& name) const { get(name)->setFocus(); }
@@ -63,10 +74,18 @@ public:
         const QWidget* w = QApplication::focusWidget();
         return w ? w->objectName() : QString();
     }
-    void close() const { m_w->close(); }
+    void close() const {
+        if (m_w)
+            m_w->close();
+    }
 
 private:
+    static void fail(const QString& message) {
+        QTest::qFail(qPrintable(message), __FILE__, __LINE__);
+    }
+
     QPointer<QWidget> m_w;
+    QString m_name;
 };
 
 } // namespace qimtest

@@ -107,19 +107,22 @@ private Q_SLOTS:
         add(st, t - 1000, {1, 2, 3});
         add(st, t, {231, 250, NaN});
         add(st, t + 1000, {-10.2397, 0.0156, 45});
+        for (int i = 2; i < 12'000; ++i) // a long trend, written in slices
+            add(st, t + 1000 * i, {0, 0, 0});
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("trend.csv"));
-        TrendCsvExport job(st, 1, 3, {0, 1, 2}, {"PV1 (degC)", "a,b \"c\"", "Power1 (%)"});
-        add(st, t + 2000, {9, 9, 9}); // after the export began: not in the file
+        TrendCsvExport job(st, 1, st.size(), {0, 1, 2}, {"PV1 (degC)", "a,b \"c\"", "Power1 (%)"});
+        add(st, t + 12'000'000, {9, 9, 9}); // after the export began: not in the file
         QSignalSpy done(&job, &TrendCsvExport::finished);
         job.start(path);
         QVERIFY(!QFile::exists(path)); // written from the event loop, appears when whole
         QVERIFY(done.wait(10000));
         QVERIFY(done.first().at(0).toBool());
-        QCOMPARE(qimtest::ReadCsvLines(path),
-                 (QStringList{"Time,PV1 (degC),\"a,b \"\"c\"\"\",Power1 (%)",
-                              "2026-03-04 05:06:07.089,231,250,",
-                              "2026-03-04 05:06:08.089,-10.2397,0.0156,45"}));
+        const QStringList lines = qimtest::ReadCsvLines(path);
+        QCOMPARE(lines.size(), 12'001); // the header and every row but the first
+        QCOMPARE(lines.mid(0, 3), (QStringList{"Time,PV1 (degC),\"a,b \"\"c\"\"\",Power1 (%)",
+                                               "2026-03-04 05:06:07.089,231,250,",
+                                               "2026-03-04 05:06:08.089,-10.2397,0.0156,45"}));
     }
 };
 

@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 #include "TrendLayouts.h"
 #include "TrendWindow.h"
+#include "Window.h"
 
 #include <QCheckBox>
 #include <QPushButton>
@@ -44,6 +45,12 @@ private Q_SLOTS:
         QCOMPARE(runs.size(), 3);
         QCOMPARE(runs[0].size(), 4);
         QCOMPARE(runs[2].last().y(), 28.0);
+        w->setPaused(true); // the picture holds what had arrived
+        w->addPollAt(t + 18'000, 2, loops(40));
+        w->redraw();
+        QCOMPARE(w->drawnRuns(0).last().last().y(), 28.0);
+        w->setPaused(false);
+        QCOMPARE(w->drawnRuns(0).last().last().y(), 40.0);
     }
 
     void displayChangeStartsANewScale() {
@@ -67,8 +74,8 @@ private Q_SLOTS:
         const qint64 t = QDateTime::currentMSecsSinceEpoch() - 5000;
         for (int i = 0; i < 5; ++i)
             w->addPollAt(t + i * 1000, i, loops(20 + i));
-        w->findChild<QCheckBox*>(QStringLiteral("Check_Series2"))->setChecked(false);
-        w->findChild<QCheckBox*>(QStringLiteral("Check_SetPoint"))->setChecked(false);
+        qimtest::Window(w).get<QCheckBox>(QStringLiteral("Check_Series2"))->setChecked(false);
+        qimtest::Window(w).get<QCheckBox>(QStringLiteral("Check_SetPoint"))->setChecked(false);
         QCOMPARE(w->shownSeries(), (QList<int>{0, 2, 3, 8, 10, 11}));
         QVERIFY(w->drawnRuns(1).isEmpty() && w->drawnRuns(5).isEmpty() &&
                 !w->drawnRuns(0).isEmpty());
