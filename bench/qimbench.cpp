@@ -14,7 +14,9 @@
 #include "Bytes.h"
 #include "Link.h"
 #include "PortNames.h"
+#include "SerialTransport.h"
 #include "TcpBench.h"
+#include "TcpTransport.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -54,7 +56,9 @@ double secondsOf(const QElapsedTimer& t) {
 
 // Each run on a link of its own, so it starts without a connection.
 Result oursRate(const LinkSettings& settings, int count) {
-    Link link;
+    SerialTransport serial;
+    TcpTransport tcp;
+    Link link(serial, tcp);
     link.setSettings(settings);
     int done = 0, bad = 0;
     QEventLoop loop;
@@ -164,7 +168,9 @@ Result floorRtuRate(const QString& device, int count) {
 
 // CPU seconds and wall seconds of one transaction that waits 1 s for a silent slave.
 std::pair<double, double> waitingCost(const LinkSettings& settings) {
-    Link link;
+    SerialTransport serial;
+    TcpTransport tcp;
+    Link link(serial, tcp);
     link.setSettings(settings);
     QEventLoop loop;
     const double c0 = bench::CpuSeconds();

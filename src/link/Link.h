@@ -1,8 +1,8 @@
 #pragma once
 // The program's one link: a FIFO of transactions with exactly one on the
-// wire, over the transport the settings name. Nothing here blocks: a wait is
-// a timer or a transport's signal, and each transaction ends in its
-// requester's completion callback.
+// wire, over the transport the settings name (its owner gives it the serial
+// and the TCP one). Nothing here blocks: a wait is a timer or a transport's
+// signal, and each transaction ends in its requester's completion callback.
 //
 // A read (polls, identification, the connection test) belongs to its
 // requester and is dropped with it; a write (functions 5, 6 and 16, told by
@@ -13,6 +13,7 @@
 #include "LinkSettings.h"
 #include "Reply.h"
 #include "TrafficRing.h"
+#include "Transport.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -24,12 +25,11 @@
 
 namespace qim {
 
-class Transport;
-
 class Link : public QObject {
     Q_OBJECT
 public:
-    explicit Link(QObject* parent = nullptr);
+    // The transports outlive the link.
+    Link(Transport& serial, Transport& tcp, QObject* parent = nullptr);
     ~Link() override;
 
     const LinkSettings& settings() const { return m_settings; }
@@ -77,9 +77,10 @@ Q_SIGNALS:
 
 private:
     struct Job {
-        bool tcp = false;
+        Transport* transport = nullptr;
         bool test = false;
-        Frame frame;
+        Request request;
+        QByteArray frame; // the request as its transport sends it, made when it starts
         QPointer<QObject> context;
         bool hasContext = false;
         Completion done;
@@ -88,22 +89,21 @@ private:
     };
     enum class Phase { Idle, Opening, Waiting };
 
-    void submit(Frame rtu, Frame tcp, Requester who);
+    void submit(Request request, Requester who);
     void enqueue(Job job);
     void pump();
     void start();
-    Transport& transport() const;
+    Transport& transport() const { return *m_current->transport; }
     void onReady();
-    void onBytes(const QByteArray& bytes);
     void onEnded();
     void onFailed(const QString& text);
-    void finishWait(bool finalCall);
+    void finishWait(bool final);
     void complete(Reply reply, bool noReply = false);
 
     LinkSettings m_settings;
     int m_transactionId = 0;
-    Transport* m_serial;
-    Transport* m_tcp;
+    Transport& m_serial;
+    Transport& m_tcp;
     std::deque<Job> m_queue;
     std::optional<Job> m_current;
     Phase m_phase = Phase::Idle;
@@ -111,7 +111,7 @@ private:
     quint64 m_seq = 0; // tells a deferred completion from a later transaction
     QTimer m_timeout;
     TrafficRing m_traffic;
-    std::optional<ReplyCollector> m_rx; // the reply of the transaction on the wire
+    bool m_sent = false; // the request on the wire went out
     qint64 m_startedMs = 0;
     QElapsedTimer m_clock;
 };

@@ -62,7 +62,7 @@ private Q_SLOTS:
     }
 
     void transactionIdWraps() {
-        Link link;
+        qimtest::RealLink link;
         for (int i = 0; i < 65535; ++i)
             link.advanceTransaction();
         QCOMPARE(link.transactionId(), 65535);
@@ -70,53 +70,53 @@ private Q_SLOTS:
         QCOMPARE(link.transactionId(), 0);
     }
 
-    void serialFrames() {
-        Frame f = Rtu::ReadHoldingRegisters(1, 0, 1);
-        QCOMPARE(f.bytes, hex("010300000001840A"));
-        QCOMPARE(f.expectedLength, 7);
+    // Each request's frame on both links, and the PDU length of its good reply.
+    void frames() {
+        Request r = Request::readHoldingRegisters(1, 0, 1);
+        r.transactionId = 1;
+        QCOMPARE(Rtu::Frame(r), hex("010300000001840A"));
+        QCOMPARE(Tcp::Frame(r), hex("000100000006010300000001"));
+        QCOMPARE(r.replyLength, 4);
 
-        f = Rtu::ReportSlaveId(5);
-        QCOMPARE(f.bytes.size(), 4);
-        QCOMPARE(f.bytes.left(2), hex("0511"));
-        QVERIFY(CheckCRC(f.bytes, 4));
-        QCOMPARE(f.expectedLength, 23);
+        r = Request::reportSlaveId(5);
+        r.transactionId = 300;
+        QCOMPARE(Rtu::Frame(r).left(2), hex("0511"));
+        QVERIFY(CheckCRC(Rtu::Frame(r), 4));
+        QCOMPARE(Tcp::Frame(r), hex("012C000000020511"));
+        QCOMPARE(r.replyLength, 20);
 
-        QCOMPARE(Rtu::ReadInputRegisters(1, 0, 12).expectedLength, 29);
-        QCOMPARE(Rtu::ReadInputRegisters(1, 0, 12).bytes[1], '\x04');
+        r = Request::readInputRegisters(1, 0, 12);
+        r.transactionId = 65535;
+        QCOMPARE(Rtu::Frame(r)[1], '\x04');
+        QCOMPARE(Tcp::Frame(r).left(2), hex("FFFF"));
+        QCOMPARE(r.replyLength, 26);
 
-        f = Rtu::WriteSingleCoil(1, 2, 0xFF00);
-        QCOMPARE(f.bytes.mid(1, 5), hex("050002FF00"));
-        QCOMPARE(f.expectedLength, 8);
-        QCOMPARE(Rtu::WriteSingleCoil(1, 2, 0).bytes.mid(4, 2), hex("0000"));
-        QCOMPARE(Rtu::WriteSingleRegister(1, 3, -1).bytes.mid(1, 5), hex("060003FFFF"));
+        r = Request::writeSingleCoil(1, 2, 0xFF00);
+        QCOMPARE(Rtu::Frame(r).mid(1, 5), hex("050002FF00"));
+        QCOMPARE(Tcp::Frame(Request::writeSingleCoil(1, 0, 0xFF00)),
+                 hex("00000000000601050000FF00"));
+        QCOMPARE(r.replyLength, 5);
+        QCOMPARE(Rtu::Frame(Request::writeSingleCoil(1, 2, 0)).mid(4, 2), hex("0000"));
+        QCOMPARE(Rtu::Frame(Request::writeSingleRegister(1, 3, -1)).mid(1, 5), hex("060003FFFF"));
+        QCOMPARE(Request::writeSingleRegister(1, 3, -1).replyLength, 5);
 
         std::array<int32_t, 29> image{};
         for (int i = 0; i < 29; ++i)
             image[static_cast<size_t>(i)] = 1000 + i;
-        f = Rtu::WriteMultipleRegisters(9, 7, 20, image);
-        QCOMPARE(f.bytes.size(), 49);
-        QCOMPARE(static_cast<uint8_t>(f.bytes[6]), 40);
-        QCOMPARE(f.bytes.mid(7, 2), hex("03EF"));  // values[7] = 1007
-        QCOMPARE(f.bytes.mid(45, 2), hex("0402")); // values[26] = 1026
-        QVERIFY(CheckCRC(f.bytes, 49));
-        QCOMPARE(f.expectedLength, 8);
-    }
-
-    void tcpFrames() {
-        QCOMPARE(Tcp::ReadHoldingRegisters(1, 1, 0, 1).bytes, hex("000100000006010300000001"));
-        QCOMPARE(Tcp::ReadHoldingRegisters(1, 1, 0, 1).expectedLength, 5);
-        QCOMPARE(Tcp::ReportSlaveId(300, 5).bytes, hex("012C000000020511"));
-        QCOMPARE(Tcp::ReportSlaveId(300, 5).expectedLength, 21);
-        QCOMPARE(Tcp::ReadInputRegisters(65535, 1, 0, 12).bytes.left(2), hex("FFFF"));
-        QCOMPARE(Tcp::ReadInputRegisters(0, 1, 0, 12).expectedLength, 27);
-
+        r = Request::writeMultipleRegisters(9, 7, 20, image);
+        const QByteArray f = Rtu::Frame(r);
+        QCOMPARE(f.size(), 49);
+        QCOMPARE(static_cast<uint8_t>(f[6]), 40);
+        QCOMPARE(f.mid(7, 2), hex("03EF"));  // values[7] = 1007
+        QCOMPARE(f.mid(45, 2), hex("0402")); // values[26] = 1026
+        QVERIFY(CheckCRC(f, 49));
+        QCOMPARE(r.replyLength, 5);
         std::array<int32_t, 8> dac{1, 2, 3, 4, 5, 6, 7, 4095};
-        const Frame f = Tcp::WriteMultipleRegisters(0, 3, 0, 8, dac);
-        QCOMPARE(f.bytes.size(), 29);
-        QCOMPARE(static_cast<uint8_t>(f.bytes[5]), 23);
-        QCOMPARE(static_cast<uint8_t>(f.bytes[12]), 16);
-        QCOMPARE(f.bytes.right(2), hex("0FFF"));
-        QCOMPARE(Tcp::WriteSingleCoil(0, 1, 0, 0xFF00).bytes, hex("00000000000601050000FF00"));
+        const QByteArray t = Tcp::Frame(Request::writeMultipleRegisters(3, 0, 8, dac));
+        QCOMPARE(t.size(), 29);
+        QCOMPARE(static_cast<uint8_t>(t[5]), 23);
+        QCOMPARE(static_cast<uint8_t>(t[12]), 16);
+        QCOMPARE(t.right(2), hex("0FFF"));
     }
 
     void serialVerdicts_data() {

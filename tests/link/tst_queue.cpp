@@ -37,7 +37,7 @@ class TestQueue : public QObject {
 
 private Q_SLOTS:
     void init() {
-        link = std::make_unique<Link>();
+        link = std::make_unique<RealLink>();
         server = std::make_unique<TcpSlave>(echoUnit);
         set([&](LinkSettings& s) {
             s.transport = LinkSettings::Transport::Tcp;

@@ -65,7 +65,7 @@ class TestTcp : public QObject {
 
 private Q_SLOTS:
     void init() {
-        link = std::make_unique<Link>();
+        link = std::make_unique<RealLink>();
         log = new MessageLog(*link);
         answer.clear();
         server = std::make_unique<TcpSlave>([this](const QByteArray&) { return answer; });
