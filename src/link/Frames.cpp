@@ -3,6 +3,8 @@
 #include "Bytes.h"
 #include "Reply.h"
 
+#include <QIODevice>
+#include <algorithm>
 #include <cstring>
 
 namespace qim {
@@ -31,13 +33,6 @@ Request twoFields(uint8_t unit, Function fn, int16_t a, int32_t b, int replyLeng
 
 bool exceptionBit(const QByteArray& rx, int functionIndex) {
     return rx.size() > functionIndex && (static_cast<uint8_t>(rx[functionIndex]) & 0x80u);
-}
-
-// Appends what fits of bytes under the line buffer.
-void collect(QByteArray& into, const QByteArray& bytes) {
-    const qsizetype room = LineBuffer - into.size();
-    if (room > 0)
-        into.append(bytes.constData(), std::min(room, bytes.size()));
 }
 
 } // namespace
@@ -80,6 +75,24 @@ bool Request::isWrite() const {
     const auto fn = static_cast<Function>(function());
     return fn == Function::WriteSingleCoil || fn == Function::WriteSingleRegister ||
            fn == Function::WriteMultipleRegisters;
+}
+
+void ReplyBytes::append(const QByteArray& bytes) {
+    const qsizetype room = LineBuffer - m_bytes.size();
+    if (room > 0)
+        m_bytes.append(bytes.constData(), std::min(room, bytes.size()));
+}
+
+void ReplyBytes::append(QIODevice& device) {
+    const qint64 available = device.bytesAvailable();
+    const qint64 take = std::clamp<qint64>(LineBuffer - m_bytes.size(), 0, available);
+    if (take > 0) {
+        const qsizetype at = m_bytes.size();
+        m_bytes.resize(at + take);
+        m_bytes.resize(at + std::max<qint64>(device.read(m_bytes.data() + at, take), 0));
+    }
+    if (available > take)
+        device.skip(available - take);
 }
 
 int16_t ExceptionStatus(uint8_t code) {
@@ -171,8 +184,7 @@ bool ReplyCollector::dropOthers() {
     return true;
 }
 
-bool ReplyCollector::feed(const QByteArray& bytes) {
-    collect(m_bytes, bytes);
+bool ReplyCollector::whole() {
     if (!dropOthers())
         return false;
     // An exception reply is whole at five bytes: nothing more is coming.
@@ -206,8 +218,7 @@ QByteArray Frame(const Request& request) {
     return f;
 }
 
-bool ReplyCollector::feed(const QByteArray& bytes) {
-    collect(m_bytes, bytes);
+bool ReplyCollector::whole() const {
     return EvaluateTcpReply(m_bytes, m_expected, false).complete;
 }
 

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <span>
 
+class QIODevice;
+
 namespace qim {
 
 enum class Function : uint8_t {
@@ -79,6 +81,19 @@ int16_t ExceptionStatus(uint8_t code);
 // dropped, as a serial driver's buffer would.
 constexpr int LineBuffer = 2048;
 
+// The bytes of one reply as they arrive, at most LineBuffer of them.
+class ReplyBytes {
+public:
+    // What arrived, as it came.
+    const QByteArray& bytes() const { return m_bytes; }
+
+protected:
+    void append(const QByteArray& bytes);
+    // Everything the device holds, read straight into the reply.
+    void append(QIODevice& device);
+    QByteArray m_bytes;
+};
+
 namespace Rtu {
 
 // The request with its unit address in front and its CRC behind.
@@ -92,20 +107,26 @@ QByteArray Frame(const Request& request);
 // function ahead of it (a late reply to an earlier request) is dropped and
 // the wait goes on; anything else that does not start as the reply asked
 // for is a bad one.
-class ReplyCollector {
+class ReplyCollector : public ReplyBytes {
 public:
     explicit ReplyCollector(const Request& request);
 
-    // Returns true when the wait may end now.
-    bool feed(const QByteArray& bytes);
+    // Each returns true when the wait may end now.
+    bool feed(const QByteArray& bytes) {
+        append(bytes);
+        return whole();
+    }
+    bool feed(QIODevice& device) {
+        append(device);
+        return whole();
+    }
     // The status of what arrived, judged once the wait has ended.
     int16_t verdict() const;
-    // What arrived from the reply's first byte on, as it came.
-    const QByteArray& bytes() const { return m_bytes; }
     // The reply's unit and PDU: what arrived without its CRC.
     QByteArray reply() const;
 
 private:
+    bool whole();
     // What arrived starts as the reply asked for would (or nothing arrived).
     bool fromAsked() const;
     // Drops whole frames of another unit or function from the head; true when
@@ -115,7 +136,6 @@ private:
     int m_unit;
     int m_function;
     int m_expected; // the whole frame, address and CRC included
-    QByteArray m_bytes;
 };
 
 } // namespace Rtu
@@ -129,21 +149,26 @@ QByteArray Frame(const Request& request);
 // Collects the bytes of one request's reply on its connection and says when
 // the wait may end: when the reply is complete (expected length, or a whole
 // exception reply), or when more than expected arrived.
-class ReplyCollector {
+class ReplyCollector : public ReplyBytes {
 public:
     explicit ReplyCollector(const Request& request) : m_expected(request.replyLength + 1) {}
 
-    bool feed(const QByteArray& bytes);
+    bool feed(const QByteArray& bytes) {
+        append(bytes);
+        return whole();
+    }
+    bool feed(QIODevice& device) {
+        append(device);
+        return whole();
+    }
     // finalCall: the wait ended without the reply being complete (timeout, peer closed).
     int16_t verdict(bool finalCall) const;
-    // What arrived, MBAP header included, as it came.
-    const QByteArray& bytes() const { return m_bytes; }
     // The reply's unit and PDU: what arrived after the MBAP header.
     QByteArray reply() const { return m_bytes.mid(6); }
 
 private:
+    bool whole() const;
     int m_expected; // from the unit identifier on
-    QByteArray m_bytes;
 };
 
 } // namespace Tcp

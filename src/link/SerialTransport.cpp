@@ -46,7 +46,7 @@ void SerialTransport::onReadyRead() {
         m_quiet.start(
             static_cast<int>(std::clamp<qint64>(m_quietEndMs - m_lastByteMs, 0, m_quietMs)));
     } else if (m_active && m_rx) {
-        if (m_rx->feed(m_port.readAll()))
+        if (m_rx->feed(m_port))
             Q_EMIT replied();
     }
 }
@@ -120,9 +120,9 @@ void SerialTransport::open(const LinkSettings& settings, const Request* request)
 void SerialTransport::go() {
     if (m_unit >= 0)
         m_timedOutMs[size_t(m_unit)] = -1;
-    // What a late reply (or an earlier run) left behind must not be taken for this one's.
-    if (m_port.clear(QSerialPort::Input))
-        m_port.readAll();
+    // What a late reply (or an earlier run) left behind must not be taken for
+    // this one's: clear() empties the port's buffer and the driver's.
+    m_port.clear(QSerialPort::Input);
     if (m_active)
         Q_EMIT ready();
 }
@@ -134,7 +134,7 @@ void SerialTransport::send(const Request& request, const QByteArray& frame) {
 
 Reply SerialTransport::finish(bool final) {
     if (final)
-        m_rx->feed(m_port.readAll());
+        m_rx->feed(m_port);
     const int16_t status = m_rx->verdict();
     // The port stays open; whatever the line still brings is cleared before
     // the next request. After a timeout or a reply of the wrong length the

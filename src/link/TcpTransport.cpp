@@ -134,7 +134,7 @@ void TcpTransport::send(const Request& request, const QByteArray& frame) {
 
 Reply TcpTransport::finish(bool final) {
     if (final)
-        m_rx.feed(m_socket.readAll());
+        m_rx.feed(m_socket);
     const int16_t status = m_rx.verdict(final);
     m_state = State::Idle;
     // After a timeout or a reply of the wrong length more bytes of it may
@@ -187,7 +187,7 @@ void TcpTransport::onReadyRead() {
         return;
     }
     m_replied = true;
-    if (m_rx.feed(m_socket.readAll()))
+    if (m_rx.feed(m_socket))
         Q_EMIT replied();
 }
 
@@ -207,7 +207,7 @@ void TcpTransport::onError(QAbstractSocket::SocketError error) {
             // The reply cannot grow any more (what the socket still holds is
             // part of it); the link judges what came, or asks again on a
             // fresh connection.
-            m_rx.feed(m_socket.readAll());
+            m_rx.feed(m_socket);
             Q_EMIT ended();
             return;
         }
