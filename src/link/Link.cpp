@@ -39,12 +39,10 @@ QString writeFailedMessage(const Request& r, int16_t status, bool noReply) {
 Link::Link(Transport& serial, Transport& tcp, QObject* parent)
     : QObject(parent), m_serial(serial), m_tcp(tcp), m_timeout(this) {
     qRegisterMetaType<qim::TransactionRecord>();
+    m_clock.start();
     m_timeout.setSingleShot(true);
     m_timeout.setTimerType(Qt::PreciseTimer);
-    connect(&m_timeout, &QTimer::timeout, this, [this] {
-        if (m_phase == Phase::Waiting)
-            finishWait(true);
-    });
+    connect(&m_timeout, &QTimer::timeout, this, &Link::onTimer);
     for (Transport* t : {&m_serial, &m_tcp}) {
         // Only the transport of the transaction on the wire speaks to the queue.
         const auto mine = [this, t] { return m_current && t == m_current->transport; };
@@ -180,7 +178,7 @@ void Link::start() {
     ++m_seq;
     m_sent = false;
     m_startedMs = QDateTime::currentMSecsSinceEpoch();
-    m_clock.start();
+    m_startedNs = m_clock.nsecsElapsed();
     m_phase = Phase::Opening;
     if (!m_current->test)
         m_current->frame = transport().frame(m_current->request);
@@ -199,8 +197,28 @@ void Link::onReady() {
     m_sent = true;
     // Armed before the request goes out: a send can fail at once, and the
     // failure then owns the transaction.
-    m_timeout.start(transport().replyTimeoutMs(m_settings));
+    armTimeout(transport().replyTimeoutMs(m_settings));
     transport().send(m_current->request, m_current->frame);
+}
+
+void Link::armTimeout(int ms) {
+    m_deadlineMs = m_clock.elapsed() + ms;
+    if (!m_timeout.isActive() || m_timerDueMs > m_deadlineMs) {
+        m_timerDueMs = m_deadlineMs;
+        m_timeout.start(ms);
+    }
+}
+
+void Link::onTimer() {
+    if (m_phase != Phase::Waiting)
+        return; // nothing waits: the timer rests
+    const qint64 left = m_deadlineMs - m_clock.elapsed();
+    if (left > 0) {
+        m_timerDueMs = m_deadlineMs;
+        m_timeout.start(static_cast<int>(left));
+        return;
+    }
+    finishWait(true);
 }
 
 void Link::onEnded() {
@@ -213,7 +231,6 @@ void Link::onEnded() {
     // as once does, while a lost write leaves it wrong. Never after a timeout,
     // after part of a reply, or when it went out on a fresh connection.
     if (transport().reused() && transport().received().isEmpty()) {
-        m_timeout.stop();
         m_phase = Phase::Opening;
         transport().open(m_settings, &m_current->request);
         return;
@@ -224,14 +241,12 @@ void Link::onEnded() {
 void Link::onFailed(const QString& text) {
     if (m_phase == Phase::Idle)
         return;
-    m_timeout.stop();
     if (!text.isEmpty())
         Q_EMIT message(text);
     complete({Status::LinkDown, {}});
 }
 
 void Link::finishWait(bool final) {
-    m_timeout.stop();
     Reply reply = transport().finish(final);
     const bool noReply = final && transport().received().isEmpty();
     complete(std::move(reply), noReply);
@@ -241,7 +256,6 @@ void Link::complete(Reply reply, bool noReply) {
     if (m_inStart) {
         // Never call back from inside submit(): the requester may not be ready.
         m_inStart = false;
-        m_timeout.stop();
         m_phase = Phase::Idle;
         const quint64 seq = m_seq;
         QMetaObject::invokeMethod(
@@ -253,7 +267,6 @@ void Link::complete(Reply reply, bool noReply) {
             Qt::QueuedConnection);
         return;
     }
-    m_timeout.stop();
     m_phase = Phase::Idle;
     Job job = std::move(*m_current);
     m_current.reset();
@@ -261,7 +274,7 @@ void Link::complete(Reply reply, bool noReply) {
     if (!job.test) {
         TransactionRecord rec;
         rec.startedMs = m_startedMs;
-        rec.durationUs = m_clock.nsecsElapsed() / 1000;
+        rec.durationUs = (m_clock.nsecsElapsed() - m_startedNs) / 1000;
         rec.link = job.transport->name();
         rec.slave = job.request.unit;
         rec.function = job.request.function();

@@ -95,6 +95,8 @@ private:
     void start();
     Transport& transport() const { return *m_current->transport; }
     void onReady();
+    void armTimeout(int ms);
+    void onTimer();
     void onEnded();
     void onFailed(const QString& text);
     void finishWait(bool final);
@@ -109,11 +111,17 @@ private:
     Phase m_phase = Phase::Idle;
     bool m_inStart = false;
     quint64 m_seq = 0; // tells a deferred completion from a later transaction
+    // One timer serves the timeouts of every transaction: it runs on from one
+    // to the next (starting and stopping a timer for each cost more than the
+    // rest of the transaction's own work) and looks at the deadline when it fires.
     QTimer m_timeout;
+    qint64 m_deadlineMs = 0; // of the reply awaited, on m_clock
+    qint64 m_timerDueMs = 0; // when m_timeout fires, on m_clock
     TrafficRing m_traffic;
-    bool m_sent = false; // the request on the wire went out
-    qint64 m_startedMs = 0;
-    QElapsedTimer m_clock;
+    bool m_sent = false;    // the request on the wire went out
+    QElapsedTimer m_clock;  // since the link was made
+    qint64 m_startedMs = 0; // the transaction on the wire, since the epoch
+    qint64 m_startedNs = 0; // and on m_clock
 };
 
 } // namespace qim
