@@ -77,13 +77,7 @@ bool Request::isWrite() const {
            fn == Function::WriteMultipleRegisters;
 }
 
-void ReplyBytes::append(const QByteArray& bytes) {
-    const qsizetype room = LineBuffer - m_bytes.size();
-    if (room > 0)
-        m_bytes.append(bytes.constData(), std::min(room, bytes.size()));
-}
-
-void ReplyBytes::append(QIODevice& device) {
+bool ReplyCollector::feed(QIODevice& device) {
     const qint64 available = device.bytesAvailable();
     const qint64 take = std::clamp<qint64>(LineBuffer - m_bytes.size(), 0, available);
     if (take > 0) {
@@ -93,6 +87,7 @@ void ReplyBytes::append(QIODevice& device) {
     }
     if (available > take)
         device.skip(available - take);
+    return whole();
 }
 
 int16_t ExceptionStatus(uint8_t code) {
@@ -193,13 +188,14 @@ bool ReplyCollector::whole() {
     return m_bytes.size() == m_expected || exception;
 }
 
-int16_t ReplyCollector::verdict() const {
+int16_t ReplyCollector::verdict(bool) const {
+    // The same whatever ended the wait: only a frame's own length tells.
     return fromAsked() ? EvaluateSerialReply(m_bytes, m_expected) : Status::WrongLength;
 }
 
 QByteArray ReplyCollector::reply() const {
-    // A piece too short to hold a CRC is kept whole: it still tells that
-    // something came.
+    // Without the CRC; a piece too short to hold one is kept whole: it still
+    // tells that something came.
     return m_bytes.size() > 2 ? m_bytes.first(m_bytes.size() - 2) : m_bytes;
 }
 
@@ -218,12 +214,12 @@ QByteArray Frame(const Request& request) {
     return f;
 }
 
-bool ReplyCollector::whole() const {
+bool ReplyCollector::whole() {
     return EvaluateTcpReply(m_bytes, m_expected, false).complete;
 }
 
-int16_t ReplyCollector::verdict(bool finalCall) const {
-    return EvaluateTcpReply(m_bytes, m_expected, finalCall).status;
+int16_t ReplyCollector::verdict(bool final) const {
+    return EvaluateTcpReply(m_bytes, m_expected, final).status;
 }
 
 } // namespace Tcp

@@ -81,16 +81,23 @@ int16_t ExceptionStatus(uint8_t code);
 // dropped, as a serial driver's buffer would.
 constexpr int LineBuffer = 2048;
 
-// The bytes of one reply as they arrive, at most LineBuffer of them.
-class ReplyBytes {
+// Collects the bytes of one request's reply as they arrive, at most
+// LineBuffer of them, and says when the wait may end.
+class ReplyCollector {
 public:
+    virtual ~ReplyCollector() = default;
+    // Takes everything the device holds; true when the wait may end now.
+    bool feed(QIODevice& device);
+    // The status of what arrived, judged once the wait has ended; final: it
+    // ended without the collector saying so (the timeout, the peer's close).
+    virtual int16_t verdict(bool final) const = 0;
+    // The reply's unit and PDU, without the link's framing.
+    virtual QByteArray reply() const = 0;
     // What arrived, as it came.
     const QByteArray& bytes() const { return m_bytes; }
 
 protected:
-    void append(const QByteArray& bytes);
-    // Everything the device holds, read straight into the reply.
-    void append(QIODevice& device);
+    virtual bool whole() = 0;
     QByteArray m_bytes;
 };
 
@@ -99,34 +106,21 @@ namespace Rtu {
 // The request with its unit address in front and its CRC behind.
 QByteArray Frame(const Request& request);
 
-// Collects the bytes of one request's reply as they arrive and says when
-// the wait may end: when exactly the expected number of bytes is there, or
-// a whole exception reply (good CRC) of the unit and function asked.
+// The wait for a reply ends when exactly the expected number of bytes is
+// there, or a whole exception reply (good CRC) of the unit and function asked.
 // Anything else is judged at the timeout. It takes only the reply of the
 // unit asked to the function asked: a whole frame of another unit or
 // function ahead of it (a late reply to an earlier request) is dropped and
 // the wait goes on; anything else that does not start as the reply asked
 // for is a bad one.
-class ReplyCollector : public ReplyBytes {
+class ReplyCollector : public qim::ReplyCollector {
 public:
     explicit ReplyCollector(const Request& request);
-
-    // Each returns true when the wait may end now.
-    bool feed(const QByteArray& bytes) {
-        append(bytes);
-        return whole();
-    }
-    bool feed(QIODevice& device) {
-        append(device);
-        return whole();
-    }
-    // The status of what arrived, judged once the wait has ended.
-    int16_t verdict() const;
-    // The reply's unit and PDU: what arrived without its CRC.
-    QByteArray reply() const;
+    int16_t verdict(bool final) const override;
+    QByteArray reply() const override;
 
 private:
-    bool whole();
+    bool whole() override;
     // What arrived starts as the reply asked for would (or nothing arrived).
     bool fromAsked() const;
     // Drops whole frames of another unit or function from the head; true when
@@ -146,28 +140,18 @@ namespace Tcp {
 // length) and unit identifier.
 QByteArray Frame(const Request& request);
 
-// Collects the bytes of one request's reply on its connection and says when
-// the wait may end: when the reply is complete (expected length, or a whole
-// exception reply), or when more than expected arrived.
-class ReplyCollector : public ReplyBytes {
+// The wait for a reply on its connection ends when the reply is complete
+// (expected length, or a whole exception reply), or when more than expected
+// arrived.
+class ReplyCollector : public qim::ReplyCollector {
 public:
     explicit ReplyCollector(const Request& request) : m_expected(request.replyLength + 1) {}
 
-    bool feed(const QByteArray& bytes) {
-        append(bytes);
-        return whole();
-    }
-    bool feed(QIODevice& device) {
-        append(device);
-        return whole();
-    }
-    // finalCall: the wait ended without the reply being complete (timeout, peer closed).
-    int16_t verdict(bool finalCall) const;
-    // The reply's unit and PDU: what arrived after the MBAP header.
-    QByteArray reply() const { return m_bytes.mid(6); }
+    int16_t verdict(bool final) const override;
+    QByteArray reply() const override { return m_bytes.mid(6); }
 
 private:
-    bool whole() const;
+    bool whole() override;
     int m_expected; // from the unit identifier on
 };
 

@@ -135,7 +135,7 @@ void SerialTransport::send(const Request& request, const QByteArray& frame) {
 Reply SerialTransport::finish(bool final) {
     if (final)
         m_rx->feed(m_port);
-    const int16_t status = m_rx->verdict();
+    const int16_t status = m_rx->verdict(final);
     // The port stays open; whatever the line still brings is cleared before
     // the next request. After a timeout or a reply of the wrong length the
     // unit may still be answering: its next request waits for a quiet line.

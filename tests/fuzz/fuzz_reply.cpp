@@ -12,10 +12,11 @@
 #include "Reply.h"
 #include "TemperatureRegisters.h"
 
+#include <QBuffer>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <type_traits>
+#include <memory>
 
 using namespace qim;
 
@@ -45,24 +46,6 @@ Asked build(int kind) {
     default:
         return {Request::writeMultipleRegisters(4, 7, 20, image), 0};
     }
-}
-
-// The wire bytes in pieces through a transport's collector, as its
-// transport would: the reply, and everything the collector kept.
-template <class Collector>
-Reply collect(Collector rx, const QByteArray& wire, uint32_t seed, QByteArray& kept) {
-    bool endedEarly = false;
-    for (qsizetype at = 0; at < wire.size() && !endedEarly;) {
-        seed = seed * 1103515245u + 12345u;
-        const qsizetype piece = 1 + static_cast<qsizetype>((seed >> 16) % 40);
-        endedEarly = rx.feed(wire.mid(at, piece));
-        at += piece;
-    }
-    kept = rx.bytes();
-    if constexpr (std::is_same_v<Collector, Tcp::ReplyCollector>)
-        return {rx.verdict(!endedEarly), rx.reply()};
-    else
-        return {rx.verdict(), rx.reply()};
 }
 
 // What the panels make of a reply, with the checks that hold for any bytes.
@@ -130,13 +113,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     const bool tcp = data[0] & 0x08;
     const Asked req = build(data[0] & 0x07);
-    const uint32_t seed = data[1] * 2654435761u + 1;
+    uint32_t seed = data[1] * 2654435761u + 1;
     const QByteArray wire(reinterpret_cast<const char*>(data + 2),
                           static_cast<qsizetype>(size - 2));
 
-    QByteArray kept;
-    const Reply reply = tcp ? collect(Tcp::ReplyCollector(req.request), wire, seed, kept)
-                            : collect(Rtu::ReplyCollector(req.request), wire, seed, kept);
+    std::unique_ptr<ReplyCollector> rx;
+    if (tcp)
+        rx = std::make_unique<Tcp::ReplyCollector>(req.request);
+    else
+        rx = std::make_unique<Rtu::ReplyCollector>(req.request);
+    bool endedEarly = false;
+    QBuffer line;
+    for (qsizetype at = 0; at < wire.size() && !endedEarly;) {
+        seed = seed * 1103515245u + 12345u;
+        const qsizetype piece = 1 + static_cast<qsizetype>((seed >> 16) % 40);
+        line.setData(wire.mid(at, piece));
+        line.open(QIODevice::ReadOnly);
+        endedEarly = rx->feed(line);
+        line.close();
+        at += piece;
+    }
+    const Reply reply{rx->verdict(!endedEarly), rx->reply()};
     const int16_t status = reply.status;
 
     // A success always carries the whole expected reply, never less...
@@ -148,7 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         abort();
     if (status >= 252 && status != 255 && status != 254 && status != 253 && status != 252)
         abort();
-    if (kept.size() > LineBuffer)
+    if (rx->bytes().size() > LineBuffer)
         abort();
 
     // Decoding reads only what arrived.
