@@ -8,7 +8,7 @@
 // with medians.
 //
 //   qimbench [--runs N] [--count N]
-//   qimbench --profile tcp|rtu|libmodbus-tcp|libmodbus-tcp-each|floor-tcp [--count N]
+//   qimbench --profile tcp|rtu|libmodbus-tcp|libmodbus-tcp-each|libmodbus-rtu|floor-tcp [--count N]
 //       one client alone, for a profiler
 
 #include "Bytes.h"
@@ -286,6 +286,11 @@ int main(int argc, char** argv) {
     if (profile.startsWith(QLatin1String("libmodbus-tcp"))) {
         const Result r =
             LibmodbusTcpRate(port, count, profile != QLatin1String("libmodbus-tcp-each"));
+        std::printf("%.0f tx/s, %.1f us CPU per tx\n", r.rate, r.cpuUs);
+        return 0;
+    }
+    if (profile == QLatin1String("libmodbus-rtu")) {
+        const Result r = libmodbusRtuRate(rtuSlave.address, count);
         std::printf("%.0f tx/s, %.1f us CPU per tx\n", r.rate, r.cpuUs);
         return 0;
     }
