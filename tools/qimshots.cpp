@@ -237,9 +237,9 @@ int main(int argc, char** argv) {
     // The splash and the about box, on their own.
     auto* splash = new SplashWindow(60000);
     splash->show();
-    SerialTransport serial;
-    TcpTransport tcp;
-    Link link(serial, tcp);
+    SerialTransport serialTransport;
+    TcpTransport tcpTransport;
+    Link link(serialTransport, tcpTransport);
     MessagePresenter presenter;
     QObject::connect(&link, &Link::message, &presenter, &MessagePresenter::show);
     auto* main = new MainWindow(link, presenter);
