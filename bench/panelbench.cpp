@@ -18,7 +18,9 @@
 #include "MessagePresenter.h"
 #include "Offscreen.h"
 #include "PollLoop.h"
+#include "SerialTransport.h"
 #include "TcpBench.h"
+#include "TcpTransport.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -246,7 +248,9 @@ int main(int argc, char** argv) {
         if (a[i] == QLatin1String("--tcp-panel-only"))
             panelOnly = a[i + 1].toInt();
     }
-    Link link;
+    SerialTransport serial;
+    TcpTransport tcp;
+    Link link(serial, tcp);
     MessagePresenter presenter;
     QObject::connect(&link, &Link::message, &presenter, &MessagePresenter::show);
     if (panelOnly > 0) {

@@ -8,13 +8,15 @@
 // with medians.
 //
 //   qimbench [--runs N] [--count N]
-//   qimbench --profile tcp|rtu|libmodbus-tcp|libmodbus-tcp-each|floor-tcp [--count N]
+//   qimbench --profile tcp|rtu|libmodbus-tcp|libmodbus-tcp-each|libmodbus-rtu|floor-tcp [--count N]
 //       one client alone, for a profiler
 
 #include "Bytes.h"
 #include "Link.h"
 #include "PortNames.h"
+#include "SerialTransport.h"
 #include "TcpBench.h"
+#include "TcpTransport.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -54,7 +56,9 @@ double secondsOf(const QElapsedTimer& t) {
 
 // Each run on a link of its own, so it starts without a connection.
 Result oursRate(const LinkSettings& settings, int count) {
-    Link link;
+    SerialTransport serial;
+    TcpTransport tcp;
+    Link link(serial, tcp);
     link.setSettings(settings);
     int done = 0, bad = 0;
     QEventLoop loop;
@@ -164,7 +168,9 @@ Result floorRtuRate(const QString& device, int count) {
 
 // CPU seconds and wall seconds of one transaction that waits 1 s for a silent slave.
 std::pair<double, double> waitingCost(const LinkSettings& settings) {
-    Link link;
+    SerialTransport serial;
+    TcpTransport tcp;
+    Link link(serial, tcp);
     link.setSettings(settings);
     QEventLoop loop;
     const double c0 = bench::CpuSeconds();
@@ -280,6 +286,11 @@ int main(int argc, char** argv) {
     if (profile.startsWith(QLatin1String("libmodbus-tcp"))) {
         const Result r =
             LibmodbusTcpRate(port, count, profile != QLatin1String("libmodbus-tcp-each"));
+        std::printf("%.0f tx/s, %.1f us CPU per tx\n", r.rate, r.cpuUs);
+        return 0;
+    }
+    if (profile == QLatin1String("libmodbus-rtu")) {
+        const Result r = libmodbusRtuRate(rtuSlave.address, count);
         std::printf("%.0f tx/s, %.1f us CPU per tx\n", r.rate, r.cpuUs);
         return 0;
     }

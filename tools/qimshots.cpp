@@ -14,8 +14,10 @@
 #include "Link.h"
 #include "MainWindow.h"
 #include "MessagePresenter.h"
+#include "SerialTransport.h"
 #include "SplashWindow.h"
 #include "StatusPanels.h"
+#include "TcpTransport.h"
 
 #include <QAbstractItemModel>
 #include <QAction>
@@ -235,7 +237,9 @@ int main(int argc, char** argv) {
     // The splash and the about box, on their own.
     auto* splash = new SplashWindow(60000);
     splash->show();
-    Link link;
+    SerialTransport serialTransport;
+    TcpTransport tcpTransport;
+    Link link(serialTransport, tcpTransport);
     MessagePresenter presenter;
     QObject::connect(&link, &Link::message, &presenter, &MessagePresenter::show);
     auto* main = new MainWindow(link, presenter);

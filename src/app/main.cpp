@@ -1,7 +1,9 @@
 #include "Artwork.h"
 #include "Link.h"
 #include "MessagePresenter.h"
+#include "SerialTransport.h"
 #include "Startup.h"
+#include "TcpTransport.h"
 #include "Version.h"
 
 #include <QApplication>
@@ -17,7 +19,9 @@ int main(int argc, char** argv) {
     // docks and task bars show its name and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("qimtool"));
 
-    qim::Link link;
+    qim::SerialTransport serial;
+    qim::TcpTransport tcp;
+    qim::Link link(serial, tcp);
     // Before any window or link traffic: the link's first message (a port
     // that does not open) always finds someone to show it.
     qim::MessagePresenter presenter;

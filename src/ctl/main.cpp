@@ -5,7 +5,9 @@
 #include "Link.h"
 #include "Options.h"
 #include "Output.h"
+#include "SerialTransport.h"
 #include "Session.h"
+#include "TcpTransport.h"
 
 #include <QCoreApplication>
 
@@ -31,7 +33,9 @@ int main(int argc, char** argv) {
         return Exit::BadArguments;
     }
 
-    qim::Link link;
+    qim::SerialTransport serial;
+    qim::TcpTransport tcp;
+    qim::Link link(serial, tcp);
     Printer out(parsed.options->format, parsed.options->watchMs.has_value());
     Session session(link, *parsed.options, out);
     QObject::connect(&link, &qim::Link::message, &session, &Session::linkMessage);

@@ -1,21 +1,35 @@
 #include "Bytes.h"
 
+#include <array>
 #include <cmath>
 
 namespace qim {
 
-int32_t CRC16(std::span<const uint8_t> data, int n) {
-    uint32_t crc = 0xFFFF;
-    const int end = std::min<int>(n, static_cast<int>(data.size()));
-    for (int i = 0; i < end; ++i) {
-        crc ^= data[static_cast<size_t>(i)];
+namespace {
+// The CRC of each byte value taken one bit at a time, so that a frame's CRC
+// takes one step per byte.
+constexpr std::array<uint16_t, 256> crcTable() {
+    std::array<uint16_t, 256> table{};
+    for (uint32_t value = 0; value < 256; ++value) {
+        uint32_t crc = value;
         for (int bit = 0; bit < 8; ++bit) {
             const bool lsb = crc & 1u;
             crc >>= 1;
             if (lsb)
                 crc ^= 0xA001;
         }
+        table[value] = static_cast<uint16_t>(crc);
     }
+    return table;
+}
+constexpr std::array<uint16_t, 256> CrcTable = crcTable();
+} // namespace
+
+int32_t CRC16(std::span<const uint8_t> data, int n) {
+    uint32_t crc = 0xFFFF;
+    const int end = std::min<int>(n, static_cast<int>(data.size()));
+    for (int i = 0; i < end; ++i)
+        crc = (crc >> 8) ^ CrcTable[(crc ^ data[static_cast<size_t>(i)]) & 0xFFu];
     return static_cast<int32_t>(crc);
 }
 

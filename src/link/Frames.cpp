@@ -3,6 +3,10 @@
 #include "Bytes.h"
 #include "Reply.h"
 
+#include <QIODevice>
+#include <algorithm>
+#include <cstring>
+
 namespace qim {
 
 namespace {
@@ -14,45 +18,17 @@ int32_t valueAt(std::span<const int32_t> values, int index) {
                : 0;
 }
 
-// The PDU from the function code on, shared by both links.
-QByteArray pdu(Function fn, int16_t a, int32_t b) {
-    QByteArray f;
-    f.append(static_cast<char>(fn));
-    AppendWord(f, a);
-    AppendWord(f, b);
-    return f;
+void putWord(char* at, int32_t value) {
+    qToBigEndian(static_cast<quint16>(value), at);
 }
 
-QByteArray pduMultiple(int16_t start, int16_t count, std::span<const int32_t> values) {
-    QByteArray f;
-    f.append(static_cast<char>(Function::WriteMultipleRegisters));
-    AppendWord(f, start);
-    AppendWord(f, count);
-    f.append(static_cast<char>(LoByte(2 * count)));
-    for (int i = 0; i < count; ++i)
-        AppendWord(f, valueAt(values, start + i));
-    return f;
-}
-
-Frame rtu(uint8_t slave, const QByteArray& body, int expected) {
-    QByteArray f;
-    f.append(static_cast<char>(slave));
-    f.append(body);
-    const int32_t crc = CRC16(f, static_cast<int>(f.size()));
-    f.append(static_cast<char>(LoByte(crc)));
-    f.append(static_cast<char>(HiByte(crc)));
-    return {f, expected};
-}
-
-Frame tcp(int32_t transactionId, uint8_t slave, const QByteArray& body, int expected) {
-    QByteArray f;
-    AppendWord(f, transactionId);
-    AppendWord(f, 0);
-    f.append('\0');
-    f.append(static_cast<char>(LoByte(static_cast<int32_t>(body.size()) + 1)));
-    f.append(static_cast<char>(slave));
-    f.append(body);
-    return {f, expected};
+// The PDU of the functions that carry two 16-bit fields.
+Request twoFields(uint8_t unit, Function fn, int16_t a, int32_t b, int replyLength) {
+    QByteArray pdu(5, Qt::Uninitialized);
+    pdu[0] = static_cast<char>(fn);
+    putWord(pdu.data() + 1, a);
+    putWord(pdu.data() + 3, b);
+    return {unit, pdu, replyLength};
 }
 
 bool exceptionBit(const QByteArray& rx, int functionIndex) {
@@ -61,49 +37,58 @@ bool exceptionBit(const QByteArray& rx, int functionIndex) {
 
 } // namespace
 
-namespace Rtu {
-Frame ReadHoldingRegisters(uint8_t slave, int16_t start, int16_t count) {
-    return rtu(slave, pdu(Function::ReadHoldingRegisters, start, count), 2 * count + 5);
+Request Request::readHoldingRegisters(uint8_t unit, int16_t start, int16_t count) {
+    return twoFields(unit, Function::ReadHoldingRegisters, start, count, 2 * count + 2);
 }
-Frame ReadInputRegisters(uint8_t slave, int16_t start, int16_t count) {
-    return rtu(slave, pdu(Function::ReadInputRegisters, start, count), 2 * count + 5);
-}
-Frame ReportSlaveId(uint8_t slave) {
-    return rtu(slave, QByteArray(1, static_cast<char>(Function::ReportSlaveId)), 23);
-}
-Frame WriteSingleCoil(uint8_t slave, int16_t address, int32_t value) {
-    return rtu(slave, pdu(Function::WriteSingleCoil, address, value), 8);
-}
-Frame WriteSingleRegister(uint8_t slave, int16_t address, int32_t value) {
-    return rtu(slave, pdu(Function::WriteSingleRegister, address, value), 8);
-}
-Frame WriteMultipleRegisters(uint8_t slave, int16_t start, int16_t count,
-                             std::span<const int32_t> values) {
-    return rtu(slave, pduMultiple(start, count, values), 8);
-}
-} // namespace Rtu
 
-namespace Tcp {
-Frame ReadHoldingRegisters(int32_t id, uint8_t slave, int16_t start, int16_t count) {
-    return tcp(id, slave, pdu(Function::ReadHoldingRegisters, start, count), 2 * count + 3);
+Request Request::readInputRegisters(uint8_t unit, int16_t start, int16_t count) {
+    return twoFields(unit, Function::ReadInputRegisters, start, count, 2 * count + 2);
 }
-Frame ReadInputRegisters(int32_t id, uint8_t slave, int16_t start, int16_t count) {
-    return tcp(id, slave, pdu(Function::ReadInputRegisters, start, count), 2 * count + 3);
+
+Request Request::reportSlaveId(uint8_t unit) {
+    return {unit, QByteArray(1, static_cast<char>(Function::ReportSlaveId)), 20};
 }
-Frame ReportSlaveId(int32_t id, uint8_t slave) {
-    return tcp(id, slave, QByteArray(1, static_cast<char>(Function::ReportSlaveId)), 21);
+
+Request Request::writeSingleCoil(uint8_t unit, int16_t address, int32_t value) {
+    return twoFields(unit, Function::WriteSingleCoil, address, value, 5);
 }
-Frame WriteSingleCoil(int32_t id, uint8_t slave, int16_t address, int32_t value) {
-    return tcp(id, slave, pdu(Function::WriteSingleCoil, address, value), 6);
+
+Request Request::writeSingleRegister(uint8_t unit, int16_t address, int32_t value) {
+    return twoFields(unit, Function::WriteSingleRegister, address, value, 5);
 }
-Frame WriteSingleRegister(int32_t id, uint8_t slave, int16_t address, int32_t value) {
-    return tcp(id, slave, pdu(Function::WriteSingleRegister, address, value), 6);
+
+Request Request::writeMultipleRegisters(uint8_t unit, int16_t start, int16_t count,
+                                        std::span<const int32_t> values) {
+    Request r = twoFields(unit, Function::WriteMultipleRegisters, start, count, 5);
+    r.pdu.reserve(6 + 2 * qMax<int>(count, 0));
+    r.pdu.append(static_cast<char>(LoByte(2 * count)));
+    for (int i = 0; i < count; ++i)
+        AppendWord(r.pdu, valueAt(values, start + i));
+    return r;
 }
-Frame WriteMultipleRegisters(int32_t id, uint8_t slave, int16_t start, int16_t count,
-                             std::span<const int32_t> values) {
-    return tcp(id, slave, pduMultiple(start, count, values), 6);
+
+uint16_t Request::word(int at) const {
+    return at >= 0 && at + 1 < pdu.size() ? WordAt(pdu, at) : 0;
 }
-} // namespace Tcp
+
+bool Request::isWrite() const {
+    const auto fn = static_cast<Function>(function());
+    return fn == Function::WriteSingleCoil || fn == Function::WriteSingleRegister ||
+           fn == Function::WriteMultipleRegisters;
+}
+
+bool ReplyCollector::feed(QIODevice& device) {
+    const qint64 available = device.bytesAvailable();
+    const qint64 take = std::clamp<qint64>(LineBuffer - m_bytes.size(), 0, available);
+    if (take > 0) {
+        const qsizetype at = m_bytes.size();
+        m_bytes.resize(at + take);
+        m_bytes.resize(at + std::max<qint64>(device.read(m_bytes.data() + at, take), 0));
+    }
+    if (available > take)
+        device.skip(available - take);
+    return whole();
+}
 
 int16_t ExceptionStatus(uint8_t code) {
     return code >= Status::LinkDown ? Status::WrongLength : static_cast<int16_t>(code);
@@ -159,20 +144,24 @@ TcpVerdict EvaluateTcpReply(const QByteArray& rx, int expectedLength, bool final
     return {false, 0};
 }
 
-} // namespace qim
+namespace Rtu {
 
-namespace qim {
-
-ReplyCollector::ReplyCollector(bool tcp, const Frame& request)
-    : ReplyCollector(tcp, request.expectedLength) {
-    if (!tcp && request.bytes.size() >= 2) {
-        m_unit = static_cast<uint8_t>(request.bytes[0]);
-        m_function = static_cast<uint8_t>(request.bytes[1]);
-    }
+QByteArray Frame(const Request& request) {
+    const auto n = static_cast<int>(request.pdu.size()) + 1;
+    QByteArray f(n + 2, Qt::Uninitialized);
+    f[0] = static_cast<char>(request.unit);
+    std::memcpy(f.data() + 1, request.pdu.constData(), static_cast<size_t>(n - 1));
+    const int32_t crc = CRC16(f, n);
+    f[n] = static_cast<char>(LoByte(crc));
+    f[n + 1] = static_cast<char>(HiByte(crc));
+    return f;
 }
 
+ReplyCollector::ReplyCollector(const Request& request)
+    : m_unit(request.unit), m_function(request.function()), m_expected(request.replyLength + 3) {}
+
 bool ReplyCollector::fromAsked() const {
-    if (m_unit < 0 || m_bytes.isEmpty())
+    if (m_bytes.isEmpty())
         return true;
     return static_cast<uint8_t>(m_bytes[0]) == m_unit &&
            (m_bytes.size() < 2 || (static_cast<uint8_t>(m_bytes[1]) & 0x7F) == m_function);
@@ -190,19 +179,49 @@ bool ReplyCollector::dropOthers() {
     return true;
 }
 
-bool ReplyCollector::feed(const QByteArray& bytes) {
-    const qsizetype room = LineBuffer - m_bytes.size();
-    if (room > 0)
-        m_bytes.append(bytes.constData(), std::min(room, bytes.size()));
-    if (m_tcp)
-        return EvaluateTcpReply(m_bytes, m_expected, false).complete;
-    return dropOthers() && m_bytes.size() == m_expected;
+bool ReplyCollector::whole() {
+    if (!dropOthers())
+        return false;
+    // An exception reply is whole at five bytes: nothing more is coming.
+    const bool exception = m_bytes.size() == SerialExceptionLength && exceptionBit(m_bytes, 1) &&
+                           CheckCRC(m_bytes, SerialExceptionLength);
+    return m_bytes.size() == m_expected || exception;
 }
 
-int16_t ReplyCollector::verdict(bool finalCall) const {
-    if (m_tcp)
-        return EvaluateTcpReply(m_bytes, m_expected, finalCall).status;
+int16_t ReplyCollector::verdict(bool) const {
+    // The same whatever ended the wait: only a frame's own length tells.
     return fromAsked() ? EvaluateSerialReply(m_bytes, m_expected) : Status::WrongLength;
 }
+
+QByteArray ReplyCollector::reply() const {
+    // Without the CRC; a piece too short to hold one is kept whole: it still
+    // tells that something came.
+    return m_bytes.size() > 2 ? m_bytes.first(m_bytes.size() - 2) : m_bytes;
+}
+
+} // namespace Rtu
+
+namespace Tcp {
+
+QByteArray Frame(const Request& request) {
+    const auto n = static_cast<int>(request.pdu.size());
+    QByteArray f(7 + n, Qt::Uninitialized);
+    putWord(f.data(), request.transactionId);
+    putWord(f.data() + 2, 0);
+    putWord(f.data() + 4, LoByte(n + 1));
+    f[6] = static_cast<char>(request.unit);
+    std::memcpy(f.data() + 7, request.pdu.constData(), static_cast<size_t>(n));
+    return f;
+}
+
+bool ReplyCollector::whole() {
+    return EvaluateTcpReply(m_bytes, m_expected, false).complete;
+}
+
+int16_t ReplyCollector::verdict(bool final) const {
+    return EvaluateTcpReply(m_bytes, m_expected, final).status;
+}
+
+} // namespace Tcp
 
 } // namespace qim

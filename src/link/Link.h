@@ -1,8 +1,8 @@
 #pragma once
 // The program's one link: a FIFO of transactions with exactly one on the
-// wire, over the transport the settings name. Nothing here blocks: a wait is
-// a timer or a transport's signal, and each transaction ends in its
-// requester's completion callback.
+// wire, over the transport the settings name (its owner gives it the serial
+// and the TCP one). Nothing here blocks: a wait is a timer or a transport's
+// signal, and each transaction ends in its requester's completion callback.
 //
 // A read (polls, identification, the connection test) belongs to its
 // requester and is dropped with it; a write (functions 5, 6 and 16, told by
@@ -13,6 +13,7 @@
 #include "LinkSettings.h"
 #include "Reply.h"
 #include "TrafficRing.h"
+#include "Transport.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -24,12 +25,11 @@
 
 namespace qim {
 
-class Transport;
-
 class Link : public QObject {
     Q_OBJECT
 public:
-    explicit Link(QObject* parent = nullptr);
+    // The transports outlive the link.
+    Link(Transport& serial, Transport& tcp, QObject* parent = nullptr);
     ~Link() override;
 
     const LinkSettings& settings() const { return m_settings; }
@@ -77,9 +77,10 @@ Q_SIGNALS:
 
 private:
     struct Job {
-        bool tcp = false;
+        Transport* transport = nullptr;
         bool test = false;
-        Frame frame;
+        Request request;
+        QByteArray frame; // the request as its transport sends it, made when it starts
         QPointer<QObject> context;
         bool hasContext = false;
         Completion done;
@@ -88,32 +89,39 @@ private:
     };
     enum class Phase { Idle, Opening, Waiting };
 
-    void submit(Frame rtu, Frame tcp, Requester who);
+    void submit(Request request, Requester who);
     void enqueue(Job job);
     void pump();
     void start();
-    Transport& transport() const;
+    Transport& transport() const { return *m_current->transport; }
     void onReady();
-    void onBytes(const QByteArray& bytes);
+    void armTimeout(int ms);
+    void onTimer();
     void onEnded();
     void onFailed(const QString& text);
-    void finishWait(bool finalCall);
+    void finishWait(bool final);
     void complete(Reply reply, bool noReply = false);
 
     LinkSettings m_settings;
     int m_transactionId = 0;
-    Transport* m_serial;
-    Transport* m_tcp;
+    Transport& m_serial;
+    Transport& m_tcp;
     std::deque<Job> m_queue;
     std::optional<Job> m_current;
     Phase m_phase = Phase::Idle;
     bool m_inStart = false;
     quint64 m_seq = 0; // tells a deferred completion from a later transaction
+    // One timer serves the timeouts of every transaction: it runs on from one
+    // to the next (starting and stopping a timer for each cost more than the
+    // rest of the transaction's own work) and looks at the deadline when it fires.
     QTimer m_timeout;
+    qint64 m_deadlineMs = 0; // of the reply awaited, on m_clock
+    qint64 m_timerDueMs = 0; // when m_timeout fires, on m_clock
     TrafficRing m_traffic;
-    std::optional<ReplyCollector> m_rx; // the reply of the transaction on the wire
-    qint64 m_startedMs = 0;
-    QElapsedTimer m_clock;
+    bool m_sent = false;    // the request on the wire went out
+    QElapsedTimer m_clock;  // since the link was made
+    qint64 m_startedMs = 0; // the transaction on the wire, since the epoch
+    qint64 m_startedNs = 0; // and on m_clock
 };
 
 } // namespace qim

@@ -18,21 +18,16 @@ constexpr int16_t WrongLength = 253; // also: no reply before the timeout
 constexpr int16_t LinkDown = 252;
 } // namespace Status
 
-// What one transaction brought back, handed to its requester. bytes start at
-// the slave address (unit identifier on TCP): the same indices on both links;
-// a serial reply still carries its two CRC bytes at the end.
+// What one transaction brought back, handed to its requester: the reply's
+// unit and PDU, without the framing of the link it came by (the serial CRC,
+// the TCP header): byte 0 the unit, 1 the function, 2 a read's byte count,
+// register k at 3 + 2k.
 struct Reply {
     int16_t status = 0;
     QByteArray bytes;
-    bool tcp = false;
 
     bool ok() const { return status == Status::Ok; }
-    // Bytes of the reply without the serial CRC.
-    int payloadSize() const {
-        const int crc = tcp ? 0 : 2;
-        return bytes.size() > crc ? static_cast<int>(bytes.size()) - crc : 0;
-    }
-    bool holds(int n) const { return payloadSize() >= n; }
+    bool holds(int n) const { return bytes.size() >= n; }
     // Register k of a read reply (at bytes 3 + 2k and 4 + 2k), if it arrived.
     std::optional<uint16_t> reg(int k) const {
         if (k < 0 || !holds(5 + 2 * k))

@@ -45,13 +45,10 @@ void SerialTransport::onReadyRead() {
         m_port.readAll();
         m_quiet.start(
             static_cast<int>(std::clamp<qint64>(m_quietEndMs - m_lastByteMs, 0, m_quietMs)));
-    } else if (m_active) {
-        Q_EMIT bytesArrived(m_port.readAll());
+    } else if (m_active && m_rx) {
+        if (m_rx->feed(m_port))
+            Q_EMIT replied();
     }
-}
-
-void SerialTransport::prepare(const QByteArray& request) {
-    m_unit = request.isEmpty() ? -1 : static_cast<uint8_t>(request[0]);
 }
 
 QString SerialTransport::resolve() const {
@@ -73,9 +70,11 @@ bool SerialTransport::configure(const LinkSettings& settings) {
     return !m_port.portName().isEmpty();
 }
 
-void SerialTransport::open(const LinkSettings& settings, bool test) {
+void SerialTransport::open(const LinkSettings& settings, const Request* request) {
     const QScopedValueRollback opening(m_opening, true);
-    if (test) {
+    m_unit = request ? request->unit : -1;
+    m_rx.reset();
+    if (!request) {
         if (m_port.isOpen())
             m_port.close();
         const bool named = configure(settings);
@@ -121,27 +120,34 @@ void SerialTransport::open(const LinkSettings& settings, bool test) {
 void SerialTransport::go() {
     if (m_unit >= 0)
         m_timedOutMs[size_t(m_unit)] = -1;
-    // What a late reply (or an earlier run) left behind must not be taken for this one's.
-    if (m_port.clear(QSerialPort::Input))
-        m_port.readAll();
+    // What a late reply (or an earlier run) left behind must not be taken for
+    // this one's: clear() empties the port's buffer and the driver's.
+    m_port.clear(QSerialPort::Input);
     if (m_active)
         Q_EMIT ready();
 }
 
-void SerialTransport::send(const QByteArray& request) {
-    writeNow(m_port, request);
+void SerialTransport::send(const Request& request, const QByteArray& frame) {
+    m_rx.emplace(request);
+    writeNow(m_port, frame);
 }
 
-QByteArray SerialTransport::takeAll() {
-    return m_port.readAll();
-}
-
-void SerialTransport::finish(bool keep) {
+Reply SerialTransport::finish(bool final) {
+    if (final)
+        m_rx->feed(m_port);
+    const int16_t status = m_rx->verdict(final);
     // The port stays open; whatever the line still brings is cleared before
-    // the next request.
+    // the next request. After a timeout or a reply of the wrong length the
+    // unit may still be answering: its next request waits for a quiet line.
     m_active = false;
-    if (!keep && m_unit >= 0)
+    if ((final || status == Status::WrongLength) && m_unit >= 0)
         m_timedOutMs[size_t(m_unit)] = m_clock.elapsed();
+    return {status, m_rx->reply()};
+}
+
+const QByteArray& SerialTransport::received() const {
+    static const QByteArray none;
+    return m_rx ? m_rx->bytes() : none;
 }
 
 void SerialTransport::close() {

@@ -15,6 +15,7 @@
 #include <QSerialPort>
 #include <QTimer>
 #include <array>
+#include <optional>
 
 namespace qim {
 
@@ -23,11 +24,12 @@ class SerialTransport : public Transport {
 public:
     explicit SerialTransport(QObject* parent = nullptr);
 
-    void prepare(const QByteArray& request) override;
-    void open(const LinkSettings& settings, bool test) override;
-    void send(const QByteArray& request) override;
-    QByteArray takeAll() override;
-    void finish(bool keep) override;
+    QString name() const override { return QStringLiteral("RTU"); }
+    QByteArray frame(const Request& request) const override { return Rtu::Frame(request); }
+    void open(const LinkSettings& settings, const Request* request) override;
+    void send(const Request& request, const QByteArray& frame) override;
+    Reply finish(bool final) override;
+    const QByteArray& received() const override;
     void close() override;
     bool isOpen() const override { return m_port.isOpen(); }
     int replyTimeoutMs(const LinkSettings& s) const override { return s.serialTimeoutMs; }
@@ -46,9 +48,10 @@ private:
     QString m_named;   // a device named in the settings, used instead of COMn
     QString m_device;  // the device COMn resolved to when the port was last named
     bool m_opening = false;
-    bool m_active = false; // a transaction owns the port: its errors end it
-    int m_unit = -1;       // the unit the prepared request is for
-    QTimer m_quiet;        // runs while a request waits for the line to be quiet
+    bool m_active = false;                   // a transaction owns the port: its errors end it
+    int m_unit = -1;                         // the unit of the request being opened for
+    std::optional<Rtu::ReplyCollector> m_rx; // the reply of the request sent
+    QTimer m_quiet;                          // runs while a request waits for the line to be quiet
     int m_quietMs = 0;
     qint64 m_quietEndMs = 0; // the latest the request waits until
     QElapsedTimer m_clock;

@@ -26,7 +26,8 @@ TcpTransport::TcpTransport(QObject* parent)
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &TcpTransport::onError);
 }
 
-void TcpTransport::open(const LinkSettings& settings, bool test) {
+void TcpTransport::open(const LinkSettings& settings, const Request* request) {
+    const bool test = !request;
     m_settings = settings;
     m_test = test;
     // What was learned of a server holds for its host and port until the
@@ -119,28 +120,30 @@ void TcpTransport::connectFailed(QAbstractSocket::SocketError error, bool unreac
     Q_EMIT failed(message);
 }
 
-void TcpTransport::send(const QByteArray& request) {
+void TcpTransport::send(const Request& request, const QByteArray& frame) {
     m_state = State::Waiting;
     m_replied = false;
+    m_rx = Tcp::ReplyCollector(request);
     m_sentSinceReplyMs = m_reused && m_lastUse.isValid() ? m_lastUse.elapsed() : -1;
-    const qsizetype sent =
-        SendNow(m_socket.socketDescriptor(), request.constData(), request.size());
-    if (sent < request.size()) {
-        m_socket.write(request.constData() + sent, request.size() - sent);
+    const qsizetype sent = SendNow(m_socket.socketDescriptor(), frame.constData(), frame.size());
+    if (sent < frame.size()) {
+        m_socket.write(frame.constData() + sent, frame.size() - sent);
         m_socket.flush(); // out now, not on the next turn of the event loop
     }
 }
 
-QByteArray TcpTransport::takeAll() {
-    return m_socket.readAll();
-}
-
-void TcpTransport::finish(bool keepIt) {
+Reply TcpTransport::finish(bool final) {
+    if (final)
+        m_rx.feed(m_socket);
+    const int16_t status = m_rx.verdict(final);
     m_state = State::Idle;
-    if (keepIt && !m_freshEach)
+    // After a timeout or a reply of the wrong length more bytes of it may
+    // still come, and would be taken for the next transaction's reply.
+    if (!final && status != Status::WrongLength && !m_freshEach)
         keep();
     else
         drop();
+    return {status, m_rx.reply()};
 }
 
 void TcpTransport::close() {
@@ -184,7 +187,8 @@ void TcpTransport::onReadyRead() {
         return;
     }
     m_replied = true;
-    Q_EMIT bytesArrived(m_socket.readAll());
+    if (m_rx.feed(m_socket))
+        Q_EMIT replied();
 }
 
 void TcpTransport::onError(QAbstractSocket::SocketError error) {
@@ -200,8 +204,10 @@ void TcpTransport::onError(QAbstractSocket::SocketError error) {
             // replies, and our request crossed its close.
             if (!m_replied)
                 learnFromClose(m_sentSinceReplyMs);
-            // The reply cannot grow any more; the link judges what came, or
-            // asks again on a fresh connection.
+            // The reply cannot grow any more (what the socket still holds is
+            // part of it); the link judges what came, or asks again on a
+            // fresh connection.
+            m_rx.feed(m_socket);
             Q_EMIT ended();
             return;
         }

@@ -28,10 +28,12 @@ public:
     static constexpr int AfterReplyMs = 100;
     explicit TcpTransport(QObject* parent = nullptr);
 
-    void open(const LinkSettings& settings, bool test) override;
-    void send(const QByteArray& request) override;
-    QByteArray takeAll() override;
-    void finish(bool keep) override;
+    QString name() const override { return QStringLiteral("TCP"); }
+    QByteArray frame(const Request& request) const override { return Tcp::Frame(request); }
+    void open(const LinkSettings& settings, const Request* request) override;
+    void send(const Request& request, const QByteArray& frame) override;
+    Reply finish(bool final) override;
+    const QByteArray& received() const override { return m_rx.bytes(); }
     void close() override;
     bool isOpen() const override { return m_socket.state() == QAbstractSocket::ConnectedState; }
     bool reused() const override { return m_reused; }
@@ -65,6 +67,7 @@ private:
     qint64 m_sentSinceReplyMs = -1; // how long the kept connection was idle when the request went
     bool m_inError = false;         // inside the socket's error signal
     quint64 m_attempt = 0;          // tells a deferred connect from a later one
+    Tcp::ReplyCollector m_rx{Request{}}; // the reply of the request sent
 };
 
 } // namespace qim

@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QMetaType>
+#include <QString>
 #include <cstdint>
 #include <vector>
 
@@ -13,11 +14,11 @@ namespace qim {
 struct TransactionRecord {
     qint64 startedMs = 0; // since the epoch
     qint64 durationUs = 0;
-    bool tcp = false;
+    QString link; // the transport's name: "RTU", "TCP"
     uint8_t slave = 0;
     uint8_t function = 0;
-    QByteArray request;
-    QByteArray reply; // exactly what arrived (TCP: header included)
+    QByteArray request; // the frame as sent
+    QByteArray reply;   // exactly what arrived
     int16_t status = 0;
     bool noReply = false; // 253 with not a single byte received
 };

@@ -88,7 +88,7 @@ QString TrafficModel::cellText(const TransactionRecord& r, int column) const {
     case Time:
         return QDateTime::fromMSecsSinceEpoch(r.startedMs).toString(QStringLiteral("hh:mm:ss.zzz"));
     case LinkKind:
-        return r.tcp ? QStringLiteral("TCP") : QStringLiteral("RTU");
+        return r.link;
     case Slave:
         return QString::number(r.slave);
     case Function:

@@ -15,7 +15,7 @@ namespace apptest {
 using qimtest::Window;
 
 struct App {
-    qim::Link link;
+    qimtest::RealLink link;
     qim::MessagePresenter presenter;
     QPointer<qim::MainWindow> main;
 

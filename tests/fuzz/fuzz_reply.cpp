@@ -12,41 +12,39 @@
 #include "Reply.h"
 #include "TemperatureRegisters.h"
 
+#include <QBuffer>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 
 using namespace qim;
 
 namespace {
 
-struct Request {
-    Frame frame;
+struct Asked {
+    Request request;
     int registers = 0; // registers a good reply carries
 };
 
-Request build(int kind, bool tcp) {
+Asked build(int kind) {
     static const int32_t image[29] = {};
     switch (kind) {
     case 0: // the temperature panel's poll
-        return {tcp ? Tcp::ReadInputRegisters(1, 4, 0, 12) : Rtu::ReadInputRegisters(4, 0, 12), 12};
+        return {Request::readInputRegisters(4, 0, 12), 12};
     case 6: // the analog panel's poll
-        return {tcp ? Tcp::ReadInputRegisters(1, 2, 0, 8) : Rtu::ReadInputRegisters(2, 0, 8), 8};
+        return {Request::readInputRegisters(2, 0, 8), 8};
     case 1: // the discrete panel's poll
     case 7:
-        return {tcp ? Tcp::ReadHoldingRegisters(1, 1, 0, 1) : Rtu::ReadHoldingRegisters(1, 0, 1),
-                1};
+        return {Request::readHoldingRegisters(1, 0, 1), 1};
     case 2:
-        return {tcp ? Tcp::ReportSlaveId(0, 7) : Rtu::ReportSlaveId(7), 0};
+        return {Request::reportSlaveId(7), 0};
     case 3:
-        return {tcp ? Tcp::WriteSingleCoil(0, 4, 2, 0xFF00) : Rtu::WriteSingleCoil(4, 2, 0xFF00),
-                0};
+        return {Request::writeSingleCoil(4, 2, 0xFF00), 0};
     case 4:
-        return {tcp ? Tcp::WriteSingleRegister(0, 1, 0, 5) : Rtu::WriteSingleRegister(1, 0, 5), 0};
+        return {Request::writeSingleRegister(1, 0, 5), 0};
     default:
-        return {tcp ? Tcp::WriteMultipleRegisters(0, 4, 7, 20, image)
-                    : Rtu::WriteMultipleRegisters(4, 7, 20, image),
-                0};
+        return {Request::writeMultipleRegisters(4, 7, 20, image), 0};
     }
 }
 
@@ -114,34 +112,40 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2)
         return 0;
     const bool tcp = data[0] & 0x08;
-    const Request req = build(data[0] & 0x07, tcp);
+    const Asked req = build(data[0] & 0x07);
     uint32_t seed = data[1] * 2654435761u + 1;
     const QByteArray wire(reinterpret_cast<const char*>(data + 2),
                           static_cast<qsizetype>(size - 2));
 
-    ReplyCollector rx(tcp, req.frame);
+    std::unique_ptr<ReplyCollector> rx;
+    if (tcp)
+        rx = std::make_unique<Tcp::ReplyCollector>(req.request);
+    else
+        rx = std::make_unique<Rtu::ReplyCollector>(req.request);
     bool endedEarly = false;
+    QBuffer line;
     for (qsizetype at = 0; at < wire.size() && !endedEarly;) {
         seed = seed * 1103515245u + 12345u;
         const qsizetype piece = 1 + static_cast<qsizetype>((seed >> 16) % 40);
-        endedEarly = rx.feed(wire.mid(at, piece));
+        line.setData(wire.mid(at, piece));
+        line.open(QIODevice::ReadOnly);
+        endedEarly = rx->feed(line);
+        line.close();
         at += piece;
     }
-    const int16_t status = rx.verdict(!endedEarly);
-    const Reply reply{status, tcp ? rx.bytes().mid(6) : rx.bytes(), tcp};
+    const Reply reply{rx->verdict(!endedEarly), rx->reply()};
+    const int16_t status = reply.status;
 
-    // A success always carries the whole expected reply, never less.
-    const int expected = req.frame.expectedLength;
-    const int got =
-        tcp ? static_cast<int>(reply.bytes.size()) : static_cast<int>(rx.bytes().size());
-    if (reply.ok() && got != expected)
+    // A success always carries the whole expected reply, never less...
+    if (reply.ok() && reply.bytes.size() != req.request.replyLength + 1)
         abort();
     // ...and, on the serial link, comes from the unit and function asked.
-    if (!tcp && reply.ok() && reply.bytes.left(2) != req.frame.bytes.left(2))
+    if (!tcp && reply.ok() &&
+        (reply.byteAt(0) != req.request.unit || reply.byteAt(1) != req.request.function()))
         abort();
     if (status >= 252 && status != 255 && status != 254 && status != 253 && status != 252)
         abort();
-    if (rx.bytes().size() > ReplyCollector::LineBuffer)
+    if (rx->bytes().size() > LineBuffer)
         abort();
 
     // Decoding reads only what arrived.

@@ -70,7 +70,7 @@ class TestPeers : public QObject {
     }
 
 private Q_SLOTS:
-    void init() { link = std::make_unique<Link>(); }
+    void init() { link = std::make_unique<RealLink>(); }
     void cleanup() { link.reset(); }
 
     void qtTcpServer() {

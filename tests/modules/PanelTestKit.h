@@ -45,7 +45,7 @@ protected:
 
     // A fresh link and registers, and a bus on loopback TCP at a free port.
     bool tcpBus() {
-        link = std::make_unique<qim::Link>();
+        link = std::make_unique<qimtest::RealLink>();
         QObject::connect(link.get(), &qim::Link::message, &presenter, &qim::MessagePresenter::show);
         bus = std::make_unique<qimsim::Bus>();
         regs = {};

@@ -96,7 +96,7 @@ private Q_SLOTS:
         QVERIFY(bus->openPty(2));
     }
     void init() {
-        link = std::make_unique<Link>();
+        link = std::make_unique<RealLink>();
         log = std::make_unique<MessageLog>(*link);
     }
     void cleanup() {

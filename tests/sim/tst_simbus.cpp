@@ -97,7 +97,7 @@ private Q_SLOTS:
         static_cast<qimsim::DiscreteModule*>(bus.module(1))->setWalking(false);
         bus.setSpeedFactor(0); // only advanceTime moves the models
         bus.clearRequests();
-        link = std::make_unique<Link>();
+        link = std::make_unique<qimtest::RealLink>();
     }
     void cleanup() { link.reset(); }
 

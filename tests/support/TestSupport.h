@@ -14,9 +14,9 @@
 #include <functional>
 #include <memory>
 
-namespace qim {
-class Link;
-}
+#include "Link.h"
+#include "SerialTransport.h"
+#include "TcpTransport.h"
 
 namespace qimtest {
 
@@ -106,6 +106,16 @@ private:
 // The texts of the message boxes on screen, oldest first, pressing OK on
 // each as a user does (the presenter then shows the next one).
 QStringList TakeMessages();
+
+// A link on the program's own transports, as main() makes it.
+struct OwnTransports {
+    qim::SerialTransport serial;
+    qim::TcpTransport tcp;
+};
+class RealLink : private OwnTransports, public qim::Link {
+public:
+    RealLink() : qim::Link(serial, tcp) {}
+};
 
 // Records what the link asks the user to read.
 class MessageLog : public QObject {
