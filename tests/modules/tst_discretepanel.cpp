@@ -79,8 +79,6 @@ private Q_SLOTS:
             return led.pixelColor(16, 16).red();
         };
         QVERIFY(red(1) > 200 && red(2) < 160);
-        module->forceRead(3, 0, 0xFF42); // only the low byte is inputs
-        QTRY_COMPARE(inputs(), (QList<int>{2, 7}));
         click("Chk_Output8");
         QTRY_VERIFY(RequestsOf(*bus, 6).last().values == QVector<uint16_t>{0x84});
         QVERIFY(stop());
