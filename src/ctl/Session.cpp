@@ -421,7 +421,7 @@ void Session::pollTemperature(Done done) {
             };
             QStringList flags;
             for (int b = 0; in && b < 8; ++b) {
-                if (in->flags >> b & 1)
+                if (GetBit(in->flags, uint8_t(b)))
                     flags << QLatin1String(Temperature::FlagNames[b]);
             }
             Record loop;
