@@ -28,7 +28,6 @@ struct ModuleRequest {
     // values[i] goes to register start + i; a coil is 0xFF00 (on) or 0.
     std::array<int32_t, MaxValues> values{};
 
-    bool operator==(const ModuleRequest&) const = default;
     bool isRead() const { return kind == Kind::ReadHolding || kind == Kind::ReadInput; }
     // The bytes a good reply to a read holds, from the unit on.
     int replyBytes() const { return 3 + 2 * count; }

@@ -80,7 +80,6 @@ struct Image {
     uint16_t control = 0;
     std::array<int32_t, PwmOutputs> pwm{}; // percent, outputs 1..4
     LoopBlocks loops{};
-    bool operator==(const Image&) const = default;
 };
 
 // The outputs switched the moment they change (n = 1..4).
