@@ -107,15 +107,16 @@ void PollPanel::scan() {
 
 void PollPanel::pollRead(const ModuleRequest& request, PollLoop::Done done,
                          std::function<bool(const Reply&)> take) {
-    request.send(m_link, m_slave, {this, [this, done, take](const Reply& reply) {
-                                       if (take(reply)) {
-                                           m_readings->request();
-                                           Q_EMIT inputsDecoded(m_loop->pollCount());
-                                       } else {
-                                           m_loop->countError();
-                                       }
-                                       done(reply.status);
-                                   }});
+    request.send(m_link, m_slave,
+                 {this, [this, done = std::move(done), take = std::move(take)](const Reply& reply) {
+                      if (take(reply)) {
+                          m_readings->request();
+                          Q_EMIT inputsDecoded(m_loop->pollCount());
+                      } else {
+                          m_loop->countError();
+                      }
+                      done(reply.status);
+                  }});
 }
 
 void PollPanel::setWriting(bool writing) {
