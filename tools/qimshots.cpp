@@ -30,6 +30,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QSlider>
@@ -106,11 +107,9 @@ bool Idle(const QString& window) {
 
 class Run : public QObject {
 public:
-    Run(QString out, MessagePresenter& presenter) : m_out(std::move(out)) {
+    explicit Run(QString out) : m_out(std::move(out)) {
         m_timer.setInterval(40);
         connect(&m_timer, &QTimer::timeout, this, &Run::step);
-        connect(&presenter, &MessagePresenter::shown, this,
-                [](const QString& text) { Fail(QStringLiteral("message box: ") + text); });
     }
 
     // Does something at once.
@@ -161,6 +160,9 @@ private:
     };
 
     void step() {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
+                Fail(QStringLiteral("message box: ") + box->text());
         // At most a few immediate steps a tick, so windows get painted between them.
         for (int n = 0; n < 4 && !m_steps.empty(); ++n) {
             Step& s = m_steps.front();
@@ -191,9 +193,9 @@ private:
 const QString Main = QStringLiteral("frmMain");
 const QString Setup = QStringLiteral("frmCommSetup");
 const QString Scan = QStringLiteral("frmScanBus");
-const QString Discrete = QStringLiteral("frmQIM_K520");
-const QString Analog = QStringLiteral("frmQIM_M640");
-const QString Temperature = QStringLiteral("frmQIM_P750");
+const QString DiscreteForm = QStringLiteral("frmQIM_K520");
+const QString AnalogForm = QStringLiteral("frmQIM_M640");
+const QString TemperatureForm = QStringLiteral("frmQIM_P750");
 
 QListWidget* Devices() {
     return Control<QListWidget>(Main, QStringLiteral("DeviceList"));
@@ -245,7 +247,7 @@ int main(int argc, char** argv) {
     auto* main = new MainWindow(link, presenter);
     main->show();
 
-    Run run(out, presenter);
+    Run run(out);
     run.pause(300)
         .shoot(QStringLiteral("frmSplash"), QStringLiteral("splash"))
         .then([splash] { delete splash; })
@@ -307,15 +309,15 @@ int main(int argc, char** argv) {
     run.then([] { OpenPanel(0); })
         .then([] {
             for (int n : {1, 2, 5})
-                Tick(Discrete, QStringLiteral("Chk_Output%1").arg(n));
-            Type(Discrete, QStringLiteral("TextScanTimer"), QStringLiteral("100"));
-            Click(Discrete, QStringLiteral("CmdScan"));
+                Tick(DiscreteForm, QStringLiteral("Chk_Output%1").arg(n));
+            Type(DiscreteForm, QStringLiteral("TextScanTimer"), QStringLiteral("100"));
+            Click(DiscreteForm, QStringLiteral("CmdScan"));
         })
-        .waitFor(QStringLiteral("discrete polls"), [] { return Polls(Discrete) >= 8; })
-        .shoot(Discrete, QStringLiteral("discrete"))
-        .then([] { Click(Discrete, QStringLiteral("CmdStop")); })
-        .waitFor(QStringLiteral("the discrete panel to stop"), [] { return Idle(Discrete); })
-        .then([] { Click(Discrete, QStringLiteral("CmdCancel")); });
+        .waitFor(QStringLiteral("discrete polls"), [] { return Polls(DiscreteForm) >= 8; })
+        .shoot(DiscreteForm, QStringLiteral("discrete"))
+        .then([] { Click(DiscreteForm, QStringLiteral("CmdStop")); })
+        .waitFor(QStringLiteral("the discrete panel to stop"), [] { return Idle(DiscreteForm); })
+        .then([] { Click(DiscreteForm, QStringLiteral("CmdCancel")); });
 
     // The analog panel: DAC outputs at 2, 4, 6 and 8 V looped back to AIN1..4,
     // the current loop at half scale, the sine input on a bipolar range.
@@ -323,37 +325,37 @@ int main(int argc, char** argv) {
         .then([] {
             const char* const dac[8] = {"819", "1638", "2457", "3276", "2048", "0", "0", "0"};
             for (int i = 0; i < 8; ++i)
-                Type(Analog, QStringLiteral("TextDAC%1").arg(i + 1), QLatin1String(dac[i]));
-            Click(Analog, QStringLiteral("CmdWriteDAC"));
+                Type(AnalogForm, QStringLiteral("TextDAC%1").arg(i + 1), QLatin1String(dac[i]));
+            Click(AnalogForm, QStringLiteral("CmdWriteDAC"));
         })
-        .waitFor(
-            QStringLiteral("the DAC write"),
-            [] {
-                return Control<QPushButton>(Analog, QStringLiteral("CmdConfigADC"))->isEnabled();
-            })
+        .waitFor(QStringLiteral("the DAC write"),
+                 [] {
+                     return Control<QPushButton>(AnalogForm, QStringLiteral("CmdConfigADC"))
+                         ->isEnabled();
+                 })
         .then([] {
-            Pick(Analog, QStringLiteral("ComboCH6Range"), 1); // +/- 5V
-            Click(Analog, QStringLiteral("CmdConfigADC"));
+            Pick(AnalogForm, QStringLiteral("ComboCH6Range"), 1); // +/- 5V
+            Click(AnalogForm, QStringLiteral("CmdConfigADC"));
         })
         .waitFor(
             QStringLiteral("the ADC configuration"),
-            [] { return Control<QPushButton>(Analog, QStringLiteral("CmdScan"))->isEnabled(); })
+            [] { return Control<QPushButton>(AnalogForm, QStringLiteral("CmdScan"))->isEnabled(); })
         .then([] {
-            Type(Analog, QStringLiteral("TextScanTimer"), QStringLiteral("100"));
-            Click(Analog, QStringLiteral("CmdScan"));
+            Type(AnalogForm, QStringLiteral("TextScanTimer"), QStringLiteral("100"));
+            Click(AnalogForm, QStringLiteral("CmdScan"));
         })
-        .waitFor(QStringLiteral("analog polls"), [] { return Polls(Analog) >= 10; })
-        .shoot(Analog, QStringLiteral("analog"))
-        .then([] { Click(Analog, QStringLiteral("CmdStop")); })
-        .waitFor(QStringLiteral("the analog panel to stop"), [] { return Idle(Analog); })
-        .then([] { Click(Analog, QStringLiteral("CmdCancel")); });
+        .waitFor(QStringLiteral("analog polls"), [] { return Polls(AnalogForm) >= 10; })
+        .shoot(AnalogForm, QStringLiteral("analog"))
+        .then([] { Click(AnalogForm, QStringLiteral("CmdStop")); })
+        .waitFor(QStringLiteral("the analog panel to stop"), [] { return Idle(AnalogForm); })
+        .then([] { Click(AnalogForm, QStringLiteral("CmdCancel")); });
 
     // The temperature panel: loop 1 proportional to 120 degrees, loop 2
     // ON/OFF at 60 with its high alarm at 55, loop 3 manual at 35 % PWM,
     // loop 4 without a thermocouple; relays 1 and 3 on.
     const QString loopDialog = QStringLiteral("frmQIM_P750_ControlLoop");
     auto setLoop = [loopDialog](int loop, const QStringList& values) {
-        Click(Temperature, QStringLiteral("Cmd_ControlLoop%1").arg(loop));
+        Click(TemperatureForm, QStringLiteral("Cmd_ControlLoop%1").arg(loop));
         const char* const boxes[5] = {"Text_SetPoint", "Text_CycleTime", "Text_Band",
                                       "Text_AlarmHigh", "Text_AlarmLow"};
         for (int i = 0; i < 5; ++i)
@@ -361,14 +363,14 @@ int main(int argc, char** argv) {
         Click(loopDialog, QStringLiteral("Cmd_OK"));
     };
     run.then([] { OpenPanel(3); })
-        .then([] { Click(Temperature, QStringLiteral("Cmd_ControlReg")); })
+        .then([] { Click(TemperatureForm, QStringLiteral("Cmd_ControlReg")); })
         .then([] {
             const QString dialog = QStringLiteral("frmQIM_P750_Control");
             Pick(dialog, QStringLiteral("Combo_ControlLoop1"), 2);
             Pick(dialog, QStringLiteral("Combo_ControlLoop2"), 1);
             Click(dialog, QStringLiteral("Cmd_OK"));
         })
-        .then([] { Click(Temperature, QStringLiteral("Cmd_ConfigReg")); })
+        .then([] { Click(TemperatureForm, QStringLiteral("Cmd_ConfigReg")); })
         .then([] {
             const QString dialog = QStringLiteral("frmQIM_P750_Config");
             Pick(dialog, QStringLiteral("Combo_Sampling"), 0);
@@ -384,24 +386,24 @@ int main(int argc, char** argv) {
         .then([=] {
             setLoop(3, {"0", "0", "1", "0", "0"});
         })
-        .then([] { Click(Temperature, QStringLiteral("Cmd_Write")); })
+        .then([] { Click(TemperatureForm, QStringLiteral("Cmd_Write")); })
         .then([] {
-            Control<QSlider>(Temperature, QStringLiteral("Slider_PWM3"))->setValue(35);
-            Tick(Temperature, QStringLiteral("Check_Relay1"));
-            Tick(Temperature, QStringLiteral("Check_Relay3"));
-            Type(Temperature, QStringLiteral("TextScanTimer"), QStringLiteral("200"));
+            Control<QSlider>(TemperatureForm, QStringLiteral("Slider_PWM3"))->setValue(35);
+            Tick(TemperatureForm, QStringLiteral("Check_Relay1"));
+            Tick(TemperatureForm, QStringLiteral("Check_Relay3"));
+            Type(TemperatureForm, QStringLiteral("TextScanTimer"), QStringLiteral("200"));
         })
         .pause(500)
-        .then([] { Click(Temperature, QStringLiteral("CmdScan")); })
+        .then([] { Click(TemperatureForm, QStringLiteral("CmdScan")); })
         .waitFor(
             QStringLiteral("loop 1 to warm up"),
             [] {
-                return Control<QLabel>(Temperature, QStringLiteral("Label_PVTemp1"))
+                return Control<QLabel>(TemperatureForm, QStringLiteral("Label_PVTemp1"))
                            ->text()
                            .toInt() >= 100;
             },
             60000)
-        .shoot(Temperature, QStringLiteral("temperature"));
+        .shoot(TemperatureForm, QStringLiteral("temperature"));
 
     // The traffic window while the temperature panel polls.
     run.then([main] { main->findChild<QAction*>(QStringLiteral("mnuTraffic"))->trigger(); })
@@ -413,8 +415,9 @@ int main(int argc, char** argv) {
                  })
         .pause(300)
         .shoot(QStringLiteral("frmTraffic"), QStringLiteral("traffic"))
-        .then([] { Click(Temperature, QStringLiteral("CmdStop")); })
-        .waitFor(QStringLiteral("the temperature panel to stop"), [] { return Idle(Temperature); })
+        .then([] { Click(TemperatureForm, QStringLiteral("CmdStop")); })
+        .waitFor(QStringLiteral("the temperature panel to stop"),
+                 [] { return Idle(TemperatureForm); })
         .then([main] { main->close(); });
 
     run.start();

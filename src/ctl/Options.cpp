@@ -1,8 +1,10 @@
 #include "Options.h"
 
+#include "AnalogModule.h"
 #include "Bytes.h"
 #include "NumberEntry.h"
 #include "PortNames.h"
+#include "TemperatureModule.h"
 
 #include <QRegularExpression>
 #include <array>
@@ -192,11 +194,6 @@ std::optional<int> dacChannel(const QString& text) {
 }
 
 } // namespace
-
-QString DacName(int channel) {
-    return channel <= 4 ? QStringLiteral("AO%1").arg(channel)
-                        : QStringLiteral("CL%1").arg(channel - 4);
-}
 
 Parsed Parse(const QStringList& arguments) {
     QStringList positional;
@@ -398,7 +395,8 @@ Parsed Parse(const QStringList& arguments) {
             return refuse(
                 QStringLiteral("The DAC output must be AO1 to AO4, CL1 to CL4 or 1 to 8"));
         o.channel = *ch;
-        const Number v = number(positional.at(4), 0, 4095, DacName(o.channel));
+        const EntryRule dac = Analog::dacRule(o.channel);
+        const Number v = number(positional.at(4), dac.low, dac.high, dac.what);
         if (!v.value)
             return refuse(v.error);
         o.value = *v.value;
@@ -410,7 +408,10 @@ Parsed Parse(const QStringList& arguments) {
         const QString what = o.kind == WriteKind::Relay ? QStringLiteral("Relay")
                              : o.kind == WriteKind::Pwm ? QStringLiteral("PWM output")
                                                         : QStringLiteral("Control loop");
-        const Number n = number(first, 1, 4, what);
+        const int last = o.kind == WriteKind::Relay ? Temperature::Relays
+                         : o.kind == WriteKind::Pwm ? Temperature::PwmOutputs
+                                                    : Temperature::Loops;
+        const Number n = number(first, 1, last, what);
         if (!n.value)
             return refuse(n.error);
         o.channel = *n.value;
@@ -422,9 +423,10 @@ Parsed Parse(const QStringList& arguments) {
             o.value = on ? 1 : 0;
             return {o, {}, {}};
         }
-        const Number v = o.kind == WriteKind::Pwm
-                             ? unitValue(second, 0, 100, QStringLiteral("PWM%1").arg(o.channel))
-                             : unitValue(second, 0, 1023, QStringLiteral("Set Point"));
+        const EntryRule rule = o.kind == WriteKind::Pwm
+                                   ? Temperature::pwmRule(o.channel)
+                                   : Temperature::loopRule(Temperature::SetPoint);
+        const Number v = unitValue(second, rule.low, rule.high, rule.what);
         if (!v.value)
             return refuse(v.error);
         o.value = *v.value;

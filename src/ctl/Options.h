@@ -40,9 +40,6 @@ struct Parsed {
 
 Parsed Parse(const QStringList& arguments);
 
-// AO1..AO4, CL1..CL4 for DAC outputs 1..8.
-QString DacName(int channel);
-
 // Exit codes, as scripts test them.
 enum Exit {
     Ok = 0,

@@ -1,10 +1,11 @@
 #include "Session.h"
 
-#include "AnalogScale.h"
+#include "AnalogModule.h"
+#include "DiscreteModule.h"
 #include "Errors.h"
 #include "Link.h"
 #include "PortNames.h"
-#include "TemperatureRegisters.h"
+#include "TemperatureModule.h"
 
 #include <QFileInfo>
 #include <QLocale>
@@ -14,8 +15,6 @@ namespace qim::ctl {
 
 namespace {
 
-// The status LEDs of a loop, bit 0 first, named as the panel names them.
-const char* const StatusBits[8] = {"OC", "SCG", "SCV", "TCF", "TS", "ON", "ALL", "ALH"};
 constexpr int AllFlagsWidth = 27; // all eight names, blank-separated
 
 // JSON keys of the identification, in the order of the main window's rows.
@@ -48,40 +47,9 @@ QString bits(int value) {
            QString::number(value & 0xFF, 2).rightJustified(8, QLatin1Char('0'));
 }
 
-bool isDiscrete(uint8_t code) {
-    return code == 10 || code == 11;
-}
-
 QString moduleName(const DeviceRecord& r) {
     const QString name = DeviceNameOf(r.code);
     return name.isEmpty() ? QStringLiteral("device code %1").arg(r.code) : name;
-}
-
-QString exceptionName(int code) {
-    switch (code) {
-    case 1:
-        return QStringLiteral("Illegal Function");
-    case 2:
-        return QStringLiteral("Illegal Data Address");
-    case 3:
-        return QStringLiteral("Illegal Data Value");
-    case 4:
-        return QStringLiteral("Server Device Failure");
-    case 5:
-        return QStringLiteral("Acknowledge");
-    case 6:
-        return QStringLiteral("Server Device Busy");
-    case 7:
-        return QStringLiteral("Negative Acknowledge");
-    case 8:
-        return QStringLiteral("Memory Parity Error");
-    case 10:
-        return QStringLiteral("Gateway Path Unavailable");
-    case 11:
-        return QStringLiteral("Gateway Target Device Failed to Respond");
-    default:
-        return {};
-    }
 }
 
 // Why the serial port could not be used, as far as a look at its device
@@ -181,7 +149,7 @@ Session::Failure Session::failure(const Reply& reply, const QString& what, int n
         if (!detail.isEmpty())
             why += QStringLiteral(": ") + detail;
     } else if (ExitOf(status) == Exit::ExceptionReply) {
-        if (const QString name = exceptionName(status); !name.isEmpty())
+        if (const QString name = Errors::ExceptionName(status); !name.isEmpty())
             why += QStringLiteral(", ") + name;
     }
     m_linkMessage.clear();
@@ -321,15 +289,15 @@ void Session::info() {
 // ---------------------------------------------------------------- read
 
 void Session::read() {
-    const uint8_t code = m_module.code;
-    if (!isDiscrete(code) && code != 20 && code != 30) {
+    const ModuleKind kind = moduleKindOf(m_module.code);
+    if (kind == ModuleKind::None) {
         Complain(QStringLiteral("Module %1 (%2) is not a model qimctl reads.")
                      .arg(m_o.address)
                      .arg(moduleName(m_module)));
         finish(Exit::BadArguments);
         return;
     }
-    if (m_o.counts && code != 20) {
+    if (m_o.counts && kind != ModuleKind::Analog) {
         Complain(
             QStringLiteral("--counts is for the analog inputs of a QIM-M640; module %1 is a %2.")
                 .arg(m_o.address)
@@ -370,96 +338,111 @@ void Session::watchNext() {
 }
 
 void Session::poll(Done done) {
-    if (isDiscrete(m_module.code))
+    switch (moduleKindOf(m_module.code)) {
+    case ModuleKind::Discrete:
         pollDiscrete(std::move(done));
-    else if (m_module.code == 20)
+        return;
+    case ModuleKind::Analog:
         pollAnalog(std::move(done));
-    else
+        return;
+    default:
         pollTemperature(std::move(done));
+        return;
+    }
+}
+
+void Session::pollRead(const ModuleRequest& request, std::function<Record(const Reply*)> row,
+                       Done done) {
+    request.send(m_link, uint8_t(m_o.address), {this, [this, request, row, done](const Reply& r) {
+                                                    const Failure f = failure(r, request.what(),
+                                                                              request.replyBytes());
+                                                    const Record rec = row(f ? nullptr : &r);
+                                                    if (f) {
+                                                        pollFailed(f, {rec}, done);
+                                                        return;
+                                                    }
+                                                    print(rec);
+                                                    done(Exit::Ok);
+                                                }});
 }
 
 void Session::pollDiscrete(Done done) {
-    m_link.readHoldingRegisters(
-        uint8_t(m_o.address), 0, 1,
-        {this, [this, done](const Reply& r) {
-             const Failure f = failure(r, QStringLiteral("read of holding register 0"), 5);
-             const int inputs = f ? 0 : *r.reg(0) & 0xFF;
-             Record rec{{QStringLiteral("inputs"), f ? QString() : bits(inputs), Field::Text, 10}};
-             for (int k = 0; k < 8; ++k)
-                 rec << num(QStringLiteral("in%1").arg(k + 1),
-                            f ? std::nullopt
-                              : std::optional<qint64>(GetBit(uint8_t(inputs), uint8_t(k))),
-                            1);
-             if (f) {
-                 pollFailed(f, {rec}, done);
-                 return;
-             }
-             print(rec);
-             done(Exit::Ok);
-         }});
+    pollRead(
+        Discrete::readInputs(),
+        [](const Reply* r) {
+            const auto inputs = r ? Discrete::decodeInputs(*r) : std::nullopt;
+            Record rec{
+                {QStringLiteral("inputs"), inputs ? bits(*inputs) : QString(), Field::Text, 10}};
+            for (int k = 0; k < Discrete::Points; ++k)
+                rec << num(QStringLiteral("in%1").arg(k + 1),
+                           inputs ? std::optional<qint64>(Discrete::stateOf(*inputs, k))
+                                  : std::nullopt,
+                           1);
+            return rec;
+        },
+        std::move(done));
 }
 
 void Session::pollAnalog(Done done) {
-    m_link.readInputRegisters(
-        uint8_t(m_o.address), 0, 8,
-        {this, [this, done](const Reply& r) {
-             const Failure f = failure(r, QStringLiteral("read of input registers 0 to 7"), 3 + 16);
-             // Machine formats always use a decimal point; text follows the user's locale.
-             const QLocale locale = m_out.format() == Format::Text ? QLocale() : QLocale::c();
-             Record rec;
-             for (int k = 0; k < 8; ++k) {
-                 // The panel converts with the range its boxes show, 0..10 V until
-                 // the user picks another; it never reads the module's own setting.
-                 const int32_t counts = f ? 0 : *r.reg(k);
-                 rec << Field{QStringLiteral("ain%1").arg(k + 1),
-                              f ? QString()
-                              : m_o.counts
-                                  ? QString::number(counts)
-                                  : Analog::VoltsText(counts, Analog::DefaultRange, locale),
-                              Field::Number, m_o.counts ? 5 : 7};
-             }
-             if (f) {
-                 pollFailed(f, {rec}, done);
-                 return;
-             }
-             print(rec);
-             done(Exit::Ok);
-         }});
+    // Machine formats always use a decimal point; text follows the user's locale.
+    const QLocale locale = m_out.format() == Format::Text ? QLocale() : QLocale::c();
+    const Analog::Display display = m_o.counts ? Analog::Display::Counts : Analog::Display::Volts;
+    pollRead(
+        Analog::readInputs(),
+        [locale, display](const Reply* r) {
+            const auto counts = r ? Analog::decodeInputs(*r) : std::nullopt;
+            Record rec;
+            for (int k = 0; k < Analog::Inputs; ++k) {
+                // The panel converts with the range its boxes show, 0..10 V until
+                // the user picks another; it never reads the module's own setting.
+                rec << Field{
+                    QStringLiteral("ain%1").arg(k + 1),
+                    counts ? Analog::inputText((*counts)[k], Analog::DefaultRange, display, locale)
+                           : QString(),
+                    Field::Number, display == Analog::Display::Counts ? 5 : 7};
+            }
+            return rec;
+        },
+        std::move(done));
 }
 
 void Session::pollTemperature(Done done) {
     // The records of a poll: a row per loop in text, one row otherwise; all
-    // values unknown without regs, the set points unknown without holding.
-    const auto records = [this](const TemperatureRegisters* regs, const Reply* holding) {
+    // values unknown without readings, the set points unknown without loops.
+    const auto records = [this](const Temperature::Readings* readings,
+                                const Temperature::LoopBlocks* loops) {
         QList<Record> rows;
         const bool text = m_out.format() == Format::Text;
-        const auto in = [&](int i) {
-            return regs ? std::optional<qint64>(regs->inputs[size_t(i)]) : std::nullopt;
-        };
-        for (int n = 1; n <= TempLoops; ++n) {
+        for (int n = 1; n <= Temperature::Loops; ++n) {
             const QString k = text ? QString() : QString::number(n);
-            const std::optional<qint64> status = in(3 + n);
+            const Temperature::LoopReading* in = readings ? &(*readings)[size_t(n - 1)] : nullptr;
+            const auto value = [in](int32_t Temperature::LoopReading::*field) {
+                return in ? std::optional<qint64>(in->*field) : std::nullopt;
+            };
             QStringList flags;
-            for (int b = 0; status && b < 8; ++b) {
-                if (GetBit(LoByte(int32_t(*status)), uint8_t(b)))
-                    flags << QLatin1String(StatusBits[b]);
+            for (int b = 0; in && b < 8; ++b) {
+                if (GetBit(in->flags, uint8_t(b)))
+                    flags << QLatin1String(Temperature::FlagNames[b]);
             }
             Record loop;
             if (text)
-                loop << num(QStringLiteral("loop"), regs ? std::optional<qint64>(n) : std::nullopt,
+                loop << num(QStringLiteral("loop"), in ? std::optional<qint64>(n) : std::nullopt,
                             1);
-            loop << num(QStringLiteral("pv") + k, in(n - 1), 5)
-                 << num(QStringLiteral("cj") + k, in(7 + n), 5)
+            loop << num(QStringLiteral("pv") + k, value(&Temperature::LoopReading::processValue), 5)
+                 << num(QStringLiteral("cj") + k, value(&Temperature::LoopReading::coldJunction), 5)
                  << num(QStringLiteral("sp") + k,
-                        holding ? holding->reg(5 * (n - 1)) : std::nullopt, 4)
+                        loops
+                            ? std::optional<qint64>((*loops)[size_t(n - 1)][Temperature::SetPoint])
+                            : std::nullopt,
+                        4)
                  << num(QStringLiteral("power") + k,
-                        status ? std::optional<qint64>(HiByte(int32_t(*status))) : std::nullopt, 3)
+                        in ? std::optional<qint64>(in->heaterPower) : std::nullopt, 3)
                  << Field{QStringLiteral("flags") + k,
-                          !status           ? QString()
+                          !in               ? QString()
                           : flags.isEmpty() ? QStringLiteral("")
                                             : flags.join(QLatin1Char(' ')),
                           Field::Names, AllFlagsWidth};
-            if (text && !regs)
+            if (text && !in)
                 return QList<Record>{loop};
             if (rows.isEmpty() || text)
                 rows << loop;
@@ -468,24 +451,22 @@ void Session::pollTemperature(Done done) {
         }
         return rows;
     };
-    m_link.readInputRegisters(
-        uint8_t(m_o.address), 0, TempInputCount,
-        {this, [this, done, records](const Reply& r) {
-             TemperatureRegisters regs;
-             if (const Failure f =
-                     failure(r, QStringLiteral("read of input registers 0 to 11"), 3 + 24)) {
+    const ModuleRequest inputs = Temperature::readInputs();
+    inputs.send(
+        m_link, uint8_t(m_o.address),
+        {this, [this, done, records, inputs](const Reply& r) {
+             if (const Failure f = failure(r, inputs.what(), inputs.replyBytes())) {
                  pollFailed(f, records(nullptr, nullptr), done);
                  return;
              }
-             regs.decodeInputs(r);
+             const Temperature::Readings readings = *Temperature::decodeInputs(r);
              // The set points as the module holds them: the panel shows its own
              // copy, which a command line run does not have.
-             m_link.readHoldingRegisters(
-                 uint8_t(m_o.address), TempLoopsStart, TempLoopRegisters,
-                 {this, [this, done, regs, records](const Reply& h) {
-                      const Failure f =
-                          failure(h, QStringLiteral("read of holding registers 7 to 26"),
-                                  3 + 2 * TempLoopRegisters);
+             const ModuleRequest loops = Temperature::readLoops();
+             loops.send(
+                 m_link, uint8_t(m_o.address),
+                 {this, [this, done, readings, records, loops](const Reply& h) {
+                      const Failure f = failure(h, loops.what(), loops.replyBytes());
                       if (f && f.code != Exit::ExceptionReply) {
                           pollFailed(f, records(nullptr, nullptr), done);
                           return;
@@ -496,7 +477,8 @@ void Session::pollTemperature(Done done) {
                                        .arg(m_o.address)
                                        .arg(f.why));
                       }
-                      for (const Record& rec : records(&regs, f ? nullptr : &h))
+                      const auto blocks = Temperature::decodeLoops(h);
+                      for (const Record& rec : records(&readings, blocks ? &*blocks : nullptr))
                           print(rec);
                       done(Exit::Ok);
                   }});
@@ -510,13 +492,13 @@ void Session::write() {
     static constexpr const char* lacks[] = {"discrete outputs", "DAC outputs", "relays",
                                             "PWM outputs", "control loops"};
     const int kind = static_cast<int>(m_o.kind);
-    const uint8_t code = m_module.code;
-    const bool fits = m_o.kind == WriteKind::Outputs ? isDiscrete(code)
-                      : m_o.kind == WriteKind::Dac   ? code == 20
-                                                     : code == 30;
-    if (!fits) {
+    const ModuleKind wanted = m_o.kind == WriteKind::Outputs ? ModuleKind::Discrete
+                              : m_o.kind == WriteKind::Dac   ? ModuleKind::Analog
+                                                             : ModuleKind::Temperature;
+    if (moduleKindOf(m_module.code) != wanted) {
         // A K530's relays are its discrete outputs.
-        const bool relays = code == 11 && m_o.kind == WriteKind::Relay;
+        const bool relays =
+            m_module.code == uint8_t(DeviceCode::K530) && m_o.kind == WriteKind::Relay;
         Complain(relays ? QStringLiteral("Module %1 is a %2: its relays are its discrete "
                                          "outputs (write %1 outputs BITS); nothing was written.")
                               .arg(m_o.address)
@@ -527,57 +509,39 @@ void Session::write() {
         finish(Exit::BadArguments);
         return;
     }
-    const uint8_t slave = uint8_t(m_o.address);
-    QString what;
-    const auto after = [this, &what] {
-        return Requester{
-            this, [this, what](const Reply& r) {
-                if (const Failure f = failure(r, what)) {
-                    complain(f);
-                    finish(f.code);
-                    return;
-                }
-                Record rec{{QStringLiteral("time"), Now()},
-                           num(QStringLiteral("address"), m_o.address, 0),
-                           {QStringLiteral("model"), moduleName(m_module)},
-                           {QStringLiteral("write"), QLatin1String(kinds[int(m_o.kind)])},
-                           num(QStringLiteral("channel"),
-                               m_o.channel ? std::optional<qint64>(m_o.channel) : std::nullopt, 0),
-                           num(QStringLiteral("value"), m_o.value, 0)};
-                printed(m_out.row(rec));
-                finish(Exit::Ok);
-            }};
-    };
-    // Each register is written with the function its panel writes it with.
-    switch (m_o.kind) {
-    case WriteKind::Outputs:
-        what = QStringLiteral("write of holding register 0");
-        m_link.writeSingleRegister(slave, 0, m_o.value, after());
-        return;
-    case WriteKind::Dac: {
-        std::array<int32_t, 8> values{};
-        values[size_t(m_o.channel - 1)] = m_o.value;
-        what = QStringLiteral("write of holding register %1").arg(m_o.channel - 1);
-        m_link.writeMultipleRegisters(slave, int16_t(m_o.channel - 1), 1, values, after());
-        return;
-    }
-    case WriteKind::Relay:
-        what = QStringLiteral("write of coil %1").arg(m_o.channel - 1);
-        m_link.writeSingleCoil(slave, int16_t(m_o.channel - 1), m_o.value ? 0xFF00 : 0, after());
-        return;
-    case WriteKind::Pwm:
-        what = QStringLiteral("write of holding register %1").arg(m_o.channel);
-        m_link.writeSingleRegister(slave, int16_t(m_o.channel), m_o.value, after());
-        return;
-    case WriteKind::Setpoint: {
-        std::array<int32_t, TempOutputCount> values{};
-        const int at = LoopBase(m_o.channel);
-        values[size_t(at)] = m_o.value;
-        what = QStringLiteral("write of holding register %1").arg(at);
-        m_link.writeMultipleRegisters(slave, int16_t(at), 1, values, after());
-        return;
-    }
-    }
+    const ModuleRequest request = [this] {
+        switch (m_o.kind) {
+        case WriteKind::Outputs:
+            return Discrete::writeOutputs(uint8_t(m_o.value));
+        case WriteKind::Dac:
+            return Analog::writeDacOutput(m_o.channel, m_o.value);
+        case WriteKind::Relay:
+            return Temperature::writeRelay(m_o.channel, m_o.value != 0);
+        case WriteKind::Pwm:
+            return Temperature::writePwm(m_o.channel, m_o.value);
+        case WriteKind::Setpoint:
+            break;
+        }
+        return Temperature::writeSetPoint(m_o.channel, m_o.value);
+    }();
+    request.send(m_link, uint8_t(m_o.address),
+                 {this, [this, what = request.what()](const Reply& r) {
+                      if (const Failure f = failure(r, what)) {
+                          complain(f);
+                          finish(f.code);
+                          return;
+                      }
+                      Record rec{
+                          {QStringLiteral("time"), Now()},
+                          num(QStringLiteral("address"), m_o.address, 0),
+                          {QStringLiteral("model"), moduleName(m_module)},
+                          {QStringLiteral("write"), QLatin1String(kinds[int(m_o.kind)])},
+                          num(QStringLiteral("channel"),
+                              m_o.channel ? std::optional<qint64>(m_o.channel) : std::nullopt, 0),
+                          num(QStringLiteral("value"), m_o.value, 0)};
+                      printed(m_out.row(rec));
+                      finish(Exit::Ok);
+                  }});
 }
 
 } // namespace qim::ctl

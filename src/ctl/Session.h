@@ -4,6 +4,7 @@
 // Nothing waits: each step continues in the completion of the one before.
 
 #include "DeviceTable.h"
+#include "ModuleRequest.h"
 #include "Options.h"
 #include "Output.h"
 #include "Reply.h"
@@ -49,6 +50,9 @@ private:
     void pollDiscrete(Done done);
     void pollAnalog(Done done);
     void pollTemperature(Done done);
+    // A poll of one read: its row from the good reply (values unknown
+    // without one), printed, or told as failed.
+    void pollRead(const ModuleRequest& request, std::function<Record(const Reply*)> row, Done done);
     void write();
     // A failed transaction: "the read of ... failed (no reply)", the link's
     // or the port's trouble included, and the exit code it gives.

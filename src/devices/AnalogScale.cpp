@@ -78,12 +78,4 @@ QString VoltsText(int32_t counts, int rangeCode, const QLocale& locale) {
     return DecimalText(RoundDecimals(Volts(counts, rangeCode), 4), locale);
 }
 
-uint16_t ConfigWord(int samplingInterval, int mode, int average) {
-    return static_cast<uint16_t>(samplingInterval * 256 + mode * 128 + average);
-}
-
-uint16_t RangeWord(std::span<const int16_t, 4> codes) {
-    return static_cast<uint16_t>(codes[0] + codes[1] * 8 + codes[2] * 256 + codes[3] * 2048);
-}
-
 } // namespace qim::Analog

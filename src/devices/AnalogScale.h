@@ -1,13 +1,11 @@
 #pragma once
-// The analog module's numbers: counts to volts per input range, the volts
-// text the panel shows, and the packing of the ADC configuration registers.
-// Widget-free, so it can be checked on its own.
+// The analog module's numbers: counts to volts per input range, and the
+// volts text the panel and qimctl show.
 
 #include <QLocale>
 #include <QString>
 #include <array>
 #include <cstdint>
-#include <span>
 
 namespace qim::Analog {
 
@@ -43,12 +41,5 @@ QString DecimalText(double v, const QLocale& locale = QLocale());
 
 // What an input's value label shows in volts: rounded to 4 decimals.
 QString VoltsText(int32_t counts, int rangeCode, const QLocale& locale = QLocale());
-
-// Holding register 8: sampling interval in the high byte, mode in bit 7,
-// averaging in bits 0..1.
-uint16_t ConfigWord(int samplingInterval, int mode, int average);
-// Holding register 9 (inputs 1..4) or 10 (inputs 5..8): two channels a
-// byte, three bits each, the lower-numbered channel in the low bits.
-uint16_t RangeWord(std::span<const int16_t, 4> codes);
 
 } // namespace qim::Analog

@@ -11,36 +11,6 @@ void DeviceTable::clear() {
     m_records.fill(DeviceRecord{});
 }
 
-QString DeviceNameOf(uint8_t code) {
-    switch (code) {
-    case 10:
-        return QStringLiteral("QIM-K520");
-    case 11:
-        return QStringLiteral("QIM-K530");
-    case 20:
-        return QStringLiteral("QIM-M640");
-    case 30:
-        return QStringLiteral("QIM-P750");
-    default:
-        return {};
-    }
-}
-
-QString DeviceTypeOf(uint8_t code) {
-    switch (code) {
-    case 10:
-        return QStringLiteral("8 Discrete Inputs & 8 Discrete Outputs");
-    case 11:
-        return QStringLiteral("8 Discrete Inputs & 8 Relay Outputs");
-    case 20:
-        return QStringLiteral("8 Analog Inputs & 8 Analog Outputs");
-    case 30:
-        return QStringLiteral("4 Temperature control loops");
-    default:
-        return {};
-    }
-}
-
 QString BaudRateTextOf(uint8_t code) {
     switch (code) {
     case 0:
@@ -81,11 +51,15 @@ bool DeviceTable::addFoundDevice(int index, const Reply& reply) {
     return true;
 }
 
+namespace {
+// A field as a window shows it: a cleared field's NUL characters as blanks.
+QString shown(const QString& text) {
+    QString s = text;
+    return s.replace(QChar(0), QLatin1Char(' '));
+}
+} // namespace
+
 std::array<DeviceField, DeviceFieldCount> DeviceFields(const DeviceRecord& r) {
-    const auto shown = [](const QString& text) {
-        QString s = text;
-        return s.replace(QChar(0), QLatin1Char(' '));
-    };
     return {{
         {"Device Name", shown(r.name.text)},
         {"Device Address", QString::number(r.address)},
@@ -104,7 +78,7 @@ std::array<DeviceField, DeviceFieldCount> DeviceFields(const DeviceRecord& r) {
 }
 
 QString DeviceListLine(const DeviceRecord& r) {
-    return r.name.text + QString(10, QLatin1Char(' ')) + QString::number(r.address);
+    return shown(r.name.text) + QString(10, QLatin1Char(' ')) + QString::number(r.address);
 }
 
 } // namespace qim

@@ -2,6 +2,7 @@
 // The device table: what the last bus scan found, and the decoding of a
 // module's identification block into it.
 
+#include "DeviceCodes.h"
 #include "Reply.h"
 
 #include <QString>
@@ -56,7 +57,8 @@ private:
 // decoded (indices 0..15).
 constexpr int IdentificationMinimum = 16;
 
-// The device list's line for an entry: the 32-character name, 10 spaces, the address.
+// The device list's line for an entry: the 32-character name (a cleared one
+// as blanks), 10 spaces, the address.
 QString DeviceListLine(const DeviceRecord& r);
 
 // The rows of the main window's device information, in order: caption and
@@ -68,9 +70,6 @@ struct DeviceField {
 constexpr int DeviceFieldCount = 13;
 std::array<DeviceField, DeviceFieldCount> DeviceFields(const DeviceRecord& r);
 
-// Model name and description for a device code; empty for an unlisted code.
-QString DeviceNameOf(uint8_t code);
-QString DeviceTypeOf(uint8_t code);
 // The baud rate text of a module's baud code (0 = 115200 .. 3 = 9600); empty if unlisted.
 QString BaudRateTextOf(uint8_t code);
 

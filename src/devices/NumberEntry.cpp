@@ -45,4 +45,9 @@ QString RangeMessage(const QString& what, int low, int high) {
     return QStringLiteral("%1 must be a number from %2 to %3").arg(what).arg(low).arg(high);
 }
 
+std::optional<int> EntryRule::parse(const QString& text) const {
+    const auto e = ParseEntry(text, low, high);
+    return e ? std::optional<int>(e->rounded) : std::nullopt;
+}
+
 } // namespace qim

@@ -25,4 +25,16 @@ std::optional<Entry> ParseEntryAbove(const QString& text, double low, double hig
 // must be a number from 0 to 10000": one wording for every window and qimctl.
 QString RangeMessage(const QString& what, int low, int high);
 
+// A number a module takes from the user: its name in the message and its
+// bounds. The windows read it by the rule above; qimctl reads the same bounds
+// with its own syntax and gives the same message.
+struct EntryRule {
+    QString what;
+    int low = 0;
+    int high = 0;
+    QString message() const { return RangeMessage(what, low, high); }
+    // The accepted value, rounded; nullopt for a refused text.
+    std::optional<int> parse(const QString& text) const;
+};
+
 } // namespace qim

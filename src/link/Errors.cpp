@@ -100,4 +100,21 @@ QString StatusReason(int16_t status, bool noReply) {
     }
 }
 
+QString ExceptionName(int code) {
+    static const char* const names[] = {nullptr,
+                                        "Illegal Function",
+                                        "Illegal Data Address",
+                                        "Illegal Data Value",
+                                        "Server Device Failure",
+                                        "Acknowledge",
+                                        "Server Device Busy",
+                                        "Negative Acknowledge",
+                                        "Memory Parity Error",
+                                        nullptr,
+                                        "Gateway Path Unavailable",
+                                        "Gateway Target Device Failed to Respond"};
+    const bool listed = code >= 0 && code < int(std::size(names)) && names[code];
+    return listed ? QString::fromLatin1(names[code]) : QString();
+}
+
 } // namespace qim::Errors

@@ -63,4 +63,8 @@ bool IsLocalShortage(QAbstractSocket::SocketError e);
 // apart by noReply), "CRC error" (254), else "exception code N".
 QString StatusReason(int16_t status, bool noReply);
 
+// The standard name of a Modbus exception code ("Illegal Data Address");
+// empty for a code without one.
+QString ExceptionName(int code);
+
 } // namespace qim::Errors

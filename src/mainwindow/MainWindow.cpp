@@ -6,7 +6,6 @@
 #include "BringForward.h"
 #include "ConnectionDialog.h"
 #include "DiscretePanel.h"
-#include "Keyboard.h"
 #include "Link.h"
 #include "MessagePresenter.h"
 #include "ScanDialog.h"
@@ -33,20 +32,8 @@
 namespace qim {
 
 namespace {
-constexpr const char* GridLabels[13] = {
-    "Device Name",       "Device Address",  "Device Code",     "Vendor",      "Firmware Revision",
-    "Hardware Revision", "Connection Mode", "Baud Rate",       "Device Type", "Input Register",
-    "Output Register",   "Discrete Input",  "Discrete Output",
-};
-constexpr int GridRows = 13;
-
+constexpr int GridRows = DeviceFieldCount;
 } // namespace
-
-QString Shown(const QString& text) {
-    QString s = text;
-    s.replace(QChar(0), QLatin1Char(' '));
-    return s;
-}
 
 MainWindow::MainWindow(Link& link, MessagePresenter& presenter, QWidget* parent)
     : QMainWindow(parent), m_link(link), m_presenter(presenter) {
@@ -143,9 +130,8 @@ MainWindow::MainWindow(Link& link, MessagePresenter& presenter, QWidget* parent)
 MainWindow::~MainWindow() {
     // The panels and the traffic window are windows of their own, without a
     // parent; they use this window's registers and must not outlive it.
-    delete m_discrete.data();
-    delete m_analog.data();
-    delete m_temperaturePanel.data();
+    for (const auto& [kind, panel] : m_panels)
+        delete panel.data();
     delete m_traffic.data();
 }
 
@@ -156,6 +142,7 @@ void MainWindow::initDeviceInfoGrid() {
     m_grid->verticalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     m_grid->horizontalHeader()->setStretchLastSection(true);
     fitGridColumns();
+    const auto fields = DeviceFields(DeviceRecord{});
     for (int row = 0; row < GridRows; ++row) {
         for (int col = 0; col < 2; ++col) {
             auto* item = new QTableWidgetItem(QString());
@@ -163,7 +150,7 @@ void MainWindow::initDeviceInfoGrid() {
                 item->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
             m_grid->setItem(row, col, item);
         }
-        m_grid->item(row, 0)->setText(QString::fromLatin1(GridLabels[row]));
+        m_grid->item(row, 0)->setText(QString::fromLatin1(fields[size_t(row)].caption));
     }
 }
 
@@ -186,24 +173,9 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
 }
 
 void MainWindow::showDeviceInfo(int index) {
-    const DeviceRecord& r = m_devices.at(index);
-    const QString values[GridRows] = {
-        Shown(r.name.text),
-        QString::number(r.address),
-        QString::number(r.code),
-        Shown(r.vendor.text),
-        Shown(r.firmwareRevision.text),
-        Shown(r.hardwareRevision.text),
-        Shown(r.connectionMode.text),
-        Shown(r.baudRate.text),
-        Shown(r.type.text),
-        QString::number(r.inputRegisters),
-        QString::number(r.outputRegisters),
-        QString::number(r.discreteInputs),
-        QString::number(r.discreteOutputs),
-    };
+    const auto fields = DeviceFields(m_devices.at(index));
     for (int row = 0; row < GridRows; ++row)
-        m_grid->item(row, 1)->setText(values[row]);
+        m_grid->item(row, 1)->setText(fields[size_t(row)].shown);
 }
 
 void MainWindow::deviceListClicked() {
@@ -227,35 +199,27 @@ void MainWindow::controlClicked() {
 }
 
 bool MainWindow::openPanel(const DeviceRecord& module) {
-    QWidget* panel = nullptr;
-    switch (module.code) {
-    case 10:
-    case 11:
-        if (!m_discrete)
-            m_discrete = new DiscretePanel(m_link, m_presenter);
-        m_discrete->showModule(module);
-        panel = m_discrete;
-        break;
-    case 20:
-        if (!m_analog)
-            m_analog = new AnalogPanel(m_link, m_presenter);
-        m_analog->showModule(module);
-        panel = m_analog;
-        break;
-    case 30:
-        if (!m_temperaturePanel)
-            m_temperaturePanel = new TemperaturePanel(m_link, m_presenter, m_temperatureDialogs);
-        m_temperaturePanel->showModule(module);
-        panel = m_temperaturePanel;
-        break;
-    default:
+    const ModuleKind kind = moduleKindOf(module.code);
+    if (kind == ModuleKind::None)
         return false;
+    QPointer<PollPanel>& panel = m_panels[kind];
+    if (!panel) {
+        switch (kind) {
+        case ModuleKind::Discrete:
+            panel = new DiscretePanel(m_link, m_presenter);
+            break;
+        case ModuleKind::Analog:
+            panel = new AnalogPanel(m_link, m_presenter);
+            break;
+        case ModuleKind::Temperature:
+            panel = new TemperaturePanel(m_link, m_presenter, m_temperatureDialogs);
+            break;
+        case ModuleKind::None:
+            break;
+        }
     }
-    panel->setAttribute(Qt::WA_DeleteOnClose);
+    panel->showModule(module);
     BringForward(panel);
-    // Every panel's Scan and Stop hand the keyboard focus to each other.
-    FocusFollowsCommands(panel->findChild<QPushButton*>(QStringLiteral("CmdScan")),
-                         panel->findChild<QPushButton*>(QStringLiteral("CmdStop")));
     return true;
 }
 
@@ -283,7 +247,7 @@ void MainWindow::openScan() {
             m_selected = 0;
         });
         connect(m_scan, &ScanDialog::deviceFound, this,
-                [this](int index) { m_list->addItem(Shown(DeviceListLine(m_devices.at(index)))); });
+                [this](int index) { m_list->addItem(DeviceListLine(m_devices.at(index))); });
     }
     BringForward(m_scan);
 }

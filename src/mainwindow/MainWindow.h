@@ -7,10 +7,11 @@
 
 #include "DeviceTable.h"
 #include "TemperatureDialogs.h"
-#include "TemperatureRegisters.h"
+#include "TemperatureModule.h"
 
 #include <QMainWindow>
 #include <QPointer>
+#include <map>
 
 class QListWidget;
 class QPushButton;
@@ -19,14 +20,12 @@ class QTableWidget;
 namespace qim {
 
 class AboutBox;
-class AnalogPanel;
 class ConnectionDialog;
-class DiscretePanel;
 class Link;
 class MessagePresenter;
+class PollPanel;
 class ScanDialog;
 class StatusPanels;
-class TemperaturePanel;
 class TrafficWindow;
 
 class MainWindow : public QMainWindow {
@@ -82,12 +81,8 @@ private:
     QPointer<ScanDialog> m_scan;
     QPointer<AboutBox> m_about;
     QPointer<TrafficWindow> m_traffic;
-    QPointer<DiscretePanel> m_discrete;
-    QPointer<AnalogPanel> m_analog;
-    QPointer<TemperaturePanel> m_temperaturePanel;
+    // One panel of each kind of module.
+    std::map<ModuleKind, QPointer<PollPanel>> m_panels;
 };
-
-// Text as a window shows it: a cleared field's NUL characters show as blanks.
-QString Shown(const QString& text);
 
 } // namespace qim

@@ -1,19 +1,11 @@
 #include "AnalogPanel.h"
 
-#include "AnalogScale.h"
-#include "BringForward.h"
 #include "DeviceTable.h"
-#include "FrameThrottle.h"
 #include "Link.h"
 #include "MessagePresenter.h"
-#include "NumberEntry.h"
-#include "PanelSupport.h"
 #include "PanelTrends.h"
-#include "PollLoop.h"
 #include "StatusPanels.h"
-#include "TrendWindow.h"
 
-#include <QCloseEvent>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -21,15 +13,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTimer>
 #include <QVBoxLayout>
 
 namespace qim {
 
 namespace {
-const QString SamplingMessage = QStringLiteral("Sampling Interval must be a number from 1 to 255");
-const char* const DacNames[8] = {"AO1", "AO2", "AO3", "AO4", "CL1", "CL2", "CL3", "CL4"};
-
 QLabel* label(const QString& text, const QString& name, QWidget* parent) {
     auto* l = new QLabel(text, parent);
     l->setObjectName(name);
@@ -41,41 +29,21 @@ QComboBox* combo(const QString& name, const QStringList& items, QWidget* parent)
     c->addItems(items);
     return c;
 }
+// A list position set from code counts as a change, like a user's.
+template <class F> void onPick(QComboBox* box, QObject* context, F store) {
+    QObject::connect(box, &QComboBox::currentIndexChanged, context, [store](int index) {
+        if (index >= 0)
+            store(index);
+    });
+}
 } // namespace
 
-AnalogPanel::AnalogPanel(Link& link, MessagePresenter& presenter, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_link(link), m_presenter(presenter) {
+AnalogPanel::AnalogPanel(Link& link, MessagePresenter& presenter)
+    : PollPanel(link, presenter, ModuleKind::Analog) {
     setObjectName(QStringLiteral("frmQIM_M640"));
     setWindowTitle(QStringLiteral("QIM-M640"));
-    setAttribute(Qt::WA_DeleteOnClose);
-    m_loop = new PollLoop(m_link, this, [this](PollLoop::Done done) { cycle(std::move(done)); });
-    connect(m_loop, &PollLoop::countsChanged, this, &AnalogPanel::refreshCounts);
-    m_readings = new FrameThrottle(this, [this] {
-        for (int k = 0; k < 8; ++k)
-            m_lblADC[k]->setText(m_adcDisplay == 1
-                                     ? QString::number(m_adcCounts[k])
-                                     : Analog::VoltsText(m_adcCounts[k], m_adcRange[k]));
-    });
-    connect(m_loop, &PollLoop::finished, this, [this] {
-        m_readings->flush();
-        m_scanning = false;
-        updateButtons();
-    });
-    buildControls();
-    load(DeviceRecord{});
-}
-
-void AnalogPanel::showModule(const DeviceRecord& module) {
-    if (m_loaded)
-        return;
-    m_loaded = true;
-    load(module);
-}
-
-void AnalogPanel::buildControls() {
     auto* root = new QVBoxLayout(this);
-    m_lblAddress = label(QStringLiteral("Device Address: 10"), QStringLiteral("lblAddress"), this);
-    root->addWidget(m_lblAddress);
+    root->addWidget(m_address);
 
     auto* frames = new QHBoxLayout;
 
@@ -87,7 +55,7 @@ void AnalogPanel::buildControls() {
     QStringList rangeItems;
     for (const auto& r : Analog::Ranges)
         rangeItems << QString::fromLatin1(r.item);
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < Analog::Inputs; ++i) {
         const int n = i + 1;
         inGrid->addWidget(
             label(QStringLiteral("AIN%1").arg(n), QStringLiteral("lblAIN%1").arg(n), frame2), i, 0);
@@ -104,13 +72,10 @@ void AnalogPanel::buildControls() {
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
         inGrid->addWidget(value, i, 1);
         m_lblADC[i] = value;
-        auto* range = combo(QStringLiteral("ComboCH%1Range").arg(n), rangeItems, frame2);
-        inGrid->addWidget(range, i, 2);
-        m_range[i] = range;
-        connect(range, &QComboBox::currentIndexChanged, this, [this, i](int index) {
-            if (index >= 0)
-                m_adcRange[i] = static_cast<int16_t>(index);
-        });
+        m_range[i] = combo(QStringLiteral("ComboCH%1Range").arg(n), rangeItems, frame2);
+        inGrid->addWidget(m_range[i], i, 2);
+        onPick(m_range[i], this,
+               [this, i](int index) { m_config.ranges[i] = static_cast<int16_t>(index); });
     }
     f2->addLayout(inGrid);
 
@@ -134,9 +99,10 @@ void AnalogPanel::buildControls() {
     settings->addWidget(label(QStringLiteral("Ts"), QStringLiteral("lblTS"), frame2), 3, 0);
     settings->addWidget(m_ts, 3, 1);
     settings->addWidget(label(QStringLiteral("msec"), QStringLiteral("lblTSUnit"), frame2), 3, 2);
-    m_config = new QPushButton(QStringLiteral("Config"), frame2);
-    m_config->setObjectName(QStringLiteral("CmdConfigADC"));
-    settings->addWidget(m_config, 4, 0, 1, 3);
+    m_configButton = new QPushButton(QStringLiteral("Config"), frame2);
+    m_configButton->setObjectName(QStringLiteral("CmdConfigADC"));
+    m_configButton->setAutoDefault(false);
+    settings->addWidget(m_configButton, 4, 0, 1, 3);
     settings->setRowStretch(5, 1);
     f2->addSpacing(12);
     f2->addLayout(settings);
@@ -146,21 +112,21 @@ void AnalogPanel::buildControls() {
     auto* frame1 = new QGroupBox(QStringLiteral("DAC Outputs"), this);
     frame1->setObjectName(QStringLiteral("Frame1"));
     auto* dacGrid = new QGridLayout(frame1);
-    for (int i = 0; i < 8; ++i) {
-        const QString name = QString::fromLatin1(DacNames[i]);
+    for (int i = 0; i < Analog::Outputs; ++i) {
+        const QString name = Analog::dacName(i + 1);
         dacGrid->addWidget(label(name, QStringLiteral("lbl") + name, frame1), i, 0);
-        auto* text = new QLineEdit(frame1);
-        text->setObjectName(QStringLiteral("TextDAC%1").arg(i + 1));
-        text->setMaximumWidth(80);
-        dacGrid->addWidget(text, i, 1);
-        m_dac[i] = text;
+        m_dac[i] = new QLineEdit(frame1);
+        m_dac[i]->setObjectName(QStringLiteral("TextDAC%1").arg(i + 1));
+        m_dac[i]->setMaximumWidth(80);
+        dacGrid->addWidget(m_dac[i], i, 1);
     }
     m_dacData = combo(QStringLiteral("ComboDACData"),
                       {QStringLiteral("Voltage"), QStringLiteral("Counts")}, frame1);
     dacGrid->addWidget(m_dacData, 8, 0, 1, 2);
-    m_write = new QPushButton(QStringLiteral("Write"), frame1);
-    m_write->setObjectName(QStringLiteral("CmdWriteDAC"));
-    dacGrid->addWidget(m_write, 9, 0, 1, 2);
+    m_writeButton = new QPushButton(QStringLiteral("Write"), frame1);
+    m_writeButton->setObjectName(QStringLiteral("CmdWriteDAC"));
+    m_writeButton->setAutoDefault(false);
+    dacGrid->addWidget(m_writeButton, 9, 0, 1, 2);
     dacGrid->setRowStretch(10, 1);
     frames->addWidget(frame1);
     root->addLayout(frames);
@@ -169,187 +135,96 @@ void AnalogPanel::buildControls() {
     auto* frame3 = new QGroupBox(QStringLiteral("Time between polls"), this);
     frame3->setObjectName(QStringLiteral("Frame3"));
     auto* f3 = new QHBoxLayout(frame3);
-    m_scanTimer = new QLineEdit(QStringLiteral("1000"), frame3);
-    m_scanTimer->setObjectName(QStringLiteral("TextScanTimer"));
-    m_scanTimer->setMaximumWidth(80);
-    f3->addWidget(m_scanTimer);
+    makePollControls(frame3, [this] { return OpenAnalogTrend(*this, m_presenter); });
+    f3->addWidget(m_interval);
     f3->addWidget(label(QStringLiteral("ms"), QStringLiteral("lblScanUnit"), frame3));
     f3->addStretch(1);
     bottom->addWidget(frame3, 1);
-    m_scan = new QPushButton(QStringLiteral("Scan"), this);
-    m_scan->setObjectName(QStringLiteral("CmdScan"));
-    m_stop = new QPushButton(QStringLiteral("Stop"), this);
-    m_stop->setObjectName(QStringLiteral("CmdStop"));
-    m_trend = new QPushButton(QStringLiteral("Trend"), this);
-    m_trend->setObjectName(QStringLiteral("Cmd_Trend"));
-    m_close = new QPushButton(QStringLiteral("Close"), this);
-    m_close->setObjectName(QStringLiteral("CmdCancel"));
-    for (QPushButton* b : {m_scan, m_stop, m_trend, m_close}) {
-        b->setAutoDefault(false);
+    for (QPushButton* b : {m_scan, m_stop, m_trend, m_close})
         bottom->addWidget(b, 0, Qt::AlignBottom);
-    }
-    for (QPushButton* b : {m_config, m_write})
-        b->setAutoDefault(false);
     root->addLayout(bottom);
-
-    m_sb = new StatusPanels(QStringLiteral("SB"), this);
-    HoldCountSizes(*m_sb);
     root->addWidget(m_sb);
 
-    connect(m_adcData, &QComboBox::currentIndexChanged, this, [this](int index) {
-        if (index >= 0)
-            m_adcDisplay = static_cast<int16_t>(index);
-    });
-    connect(m_mode, &QComboBox::currentIndexChanged, this, [this](int index) {
-        if (index >= 0)
-            m_adcMode = static_cast<int16_t>(index);
-    });
-    connect(m_average, &QComboBox::currentIndexChanged, this, [this](int index) {
-        if (index >= 0)
-            m_adcAverage = static_cast<int16_t>(index);
-    });
-    connect(m_scan, &QPushButton::clicked, this, &AnalogPanel::scanClicked);
-    connect(m_stop, &QPushButton::clicked, this, [this] { m_loop->requestStop(); });
-    connect(m_close, &QPushButton::clicked, this, &QWidget::close);
-    connect(m_trend, &QPushButton::clicked, this, &AnalogPanel::trendClicked);
-    connect(m_config, &QPushButton::clicked, this, &AnalogPanel::configClicked);
-    connect(m_write, &QPushButton::clicked, this, &AnalogPanel::writeClicked);
+    onPick(m_adcData, this, [this](int index) { m_display = static_cast<Analog::Display>(index); });
+    onPick(m_mode, this, [this](int index) { m_config.mode = index; });
+    onPick(m_average, this, [this](int index) { m_config.average = index; });
+    connect(m_configButton, &QPushButton::clicked, this, &AnalogPanel::configClicked);
+    connect(m_writeButton, &QPushButton::clicked, this, &AnalogPanel::writeClicked);
+    load(DeviceRecord{});
 }
 
-void AnalogPanel::load(const DeviceRecord& module) {
-    m_lblAddress->setText(QStringLiteral("Address: "));
-    m_scanTimer->setText(QStringLiteral("100"));
-    m_loop->resetCounts();
-    refreshCounts();
-    m_adcCounts.fill(0);
+void AnalogPanel::loadModule() {
+    const Analog::AdcConfig defaults;
+    m_counts.fill(0);
     m_dacData->setCurrentIndex(1);
     m_dacData->setEnabled(false);
     for (QLineEdit* dac : m_dac)
         dac->setText(QStringLiteral("0"));
-    m_adcData->setCurrentIndex(0);
-    m_adcDisplay = 0;
+    m_adcData->setCurrentIndex(static_cast<int>(Analog::Display::Volts));
+    m_display = Analog::Display::Volts;
     for (QLabel* l : m_lblADC)
         l->setText(QStringLiteral("0"));
-    m_mode->setCurrentIndex(0);
-    m_adcMode = 0;
-    m_average->setCurrentIndex(3);
-    m_adcAverage = 3;
-    m_ts->setText(QStringLiteral("10"));
-    for (int i = 0; i < 8; ++i) {
-        m_range[i]->setCurrentIndex(Analog::DefaultRange);
-        m_adcRange[i] = Analog::DefaultRange;
-    }
-    m_slave = module.address;
-    m_code = module.code;
-    if (m_code == 20)
-        m_lblAddress->setText(QStringLiteral("Address: %1").arg(m_slave));
-    updateButtons();
+    m_mode->setCurrentIndex(defaults.mode);
+    m_average->setCurrentIndex(defaults.average);
+    m_ts->setText(QString::number(defaults.sampling));
+    for (int i = 0; i < Analog::Inputs; ++i)
+        m_range[i]->setCurrentIndex(defaults.ranges[i]);
+    m_config = defaults;
 }
 
-void AnalogPanel::scanClicked() {
-    const auto interval = StartScanInterval(*m_loop, m_scanTimer->text(), m_presenter);
-    if (!interval)
-        return;
-    m_scanning = true;
-    updateButtons();
-    m_loop->start(*interval);
+void AnalogPanel::pollCycle(PollLoop::Done done) {
+    pollRead(Analog::readInputs(), std::move(done), [this](const Reply& r) {
+        const auto counts = Analog::decodeInputs(r);
+        m_counts = counts.value_or(m_counts);
+        return counts.has_value();
+    });
 }
 
-void AnalogPanel::cycle(std::function<void(int16_t)> done) {
-    m_link.readInputRegisters(m_slave, 0, 8, {this, [this, done](const Reply& r) {
-                                                  if (r.hasRegisters(8)) {
-                                                      showAnalogInputs(r);
-                                                      Q_EMIT inputsDecoded(m_loop->pollCount());
-                                                  } else {
-                                                      m_loop->countError();
-                                                  }
-                                                  done(r.status);
-                                              }});
+void AnalogPanel::drawReadings() {
+    for (int k = 0; k < Analog::Inputs; ++k)
+        m_lblADC[k]->setText(Analog::inputText(m_counts[k], m_config.ranges[k], m_display));
 }
 
-void AnalogPanel::showAnalogInputs(const Reply& reply) {
-    for (int k = 0; k < 8; ++k)
-        m_adcCounts[k] = reply.reg(k).value_or(0);
-    m_readings->request();
+void AnalogPanel::enableCommands(bool enabled) {
+    m_configButton->setEnabled(enabled);
+    m_writeButton->setEnabled(enabled);
 }
 
 void AnalogPanel::configClicked() {
-    const auto entry = ParseEntryAbove(m_ts->text(), 0, 255);
-    // A value below one would round to a sampling interval of 0, which the
-    // module's 1..255 ms field does not hold.
-    if (!entry || entry->rounded < 1) {
-        m_presenter.show(SamplingMessage);
+    const auto sampling = Analog::parseSampling(m_ts->text());
+    if (!sampling) {
+        m_presenter.show(Analog::samplingMessage());
         return;
     }
-    std::array<int32_t, 17> image{};
-    image[8] = Analog::ConfigWord(entry->rounded, m_adcMode, m_adcAverage);
-    image[9] = Analog::RangeWord(std::span<const int16_t, 4>(m_adcRange.data(), 4));
-    image[10] = Analog::RangeWord(std::span<const int16_t, 4>(m_adcRange.data() + 4, 4));
-    m_link.restartTransactions();
-    m_writing = true;
-    updateButtons();
-    m_link.writeMultipleRegisters(m_slave, 8, 3, image,
-                                  {this, [this](const Reply& r) { writeDone(r); }});
-}
-
-void AnalogPanel::trendClicked() {
-    if (!m_trendWindow)
-        m_trendWindow = OpenAnalogTrend(*this, m_presenter);
-    BringForward(m_trendWindow);
+    m_config.sampling = *sampling;
+    send(Analog::writeConfig(m_config));
 }
 
 void AnalogPanel::writeClicked() {
     // All eight are checked before any is stored: a bad entry stores nothing.
-    std::array<int32_t, 8> values{};
-    for (int i = 0; i < 8; ++i) {
-        const auto entry = ParseEntry(m_dac[i]->text(), 0, 4095);
-        if (!entry) {
-            m_presenter.show(QString::fromLatin1(DacNames[i]) +
-                             QStringLiteral(" must be a number from 0 to 4095"));
+    Analog::DacValues values{};
+    for (int i = 0; i < Analog::Outputs; ++i) {
+        const EntryRule rule = Analog::dacRule(i + 1);
+        const auto value = rule.parse(m_dac[i]->text());
+        if (!value) {
+            m_presenter.show(rule.message());
             return;
         }
-        values[i] = entry->rounded;
+        values[i] = *value;
     }
+    send(Analog::writeDac(values));
+}
+
+void AnalogPanel::send(const ModuleRequest& request) {
     m_link.restartTransactions();
-    m_writing = true;
-    updateButtons();
-    m_link.writeMultipleRegisters(m_slave, 0, 8, values,
-                                  {this, [this](const Reply& r) { writeDone(r); }});
-}
-
-void AnalogPanel::writeDone(const Reply& reply) {
-    m_writing = false;
-    if (!reply.ok())
-        m_loop->countError();
-    m_loop->countPoll();
-    refreshCounts();
-    updateButtons();
-}
-
-void AnalogPanel::refreshCounts() {
-    ShowCounts(*m_sb, *m_loop);
-}
-
-void AnalogPanel::updateButtons() {
-    const bool idle = m_code == 20 && !m_scanning && !m_writing;
-    m_scan->setEnabled(idle);
-    m_config->setEnabled(idle);
-    m_write->setEnabled(idle);
-    m_stop->setEnabled(m_scanning);
-    m_close->setEnabled(!m_scanning);
-    m_scanTimer->setEnabled(!m_scanning);
-    m_sb->setPanel(3, m_scanning ? QStringLiteral("SCAN") : QStringLiteral("STOP"));
-}
-
-void AnalogPanel::closeEvent(QCloseEvent* event) {
-    // Closed from the title bar while polling: no request may go out for a
-    // window that is about to go.
-    m_loop->shutdown();
-    event->accept();
-}
-
-TrendWindow* AnalogPanel::trendWindow() const {
-    return m_trendWindow;
+    setWriting(true);
+    request.send(m_link, m_slave, {this, [this](const Reply& reply) {
+                                       if (!reply.ok())
+                                           m_loop->countError();
+                                       m_loop->countPoll();
+                                       showCounts();
+                                       setWriting(false);
+                                   }});
 }
 
 } // namespace qim

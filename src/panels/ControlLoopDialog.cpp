@@ -18,22 +18,16 @@ struct RowSpec {
     const char* name;
     const char* caption;
     const char* hint;
-    double high;
-    const char* message;
 };
 // Top to bottom, in the order of the loop block and of validation. The
 // scaler's and band's hints are wider than what the module accepts; the
-// checks hold.
-constexpr RowSpec Rows[] = {
-    {"Text_SetPoint", "Set Point (SP)", "From 0 To 1023 Deg C", 1023,
-     "Set Point must be a number from 0 to 1023"},
-    {"Text_CycleTime", "Loop Sampling Time Scaler", "From 0 To 255 ", 127,
-     "Cycle Time must be a number from 0 to 127"},
-    {"Text_Band", "Band/Gain", "From 1 To 255", 127, "Band must be a number from 0 to 127"},
-    {"Text_AlarmHigh", "Alarm High", "From 0 To 1023 Deg C", 1023,
-     "Alarm High must be a number from 0 to 1023"},
-    {"Text_AlarmLow", "Alarm Low", "From 0 To 1023 Deg C", 1023,
-     "Alarm Low must be a number from 0 to 1023"},
+// model's bounds hold.
+constexpr RowSpec Rows[Temperature::LoopRegisters] = {
+    {"Text_SetPoint", "Set Point (SP)", "From 0 To 1023 Deg C"},
+    {"Text_CycleTime", "Loop Sampling Time Scaler", "From 0 To 255 "},
+    {"Text_Band", "Band/Gain", "From 1 To 255"},
+    {"Text_AlarmHigh", "Alarm High", "From 0 To 1023 Deg C"},
+    {"Text_AlarmLow", "Alarm Low", "From 0 To 1023 Deg C"},
 };
 } // namespace
 
@@ -53,7 +47,7 @@ ControlLoopDialog::ControlLoopDialog(TemperatureRegisters& registers, MessagePre
 
     auto* grid = new QGridLayout;
     int gridRow = 0;
-    for (int i = 0; i < RowCount; ++i) {
+    for (int i = 0; i < Temperature::LoopRegisters; ++i) {
         const RowSpec& s = Rows[i];
         auto* box = new QLineEdit(this);
         box->setObjectName(QLatin1String(s.name));
@@ -69,7 +63,7 @@ ControlLoopDialog::ControlLoopDialog(TemperatureRegisters& registers, MessagePre
             grid->addWidget(new QLabel(QStringLiteral("LST = Ts X (LSTS + 1)"), this), gridRow, 2);
             ++gridRow;
         }
-        m_rows[i] = {box, s.high, s.message};
+        m_boxes[i] = box;
     }
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
@@ -88,34 +82,33 @@ ControlLoopDialog::ControlLoopDialog(TemperatureRegisters& registers, MessagePre
 }
 
 void ControlLoopDialog::showLoop(int n) {
-    if (n >= 1 && n <= TempLoops && n != m_loop)
+    if (n >= 1 && n <= Temperature::Loops && n != m_loop)
         load(n);
 }
 
 void ControlLoopDialog::load(int loop) {
     m_loop = loop;
     m_caption->setText(QStringLiteral("Control Loop #") + QString::number(loop));
-    const int base = LoopBase(loop);
-    for (int i = 0; i < RowCount; ++i)
-        m_rows[i].box->setText(QString::number(static_cast<int16_t>(m_regs.outputs[base + i])));
+    const Temperature::LoopBlock& block = m_regs.image.loops[loop - 1];
+    for (int i = 0; i < Temperature::LoopRegisters; ++i)
+        m_boxes[i]->setText(QString::number(static_cast<int16_t>(block[i])));
 }
 
 void ControlLoopDialog::ok() {
     // The first bad entry stops everything: nothing at all is stored.
-    int16_t values[RowCount];
-    for (int i = 0; i < RowCount; ++i) {
-        const auto e = ParseEntry(m_rows[i].box->text(), 0, m_rows[i].high);
-        if (!e) {
-            m_presenter.show(QLatin1String(m_rows[i].message));
-            m_rows[i].box->setFocus();
-            m_rows[i].box->selectAll();
+    Temperature::LoopBlock values{};
+    for (int i = 0; i < Temperature::LoopRegisters; ++i) {
+        const EntryRule rule = Temperature::loopRule(i);
+        const auto value = rule.parse(m_boxes[i]->text());
+        if (!value) {
+            m_presenter.show(rule.message());
+            m_boxes[i]->setFocus();
+            m_boxes[i]->selectAll();
             return;
         }
-        values[i] = static_cast<int16_t>(e->rounded);
+        values[i] = *value;
     }
-    const int base = LoopBase(m_loop);
-    for (int i = 0; i < RowCount; ++i)
-        m_regs.outputs[base + i] = values[i];
+    m_regs.image.loops[m_loop - 1] = values;
     close();
 }
 

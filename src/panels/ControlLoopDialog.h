@@ -8,7 +8,7 @@
 // loop (discarding what was typed), so one loop's values can never land in
 // another loop's block.
 
-#include "TemperatureRegisters.h"
+#include "TemperatureModule.h"
 
 #include <QDialog>
 
@@ -36,13 +36,7 @@ private:
     void load(int loop);
     void ok();
 
-    struct Row {
-        QLineEdit* box;
-        double high;
-        const char* message;
-    };
-    static constexpr int RowCount = 5;
-    Row m_rows[RowCount];
+    QLineEdit* m_boxes[Temperature::LoopRegisters];
     TemperatureRegisters& m_regs;
     MessagePresenter& m_presenter;
     int m_loop = 0; // none loaded yet

@@ -100,8 +100,8 @@ TemperatureConfigDialog::TemperatureConfigDialog(TemperatureRegisters& registers
 
 void TemperatureConfigDialog::load() {
     // All fields first, so each control set below repacks the stored value unchanged.
-    m_fields = UnpackConfig(m_regs.config);
-    const TempConfigFields f = m_fields;
+    m_fields = Temperature::ConfigFields::unpack(m_regs.image.config);
+    const Temperature::ConfigFields f = m_fields;
     m_average->setCurrentIndex(f.average);
     m_sampling->setCurrentIndex(f.sampling);
     m_type->setCurrentIndex(f.type);
@@ -111,8 +111,8 @@ void TemperatureConfigDialog::load() {
 }
 
 void TemperatureConfigDialog::computeConfigRegister() {
-    m_regs.config = PackConfig(m_fields);
-    m_value->setText(RegisterHexText(m_regs.config));
+    m_regs.image.config = m_fields.pack();
+    m_value->setText(Temperature::RegisterHexText(m_regs.image.config));
 }
 
 } // namespace qim

@@ -4,7 +4,7 @@
 // when closed. Every change repacks the registers' config word at once;
 // nothing is sent until the panel's "Write To Output Registers".
 
-#include "TemperatureRegisters.h"
+#include "TemperatureModule.h"
 
 #include <QDialog>
 
@@ -26,7 +26,7 @@ private:
 
     TemperatureRegisters& m_regs;
 
-    TempConfigFields m_fields;
+    Temperature::ConfigFields m_fields;
     QComboBox* m_average;
     QComboBox* m_type;
     QComboBox* m_sampling;

@@ -16,7 +16,7 @@ TemperatureControlDialog::TemperatureControlDialog(TemperatureRegisters& registe
     setAttribute(Qt::WA_DeleteOnClose);
 
     auto* grid = new QGridLayout;
-    for (int n = 0; n < TempLoops; ++n) {
+    for (int n = 0; n < Temperature::Loops; ++n) {
         m_loop[n] = new QComboBox(this);
         m_loop[n]->setObjectName(QStringLiteral("Combo_ControlLoop%1").arg(n + 1));
         m_loop[n]->addItems({QStringLiteral("0 - Manual"), QStringLiteral("1 - ON/OFF"),
@@ -28,7 +28,7 @@ TemperatureControlDialog::TemperatureControlDialog(TemperatureRegisters& registe
         connect(m_loop[n], &QComboBox::currentIndexChanged, this, [this, n](int index) {
             if (index < 0)
                 return;
-            m_modes[n] = static_cast<int16_t>(index);
+            m_modes.mode[n] = static_cast<int16_t>(index);
             computeControlRegister();
         });
     }
@@ -39,8 +39,8 @@ TemperatureControlDialog::TemperatureControlDialog(TemperatureRegisters& registe
     m_value->setFrameShadow(QFrame::Sunken);
     m_value->setMinimumWidth(80);
     m_value->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    grid->addWidget(new QLabel(QStringLiteral("Control Register"), this), TempLoops, 0);
-    grid->addWidget(m_value, TempLoops, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Control Register"), this), Temperature::Loops, 0);
+    grid->addWidget(m_value, Temperature::Loops, 1);
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("Cmd_OK"));
@@ -59,16 +59,16 @@ TemperatureControlDialog::TemperatureControlDialog(TemperatureRegisters& registe
 
 void TemperatureControlDialog::load() {
     // Every loop's mode first, so each list set below repacks the stored value unchanged.
-    m_modes = UnpackControl(m_regs.control);
-    const TempLoopModes modes = m_modes;
-    for (int n = 0; n < TempLoops; ++n)
-        m_loop[n]->setCurrentIndex(modes[n]);
+    m_modes = Temperature::LoopModes::unpack(m_regs.image.control);
+    const Temperature::LoopModes modes = m_modes;
+    for (int n = 0; n < Temperature::Loops; ++n)
+        m_loop[n]->setCurrentIndex(modes.mode[n]);
     computeControlRegister();
 }
 
 void TemperatureControlDialog::computeControlRegister() {
-    m_regs.control = PackControl(m_modes);
-    m_value->setText(RegisterHexText(m_regs.control));
+    m_regs.image.control = m_modes.pack();
+    m_value->setText(Temperature::RegisterHexText(m_regs.image.control));
 }
 
 } // namespace qim

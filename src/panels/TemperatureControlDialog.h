@@ -4,7 +4,7 @@
 // registers' control word at once; nothing is sent until "Write To Output
 // Registers".
 
-#include "TemperatureRegisters.h"
+#include "TemperatureModule.h"
 
 #include <QDialog>
 
@@ -24,8 +24,8 @@ private:
     void computeControlRegister();
 
     TemperatureRegisters& m_regs;
-    TempLoopModes m_modes{};
-    QComboBox* m_loop[TempLoops];
+    Temperature::LoopModes m_modes;
+    QComboBox* m_loop[Temperature::Loops];
     QLabel* m_value;
 };
 

@@ -1,18 +1,13 @@
 #include "TemperaturePanel.h"
 
-#include "BringForward.h"
 #include "DeviceTable.h"
 #include "Link.h"
-#include "PanelSupport.h"
 #include "PanelTrends.h"
 #include "Pictures.h"
-#include "PollLoop.h"
 #include "StatusPanels.h"
 #include "TemperatureDialogs.h"
-#include "TrendWindow.h"
 
 #include <QCheckBox>
-#include <QCloseEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -25,9 +20,6 @@
 namespace qim {
 
 namespace {
-constexpr uint8_t TemperatureCode = 30;
-constexpr int32_t CoilOn = 0xFF00;
-
 const char* const LedCaptions[8] = {"TC Open Citrcuit", "TC Short To GND",       "TC Short to VCC",
                                     "TC Fault",         "Temperature Stability", "Heater ON/OFF",
                                     "Alarm Low ON/OFF", "Alarm High ON/OFF"};
@@ -54,9 +46,9 @@ QLabel* valueLabel(QWidget* parent, const QString& name, const QString& caption)
     return l;
 }
 
-QPushButton* button(QWidget* parent, const char* name, const QString& text) {
+QPushButton* button(QWidget* parent, const QString& name, const QString& text) {
     auto* b = new QPushButton(text, parent);
-    b->setObjectName(QLatin1String(name));
+    b->setObjectName(name);
     b->setAutoDefault(false);
     return b;
 }
@@ -65,32 +57,15 @@ void noReply(const Reply&) {}
 } // namespace
 
 TemperaturePanel::TemperaturePanel(Link& link, MessagePresenter& presenter,
-                                   TemperatureDialogs& dialogs, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_link(link), m_presenter(presenter), m_dialogs(dialogs),
+                                   TemperatureDialogs& dialogs)
+    : PollPanel(link, presenter, ModuleKind::Temperature), m_dialogs(dialogs),
       m_regs(dialogs.registers()) {
     setObjectName(QStringLiteral("frmQIM_P750"));
     setWindowTitle(QStringLiteral("QIM-P750"));
-    setAttribute(Qt::WA_DeleteOnClose);
-
-    m_poll =
-        new PollLoop(m_link, this, [this](PollLoop::Done done) { pollCycle(std::move(done)); });
-    connect(m_poll, &PollLoop::countsChanged, this, &TemperaturePanel::showCounts);
-    m_readings = new FrameThrottle(this, [this] {
-        for (int n = 1; n <= TempLoops; ++n)
-            showLoop(n);
-    });
-    connect(m_poll, &PollLoop::finished, this, [this] {
-        m_readings->flush();
-        setPolling(false);
-        m_sb->setPanel(3, QStringLiteral("STOP"));
-    });
-
-    m_address = new QLabel(QStringLiteral("Address: "), this);
-    m_address->setObjectName(QStringLiteral("lblAddress"));
 
     // The four loops, side by side.
     auto* loops = new QHBoxLayout;
-    for (int n = 1; n <= TempLoops; ++n) {
+    for (int n = 1; n <= Temperature::Loops; ++n) {
         LoopView& v = m_loops[n - 1];
         v.frame = new QGroupBox(QStringLiteral("Thermocuple %1/ Control Loop %1").arg(n), this);
         v.frame->setObjectName(QStringLiteral("Frame%1").arg(n));
@@ -119,7 +94,9 @@ TemperaturePanel::TemperaturePanel(Link& link, MessagePresenter& presenter,
         for (int b = 0; b < 8; ++b) {
             auto* led = new StatePicture(StatePicture::Kind::Led, v.frame);
             led->setFixedSize(20, 20);
-            led->setObjectName(QStringLiteral("StatusLED%1_%2").arg(n).arg(LedSuffixes[b]));
+            led->setObjectName(QStringLiteral("StatusLED%1_%2")
+                                   .arg(n)
+                                   .arg(QLatin1String(Temperature::FlagNames[b])));
             auto* caption = new QLabel(QLatin1String(LedCaptions[b]), v.frame);
             led->setAccessibleName(caption->text());
             leds->addWidget(led, b, 0);
@@ -141,12 +118,13 @@ TemperaturePanel::TemperaturePanel(Link& link, MessagePresenter& presenter,
     for (int k = 1; k <= 4; ++k) {
         m_relay[k - 1] = new QCheckBox(QStringLiteral("Relay%1").arg(k), this);
         m_relay[k - 1]->setObjectName(QStringLiteral("Check_Relay%1").arg(k));
-        connect(m_relay[k - 1], &QCheckBox::toggled, this,
-                [this, k](bool on) { relayClicked(k, on); });
+        connect(m_relay[k - 1], &QCheckBox::toggled, this, [this, k](bool on) {
+            Temperature::writeRelay(k, on).send(m_link, m_slave, {this, noReply});
+        });
 
         m_slider[k - 1] = new QSlider(Qt::Horizontal, this);
         m_slider[k - 1]->setObjectName(QStringLiteral("Slider_PWM%1").arg(k));
-        m_slider[k - 1]->setRange(0, 100);
+        m_slider[k - 1]->setRange(0, Temperature::PwmMax);
         m_slider[k - 1]->setSingleStep(1);
         m_slider[k - 1]->setPageStep(5);
         m_slider[k - 1]->setTickPosition(QSlider::TicksBelow);
@@ -170,37 +148,29 @@ TemperaturePanel::TemperaturePanel(Link& link, MessagePresenter& presenter,
     // The register image: edited by the dialogs, sent by one button.
     auto* regs = new QGroupBox(QStringLiteral("Output Registers"), this);
     regs->setObjectName(QStringLiteral("Frame_OutputRegisters"));
-    m_configReg = button(regs, "Cmd_ConfigReg", QStringLiteral("Configuration Register"));
-    m_controlReg = button(regs, "Cmd_ControlReg", QStringLiteral("Control Register"));
+    auto* configReg =
+        button(regs, QStringLiteral("Cmd_ConfigReg"), QStringLiteral("Configuration Register"));
+    auto* controlReg =
+        button(regs, QStringLiteral("Cmd_ControlReg"), QStringLiteral("Control Register"));
     auto* regGrid = new QGridLayout(regs);
-    regGrid->addWidget(m_configReg, 0, 0);
-    regGrid->addWidget(m_controlReg, 0, 1);
-    for (int n = 1; n <= TempLoops; ++n) {
-        m_loopButton[n - 1] = button(regs, QStringLiteral("Cmd_ControlLoop%1").arg(n).toLatin1(),
-                                     QStringLiteral("Control Loop %1").arg(n));
-        regGrid->addWidget(m_loopButton[n - 1], 1 + (n - 1) / 2, (n - 1) % 2);
-        connect(m_loopButton[n - 1], &QPushButton::clicked, this,
-                [this, n] { m_dialogs.openLoop(n); });
+    regGrid->addWidget(configReg, 0, 0);
+    regGrid->addWidget(controlReg, 0, 1);
+    for (int n = 1; n <= Temperature::Loops; ++n) {
+        auto* loop = button(regs, QStringLiteral("Cmd_ControlLoop%1").arg(n),
+                            QStringLiteral("Control Loop %1").arg(n));
+        regGrid->addWidget(loop, 1 + (n - 1) / 2, (n - 1) % 2);
+        connect(loop, &QPushButton::clicked, this, [this, n] { m_dialogs.openLoop(n); });
     }
-    m_write = button(regs, "Cmd_Write", QStringLiteral("Write To Output Registers"));
+    m_write =
+        button(regs, QStringLiteral("Cmd_Write"), QStringLiteral("Write To Output Registers"));
     regGrid->addWidget(m_write, 3, 0, 1, 2);
-    connect(m_configReg, &QPushButton::clicked, this, [this] { m_dialogs.openConfig(); });
-    connect(m_controlReg, &QPushButton::clicked, this, [this] { m_dialogs.openControl(); });
+    connect(configReg, &QPushButton::clicked, this, [this] { m_dialogs.openConfig(); });
+    connect(controlReg, &QPushButton::clicked, this, [this] { m_dialogs.openControl(); });
     connect(m_write, &QPushButton::clicked, this, &TemperaturePanel::writeOutputRegisters);
 
     // Polling.
-    m_interval = new QLineEdit(this);
-    m_interval->setObjectName(QStringLiteral("TextScanTimer"));
-    m_interval->setMaximumWidth(80);
+    makePollControls(this, [this] { return OpenTemperatureTrend(*this, m_presenter); });
     m_interval->setAlignment(Qt::AlignRight);
-    m_scan = button(this, "CmdScan", QStringLiteral("Scan"));
-    m_stop = button(this, "CmdStop", QStringLiteral("Stop"));
-    m_trend = button(this, "Cmd_Trend", QStringLiteral("Trend"));
-    m_close = button(this, "CmdCancel", QStringLiteral("Close"));
-    connect(m_trend, &QPushButton::clicked, this, &TemperaturePanel::openTrend);
-    connect(m_scan, &QPushButton::clicked, this, &TemperaturePanel::scan);
-    connect(m_stop, &QPushButton::clicked, this, [this] { m_poll->requestStop(); });
-    connect(m_close, &QPushButton::clicked, this, &QWidget::close);
     // Enter in the interval box starts polling, as Scan would.
     connect(m_interval, &QLineEdit::returnPressed, this, [this] {
         if (m_scan->isEnabled())
@@ -231,153 +201,69 @@ TemperaturePanel::TemperaturePanel(Link& link, MessagePresenter& presenter,
     bottom->addLayout(pollBox);
     bottom->addStretch();
 
-    m_sb = new StatusPanels(QStringLiteral("SB"), this);
-    HoldCountSizes(*m_sb);
-
     auto* top = new QVBoxLayout(this);
     top->addLayout(loops);
     top->addLayout(bottom);
     top->addWidget(m_sb);
+    load(DeviceRecord{});
 }
 
-void TemperaturePanel::showModule(const DeviceRecord& module) {
-    if (m_loaded)
-        return;
-    m_loaded = true;
-    load(module);
-}
-
-void TemperaturePanel::load(const DeviceRecord& module) {
-    m_address->setText(QStringLiteral("Address: "));
-    m_stop->setEnabled(false);
-    m_scan->setEnabled(false);
-
-    m_interval->setText(QStringLiteral("100"));
-
-    m_sb->setPanel(3, QStringLiteral("STOP"));
-    showCounts();
-
-    for (int n = 1; n <= TempLoops; ++n)
+void TemperaturePanel::loadModule() {
+    for (int n = 1; n <= Temperature::Loops; ++n)
         showLoop(n);
-
-    m_slave = module.address;
-    m_code = module.code;
-    // Only a temperature module is talked to: for any other record every
-    // control that would send something stays off.
-    const bool ours = m_code == TemperatureCode;
-    if (ours)
-        m_address->setText(QStringLiteral("Address: ") + QString::number(m_slave));
-    m_scan->setEnabled(ours);
-    m_write->setEnabled(ours);
-    for (int k = 0; k < 4; ++k) {
-        m_relay[k]->setEnabled(ours);
-        m_slider[k]->setEnabled(ours);
-    }
 }
 
-bool TemperaturePanel::polling() const {
-    return m_poll->running();
+void TemperaturePanel::enableCommands(bool enabled) {
+    m_write->setEnabled(enabled);
+    for (int k = 0; k < Temperature::Relays; ++k)
+        m_relay[k]->setEnabled(enabled);
+    for (int k = 0; k < Temperature::PwmOutputs; ++k)
+        m_slider[k]->setEnabled(enabled);
 }
 
 void TemperaturePanel::showLoop(int n) {
-    if (n < 1 || n > TempLoops)
-        return;
-    LoopView& v = m_loops[n - 1];
-    const int32_t status = m_regs.inputs[3 + n];
-    const uint8_t bits = LoByte(status);
+    const LoopView& v = m_loops[n - 1];
+    const Temperature::LoopReading& in = m_regs.inputs[n - 1];
     for (int b = 0; b < 8; ++b)
-        v.led[b]->setState(GetBit(bits, static_cast<uint8_t>(b)));
-    v.pv->setText(QString::number(m_regs.inputs[n - 1]));
-    v.cj->setText(QString::number(m_regs.inputs[7 + n]));
-    v.power->setText(QString::number(HiByte(status)) + QLatin1Char('%'));
-    v.sp->setText(QString::number(m_regs.outputs[LoopBase(n)]));
+        v.led[b]->setState(GetBit(in.flags, static_cast<uint8_t>(b)));
+    v.pv->setText(QString::number(in.processValue));
+    v.cj->setText(QString::number(in.coldJunction));
+    v.power->setText(QString::number(in.heaterPower) + QLatin1Char('%'));
+    v.sp->setText(QString::number(m_regs.image.loops[n - 1][Temperature::SetPoint]));
 }
 
-void TemperaturePanel::scan() {
-    const auto interval = StartScanInterval(*m_poll, m_interval->text(), m_presenter);
-    if (!interval)
-        return;
-    setPolling(true);
-    m_sb->setPanel(3, QStringLiteral("SCAN"));
-    m_poll->start(*interval);
+void TemperaturePanel::drawReadings() {
+    for (int n = 1; n <= Temperature::Loops; ++n)
+        showLoop(n);
 }
 
-void TemperaturePanel::pollCycle(std::function<void(int16_t)> done) {
-    m_link.readInputRegisters(m_slave, 0, TempInputCount,
-                              {this, [this, done = std::move(done)](const Reply& reply) {
-                                   // Only a reply holding all twelve registers is shown; anything
-                                   // else leaves the last good values on screen.
-                                   if (m_regs.decodeInputs(reply)) {
-                                       m_readings->request();
-                                       Q_EMIT inputsDecoded(m_poll->pollCount());
-                                   } else {
-                                       m_poll->countError();
-                                   }
-                                   done(reply.status);
-                               }});
-}
-
-void TemperaturePanel::setPolling(bool on) {
-    m_scan->setEnabled(!on);
-    m_close->setEnabled(!on);
-    m_interval->setEnabled(!on);
-    m_write->setEnabled(!on);
-    for (int k = 0; k < 4; ++k) {
-        m_relay[k]->setEnabled(!on);
-        m_slider[k]->setEnabled(!on);
-    }
-    m_stop->setEnabled(on);
-}
-
-void TemperaturePanel::showCounts() {
-    ShowCounts(*m_sb, *m_poll);
-}
-
-void TemperaturePanel::relayClicked(int k, bool on) {
-    m_link.writeSingleCoil(m_slave, static_cast<int16_t>(k - 1), on ? CoilOn : 0, {this, noReply});
+void TemperaturePanel::pollCycle(PollLoop::Done done) {
+    // Only a reply holding all twelve registers is shown; anything else
+    // leaves the last good values on screen.
+    pollRead(Temperature::readInputs(), std::move(done), [this](const Reply& r) {
+        const auto readings = Temperature::decodeInputs(r);
+        m_regs.inputs = readings.value_or(m_regs.inputs);
+        return readings.has_value();
+    });
 }
 
 void TemperaturePanel::sliderMoved(int k, int value) {
-    m_regs.outputs[k] = value;
+    m_regs.image.pwm[k - 1] = value;
     m_pwmLabel[k - 1]->setText(QString::number(value) + QLatin1Char('%'));
     // One key per slider: a position still queued is replaced by the newer
     // one, so a drag never floods the link and the last position goes out.
-    m_link.writeSingleRegister(m_slave, static_cast<int16_t>(k), value, {this, noReply, k});
+    Temperature::writePwm(k, value).send(m_link, m_slave, {this, noReply, k});
 }
 
 void TemperaturePanel::writeOutputRegisters() {
     m_link.restartTransactions();
-    // One command of three writes: all three go out whatever the first ones
-    // returned, and it fails (one error) if any of them failed.
-    auto failed = std::make_shared<bool>(false);
-    const Completion note = [failed](const Reply& reply) { *failed = *failed || !reply.ok(); };
-    m_link.writeSingleRegister(m_slave, TempConfigAddress, m_regs.config, {this, note});
-    m_link.writeSingleRegister(m_slave, TempControlAddress, m_regs.control, {this, note});
-    m_link.writeMultipleRegisters(m_slave, TempLoopsStart, TempLoopRegisters, m_regs.outputs,
-                                  {this, [this, note, failed](const Reply& reply) {
-                                       note(reply);
-                                       if (*failed)
-                                           m_poll->countError();
-                                       showCounts();
-                                   }});
-}
-
-void TemperaturePanel::openTrend() {
-    if (!m_trendWindow)
-        m_trendWindow = OpenTemperatureTrend(*this, m_presenter);
-    BringForward(m_trendWindow);
-}
-
-void TemperaturePanel::closeEvent(QCloseEvent* event) {
-    // Closing by the title bar while polling: the loop ends before the
-    // window goes away, and nothing of it stays queued.
-    if (m_poll->running())
-        m_poll->shutdown();
-    QWidget::closeEvent(event);
-}
-
-TrendWindow* TemperaturePanel::trendWindow() const {
-    return m_trendWindow;
+    // One command of three writes, one error if any of them failed.
+    const auto writes = Temperature::writeOutputRegisters(m_regs.image);
+    ModuleRequest::sendAll(m_link, m_slave, writes, this, [this](bool ok) {
+        if (!ok)
+            m_loop->countError();
+        showCounts();
+    });
 }
 
 } // namespace qim

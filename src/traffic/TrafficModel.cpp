@@ -1,37 +1,12 @@
 #include "TrafficModel.h"
 
+#include "Errors.h"
+
 #include <QBrush>
 #include <QColor>
 #include <QDateTime>
 
 namespace qim {
-
-QString ExceptionName(int code) {
-    switch (code) {
-    case 1:
-        return QStringLiteral("Illegal Function");
-    case 2:
-        return QStringLiteral("Illegal Data Address");
-    case 3:
-        return QStringLiteral("Illegal Data Value");
-    case 4:
-        return QStringLiteral("Server Device Failure");
-    case 5:
-        return QStringLiteral("Acknowledge");
-    case 6:
-        return QStringLiteral("Server Device Busy");
-    case 7:
-        return QStringLiteral("Negative Acknowledge");
-    case 8:
-        return QStringLiteral("Memory Parity Error");
-    case 10:
-        return QStringLiteral("Gateway Path Unavailable");
-    case 11:
-        return QStringLiteral("Gateway Target Device Failed to Respond");
-    default:
-        return QStringLiteral("Exception");
-    }
-}
 
 QString OutcomeText(int16_t status, bool noReply) {
     switch (status) {
@@ -44,7 +19,9 @@ QString OutcomeText(int16_t status, bool noReply) {
     case Status::LinkDown:
         return QStringLiteral("link not available");
     default:
-        return QStringLiteral("%1 %2").arg(status).arg(ExceptionName(status));
+        const QString name = Errors::ExceptionName(status);
+        return QStringLiteral("%1 %2").arg(status).arg(name.isEmpty() ? QStringLiteral("Exception")
+                                                                      : name);
     }
 }
 

@@ -288,11 +288,8 @@ private Q_SLOTS:
         row("scan --from 0", "Start Address must be a number from 1 to 247");
         row("scan --from 9 --to 3", "End address must be equal or higher then start address");
         row("--timeout 19 info 3", "TCP/IP Timeout must be a number from 20 to 10000");
-        row("write 3 dac AO3 4096", "AO3 must be a number from 0 to 4095");
         row("write 3 dac AO5 1", "The DAC output must be AO1 to AO4, CL1 to CL4 or 1 to 8");
-        row("write 4 pwm 2 -1", "PWM2 must be a number from 0 to 100");
         row("write 11 pwm 1.5 50", "PWM output must be a number from 1 to 4");
-        row("write 4 setpoint 1 1023.6", "Set Point must be a number from 0 to 1023");
         row("write 4 setpoint 1 100,5", "Set Point must be a number from 0 to 1023");
         row("write 4 setpoint 1 1e2", "Set Point must be a number from 0 to 1023");
         row("write 4 relay 5 on", "Relay must be a number from 1 to 4");

@@ -1,16 +1,17 @@
 // libFuzzer target: arbitrary bytes, in arbitrary pieces, as a slave's reply to
 // every request kind on both links, through the engines' reply collection and
-// verdict, the reply accessors, the identification decoding and the panels'
-// widget-free decoders (temperature registers, analog scaling, discrete bits).
+// verdict, the reply accessors, the identification decoding and the module
+// models' decoders (temperature loops, analog scaling, discrete bits).
 //
 // Input layout: byte 0 picks the request kind (bits 0-2) and the link
 // (bit 3); byte 1 seeds the piece sizes; the rest is what the slave sends.
 
-#include "AnalogScale.h"
+#include "AnalogModule.h"
 #include "DeviceTable.h"
+#include "DiscreteModule.h"
 #include "Frames.h"
 #include "Reply.h"
-#include "TemperatureRegisters.h"
+#include "TemperatureModule.h"
 
 #include <QBuffer>
 #include <cmath>
@@ -48,62 +49,31 @@ Asked build(int kind) {
     }
 }
 
-// What the panels make of a reply, with the checks that hold for any bytes.
-void decodeAsPanels(const Reply& reply) {
-    // Temperature panel: all twelve registers are decoded, or none is stored.
-    constexpr int32_t untouched = 0x7EADBEEF;
-    TemperatureRegisters temperature;
-    temperature.inputs.fill(untouched);
-    const bool decoded = temperature.decodeInputs(reply);
-    if (decoded != reply.hasRegisters(TempInputCount))
+// What the models make of a reply, with the checks that hold for any bytes.
+void decodeAsModels(const Reply& reply) {
+    // Temperature: all twelve registers are decoded, or nothing is.
+    const auto readings = Temperature::decodeInputs(reply);
+    if (readings.has_value() != reply.hasRegisters(12))
         abort();
-    for (int k = 0; k < TempInputCount; ++k) {
-        const int32_t v = temperature.inputs[static_cast<size_t>(k)];
-        if (!decoded) {
-            if (v != untouched)
-                abort();
-            continue;
-        }
-        // Process values (12-bit), status words, cold junctions (8-bit).
-        const bool inField = k < 4   ? v >= -2048 && v <= 65535 - 4096
-                             : k < 8 ? v >= 0 && v <= 65535
-                                     : v >= -128 && v <= 65535 - 256;
-        if (!inField)
-            abort();
-        // A status word's eight bits and its power byte, as the loop view shows them.
-        if (k >= 4 && k < 8 && (HiByte(v) != v >> 8 || GetBit(LoByte(v), 7) != (v >> 7 & 1)))
+    for (int n = 0; readings && n < Temperature::Loops; ++n) {
+        // A status word: its power byte and eight flags.
+        const Temperature::LoopReading& loop = (*readings)[size_t(n)];
+        if (loop.heaterPower * 256 + loop.flags != *reply.reg(4 + n))
             abort();
     }
+    if (Temperature::decodeLoops(reply).has_value() != reply.hasRegisters(20))
+        abort();
 
-    // Analog panel: every channel in every range (and a code no list offers)
-    // becomes volts inside the range, shown with at most four decimals.
-    if (reply.hasRegisters(8)) {
-        for (int k = 0; k < 8; ++k) {
-            const int32_t counts = *reply.reg(k);
-            for (int code = -1; code <= 5; ++code) {
-                const Analog::InputRange& r =
-                    Analog::Ranges[code >= 0 && code < 5 ? code : Analog::DefaultRange];
-                const double v = Analog::Volts(counts, code);
-                if (!(v >= -r.offset - 1e-9 && v <= r.span - r.offset + 1e-9))
-                    abort();
-                const QString text = Analog::VoltsText(counts, code, QLocale::c());
-                bool ok = false;
-                const double shown = text.toDouble(&ok);
-                const qsizetype point = text.indexOf(QLatin1Char('.'));
-                if (!ok || std::fabs(shown - v) > 0.00005 + 1e-9 ||
-                    (point >= 0 && text.size() - point - 1 > 4))
-                    abort();
-            }
-        }
-    }
+    // Analog: all eight inputs or none (their volts are checked for every
+    // count by the model test).
+    if (Analog::decodeInputs(reply).has_value() != reply.hasRegisters(8))
+        abort();
 
-    // Discrete panel: input k is bit k of the low byte, whatever the high byte holds.
-    if (reply.hasRegisters(1)) {
-        const uint16_t value = *reply.reg(0);
-        for (uint8_t b = 0; b < 8; ++b)
-            if (GetBit(LoByte(value), b) != (value >> b & 1))
-                abort();
-    }
+    // Discrete: the inputs are the low byte, whatever the high byte holds.
+    const auto inputs = Discrete::decodeInputs(reply);
+    if (inputs.has_value() != reply.hasRegisters(1) ||
+        (inputs && *inputs != (*reply.reg(0) & 0xFF)))
+        abort();
 }
 
 } // namespace
@@ -157,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (!reply.reg(k))
                 abort();
     }
-    decodeAsPanels(reply);
+    decodeAsModels(reply);
     DeviceTable table;
     if (reply.ok() && table.addFoundDevice(0, reply))
         sink = sink + static_cast<unsigned>(DeviceListLine(table.at(0)).size());

@@ -9,7 +9,7 @@
 #include "SimBus.h"
 #include "StatusPanels.h"
 #include "TemperatureDialogs.h"
-#include "TemperatureRegisters.h"
+#include "TemperatureModule.h"
 #include "TestSupport.h"
 #include "Window.h"
 

@@ -1,0 +1,99 @@
+#include "AnalogModule.h"
+
+namespace qim::Analog {
+
+namespace {
+constexpr int16_t FirstInput = 0;    // input registers 0..7
+constexpr int16_t FirstDac = 0;      // holding registers 0..7
+constexpr int16_t ConfigAddress = 8; // holding registers 8..10
+constexpr int SamplingMax = 255;
+} // namespace
+
+ModuleRequest readInputs() {
+    return {ModuleRequest::Kind::ReadInput, FirstInput, Inputs, {}};
+}
+
+std::optional<Counts> decodeInputs(const Reply& reply) {
+    if (!reply.hasRegisters(Inputs))
+        return std::nullopt;
+    Counts counts{};
+    for (int k = 0; k < Inputs; ++k)
+        counts[k] = reply.reg(k).value_or(0);
+    return counts;
+}
+
+double inputValue(int32_t counts, int rangeCode, Display display) {
+    return display == Display::Counts ? double(counts) : RoundDecimals(Volts(counts, rangeCode), 4);
+}
+
+QString inputText(int32_t counts, int rangeCode, Display display, const QLocale& locale) {
+    return display == Display::Counts ? QString::number(counts)
+                                      : VoltsText(counts, rangeCode, locale);
+}
+
+uint16_t ConfigWord(int samplingInterval, int mode, int average) {
+    return static_cast<uint16_t>(samplingInterval * 256 + mode * 128 + average);
+}
+
+uint16_t RangeWord(std::span<const int16_t, 4> codes) {
+    return static_cast<uint16_t>(codes[0] + codes[1] * 8 + codes[2] * 256 + codes[3] * 2048);
+}
+
+std::array<uint16_t, 3> AdcConfig::pack() const {
+    return {ConfigWord(sampling, mode, average),
+            RangeWord(std::span<const int16_t, 4>(ranges.data(), 4)),
+            RangeWord(std::span<const int16_t, 4>(ranges.data() + 4, 4))};
+}
+
+AdcConfig AdcConfig::unpack(std::span<const uint16_t, 3> words) {
+    AdcConfig c;
+    c.sampling = words[0] >> 8;
+    c.mode = words[0] >> 7 & 1;
+    c.average = words[0] & 3;
+    for (int k = 0; k < Inputs; ++k) {
+        const uint16_t w = words[1 + k / 4];
+        c.ranges[k] = static_cast<int16_t>(w >> (k % 4 / 2 * 8 + k % 2 * 3) & 7);
+    }
+    return c;
+}
+
+ModuleRequest writeConfig(const AdcConfig& config) {
+    const auto words = config.pack();
+    return {ModuleRequest::Kind::WriteRegisters, ConfigAddress, 3, {words[0], words[1], words[2]}};
+}
+
+std::optional<int> parseSampling(const QString& text) {
+    const auto entry = ParseEntryAbove(text, 0, SamplingMax);
+    // A value below one would round to 0, which the field does not hold.
+    if (!entry || entry->rounded < 1)
+        return std::nullopt;
+    return entry->rounded;
+}
+
+QString samplingMessage() {
+    return RangeMessage(QStringLiteral("Sampling Interval"), 1, SamplingMax);
+}
+
+QString dacName(int channel) {
+    return channel <= 4 ? QStringLiteral("AO%1").arg(channel)
+                        : QStringLiteral("CL%1").arg(channel - 4);
+}
+
+EntryRule dacRule(int channel) {
+    return {dacName(channel), 0, DacMax};
+}
+
+ModuleRequest writeDac(const DacValues& values) {
+    ModuleRequest r{ModuleRequest::Kind::WriteRegisters, FirstDac, Outputs, {}};
+    std::copy(values.begin(), values.end(), r.values.begin());
+    return r;
+}
+
+ModuleRequest writeDacOutput(int channel, int32_t value) {
+    return {ModuleRequest::Kind::WriteRegisters,
+            static_cast<int16_t>(FirstDac + channel - 1),
+            1,
+            {value}};
+}
+
+} // namespace qim::Analog
