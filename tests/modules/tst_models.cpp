@@ -22,7 +22,7 @@ Reply ReadReply(const QList<int>& regs) {
     b.append(char(2 * regs.size()));
     for (const int r : regs)
         b.append(char(r >> 8)).append(char(r));
-    return {Status::Ok, b + QByteArray(2, '\0')};
+    return {Status::Ok, b};
 }
 
 // The volts text worked out in integers: volts x 10000 is
@@ -68,7 +68,7 @@ constexpr EntryCase Entries[] = {
 class TestModels : public QObject {
     Q_OBJECT
     qimsim::Bus bus;
-    Link link;
+    qimtest::RealLink link;
 
 private Q_SLOTS:
     void initTestCase() {
@@ -138,7 +138,7 @@ private Q_SLOTS:
         Reply refused = ReadReply({1});
         refused.status = 2;
         QVERIFY(!Discrete::decodeInputs(refused));
-        QVERIFY(!Discrete::decodeInputs(Reply{Status::Ok, QByteArray("\x01\x03\x02\x00\x00\x00")}));
+        QVERIFY(!Discrete::decodeInputs(Reply{Status::Ok, QByteArray("\x01\x03\x02\x00", 4)}));
         QVERIFY(!Analog::decodeInputs(ReadReply(QList<int>(7, 1))));
         QVERIFY(!Temperature::decodeInputs(ReadReply(QList<int>(11, 1))));
         QCOMPARE(Analog::decodeInputs(ReadReply({0, 65535, 1, 32768, 4, 5, 6, 100})),
