@@ -286,11 +286,11 @@ Parsed Parse(const QStringList& arguments) {
             }
             serialGiven = true;
         } else if (name == QLatin1String("baud")) {
-            static constexpr int rates[] = {9600, 19200, 57600, 115200};
-            const auto it = std::find(std::begin(rates), std::end(rates), integer(value));
-            if (it == std::end(rates))
-                return refuse(QStringLiteral("The baud rate must be 9600, 19200, 57600 or 115200"));
-            o.link.baudIndex = static_cast<int>(it - std::begin(rates));
+            const auto rate = integer(value);
+            const auto speed = rate ? LineSpeedOf(*rate) : std::nullopt;
+            if (!speed)
+                return refuse(QStringLiteral("The baud rate must be %1").arg(LineSpeedList()));
+            o.link.speed = *speed;
             serialGiven = true;
         } else if (name == QLatin1String("tcp")) {
             static const QRegularExpression hostPort(

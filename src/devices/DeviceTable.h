@@ -2,6 +2,7 @@
 // The device table: what the last bus scan found, and the decoding of a
 // module's identification block into it.
 
+#include "LinkSettings.h"
 #include "Reply.h"
 
 #include <QString>
@@ -71,7 +72,8 @@ std::array<DeviceField, DeviceFieldCount> DeviceFields(const DeviceRecord& r);
 // Model name and description for a device code; empty for an unlisted code.
 QString DeviceNameOf(uint8_t code);
 QString DeviceTypeOf(uint8_t code);
-// The baud rate text of a module's baud code (0 = 115200 .. 3 = 9600); empty if unlisted.
-QString BaudRateTextOf(uint8_t code);
+// The line speed a module's identification reports: its baud code counts
+// down from the fastest (0 = 115200 .. 3 = 9600); nullopt for an unlisted code.
+std::optional<LineSpeed> IdentifiedLineSpeed(uint8_t code);
 
 } // namespace qim

@@ -2,11 +2,24 @@
 
 #include "PortNames.h"
 
+#include <QStringList>
+
 namespace qim {
 
-int LinkSettings::baudRate() const {
-    static constexpr int rates[] = {9600, 19200, 57600, 115200};
-    return baudIndex >= 0 && baudIndex < 4 ? rates[baudIndex] : 0;
+std::optional<LineSpeed> LineSpeedOf(qint64 rate) {
+    for (const LineSpeed s : LineSpeeds) {
+        if (BaudRate(s) == rate)
+            return s;
+    }
+    return std::nullopt;
+}
+
+QString LineSpeedList() {
+    QStringList rates;
+    for (const LineSpeed s : LineSpeeds)
+        rates << QString::number(BaudRate(s));
+    const QString last = rates.takeLast();
+    return rates.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
 }
 
 QString LinkSettings::place() const {
