@@ -3,23 +3,21 @@
 #include "PortNames.h"
 
 #include <QStringList>
+#include <algorithm>
 
 namespace qim {
 
 std::optional<LineSpeed> LineSpeedOf(qint64 rate) {
-    for (const LineSpeed s : LineSpeeds) {
-        if (BaudRate(s) == rate)
-            return s;
-    }
-    return std::nullopt;
+    const auto* it = std::find(BaudRates.begin(), BaudRates.end(), rate);
+    return it == BaudRates.end() ? std::nullopt : std::optional(LineSpeed(it - BaudRates.begin()));
 }
 
 QString LineSpeedList() {
     QStringList rates;
-    for (const LineSpeed s : LineSpeeds)
-        rates << QString::number(BaudRate(s));
-    const QString last = rates.takeLast();
-    return rates.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+    for (const int rate : BaudRates)
+        rates << QString::number(rate);
+    return rates.mid(0, rates.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" or ") +
+           rates.last();
 }
 
 QString LinkSettings::place() const {

@@ -12,11 +12,9 @@ namespace qim {
 // The serial line speeds the modules run at, slowest first: the order the
 // connection dialog lists them in.
 enum class LineSpeed { Baud9600, Baud19200, Baud57600, Baud115200 };
-constexpr std::array<LineSpeed, 4> LineSpeeds{LineSpeed::Baud9600, LineSpeed::Baud19200,
-                                              LineSpeed::Baud57600, LineSpeed::Baud115200};
+constexpr std::array<int, 4> BaudRates{9600, 19200, 57600, 115200}; // by LineSpeed
 constexpr int BaudRate(LineSpeed s) {
-    constexpr int rates[] = {9600, 19200, 57600, 115200};
-    return rates[static_cast<int>(s)];
+    return BaudRates[static_cast<size_t>(s)];
 }
 // The speed of a rate in bit/s; nullopt for one the modules do not run at.
 std::optional<LineSpeed> LineSpeedOf(qint64 rate);
