@@ -273,7 +273,7 @@ int main(int argc, char** argv) {
         PortNames::Publish(1, rtuSlave.address);
     LinkSettings rtu;
     rtu.comPort = 1;
-    rtu.baudIndex = 3;
+    rtu.speed = LineSpeed::Baud115200;
     LinkSettings tcp = rtu;
     tcp.transport = LinkSettings::Transport::Tcp;
     tcp.host = QStringLiteral("127.0.0.1");

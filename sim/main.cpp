@@ -1,5 +1,6 @@
 // qimsim: serves an emulated bus of QIM modules over Modbus TCP and over a
 // Modbus RTU pty (or a serial device) until SIGINT or SIGTERM.
+#include "LinkSettings.h"
 #include "PortNames.h"
 #include "SimBus.h"
 
@@ -86,10 +87,10 @@ int main(int argc, char** argv) {
                                     QStringLiteral("Serve Modbus RTU on serial <device> at 8N2 "
                                                    "instead of a pty."),
                                     QStringLiteral("device"));
-    const QCommandLineOption baud(QStringLiteral("baud"),
-                                  QStringLiteral("Line speed of --serial: 9600, 19200, 57600 or "
-                                                 "115200 (default 19200)."),
-                                  QStringLiteral("rate"), QStringLiteral("19200"));
+    const QCommandLineOption baud(
+        QStringLiteral("baud"),
+        QStringLiteral("Line speed of --serial: %1 (default 19200).").arg(qim::LineSpeedList()),
+        QStringLiteral("rate"), QStringLiteral("19200"));
     const QCommandLineOption noSerial(QStringLiteral("no-serial"),
                                       QStringLiteral("Serve no Modbus RTU."));
     const QCommandLineOption speed(QStringLiteral("speed"),
@@ -125,8 +126,8 @@ int main(int argc, char** argv) {
     if (!ok || comNumber < 0 || comNumber > qim::PortNames::PortCount)
         return Fail(QStringLiteral("--com must be a number from 0 to 32"), 2);
     const int baudRate = parser.value(baud).toInt(&ok);
-    if (!ok || (baudRate != 9600 && baudRate != 19200 && baudRate != 57600 && baudRate != 115200))
-        return Fail(QStringLiteral("--baud must be 9600, 19200, 57600 or 115200"), 2);
+    if (!ok || !qim::LineSpeedOf(baudRate))
+        return Fail(QStringLiteral("--baud must be %1").arg(qim::LineSpeedList()), 2);
     std::optional<double> factor;
     if (parser.isSet(speed)) {
         factor = parser.value(speed).toDouble(&ok);

@@ -85,8 +85,8 @@ ConnectionDialog::ConnectionDialog(Link& link, MessagePresenter& presenter, QObj
     m_portDevice->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_baud = new QComboBox(serial);
     m_baud->setObjectName(QStringLiteral("ComboBaudRate"));
-    m_baud->addItems({QStringLiteral("9600 b/s"), QStringLiteral("19200 b/s"),
-                      QStringLiteral("57600 b/s"), QStringLiteral("115200 b/s")});
+    for (const int rate : BaudRates)
+        m_baud->addItem(QStringLiteral("%1 b/s").arg(rate));
     m_stopBits = new QComboBox(serial);
     m_stopBits->setObjectName(QStringLiteral("ComboStopBits"));
     m_stopBits->addItems({QStringLiteral("1 Bit"), QStringLiteral("2 Bit")});
@@ -168,7 +168,7 @@ ConnectionDialog::ConnectionDialog(Link& link, MessagePresenter& presenter, QObj
     // the IP address mode are shown as the modules need them, never offered.
     const LinkSettings& s = m_link.settings();
     m_commMode->setCurrentIndex(s.tcp() ? 1 : 0);
-    m_baud->setCurrentIndex(clampIndex(s.baudIndex, m_baud->count()));
+    m_baud->setCurrentIndex(int(s.speed));
     m_stopBits->setCurrentIndex(1);
     m_port->setCurrentIndex(clampIndex(s.comPort - 1, m_port->count()));
     m_stopBits->setEnabled(false);
@@ -229,7 +229,7 @@ void ConnectionDialog::applySerial() {
     LinkSettings s = m_link.settings();
     s.transport = LinkSettings::Transport::Serial;
     s.comPort = m_port->currentIndex() + 1;
-    s.baudIndex = m_baud->currentIndex();
+    s.speed = LineSpeed(m_baud->currentIndex());
     s.serialTimeoutMs = timeout->rounded;
     m_link.setSettings(s);
 

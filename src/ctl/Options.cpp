@@ -23,7 +23,7 @@ struct OptionRule {
     bool value;
     unsigned commands;
 };
-constexpr std::array<OptionRule, 13> Specs{{
+constexpr std::array<OptionRule, 13> OptionRules{{
     {"port", true, AllCommands},
     {"baud", true, AllCommands},
     {"tcp", true, AllCommands},
@@ -127,7 +127,7 @@ std::optional<Command> commandNamed(const QString& name) {
 }
 
 const OptionRule* ruleNamed(const QString& name) {
-    for (const OptionRule& s : Specs) {
+    for (const OptionRule& s : OptionRules) {
         if (name == QLatin1String(s.name))
             return &s;
     }
@@ -283,11 +283,11 @@ Parsed Parse(const QStringList& arguments) {
             }
             serialGiven = true;
         } else if (name == QLatin1String("baud")) {
-            static constexpr int rates[] = {9600, 19200, 57600, 115200};
-            const auto it = std::find(std::begin(rates), std::end(rates), integer(value));
-            if (it == std::end(rates))
-                return refuse(QStringLiteral("The baud rate must be 9600, 19200, 57600 or 115200"));
-            o.link.baudIndex = static_cast<int>(it - std::begin(rates));
+            const auto rate = integer(value);
+            const auto speed = rate ? LineSpeedOf(*rate) : std::nullopt;
+            if (!speed)
+                return refuse(QStringLiteral("The baud rate must be %1").arg(LineSpeedList()));
+            o.link.speed = *speed;
             serialGiven = true;
         } else if (name == QLatin1String("tcp")) {
             static const QRegularExpression hostPort(
@@ -308,7 +308,7 @@ Parsed Parse(const QStringList& arguments) {
         } else if (name == QLatin1String("from") || name == QLatin1String("to")) {
             const bool from = name == QLatin1String("from");
             const Number n =
-                number(value, 1, 247,
+                number(value, BusScan::FirstAddress, BusScan::LastAddress,
                        from ? QStringLiteral("Start Address") : QStringLiteral("End Address"));
             if (!n.value)
                 return refuse(n.error);
@@ -343,8 +343,8 @@ Parsed Parse(const QStringList& arguments) {
         return refuse(QStringLiteral("--count needs --watch"));
     if (o.stopOnError && !o.watchMs)
         return refuse(QStringLiteral("--stop-on-error needs --watch"));
-    if (o.from > o.to)
-        return refuse(QStringLiteral("End address must be equal or higher then start address"));
+    if (const QString why = BusScan::rangeRefusal(o.from, o.to); !why.isEmpty())
+        return refuse(why);
 
     // Positional arguments: the command, the address, and what a write writes.
     const qsizetype want = o.command == Command::Scan ? 1 : o.command != Command::Write ? 2 : -1;

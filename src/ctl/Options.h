@@ -2,6 +2,7 @@
 // The command line of qimctl, checked whole before anything is sent: a bad
 // argument ends the run with its message and exit code 1.
 
+#include "BusScan.h"
 #include "LinkSettings.h"
 
 #include <QString>
@@ -19,8 +20,8 @@ struct Options {
     Command command = Command::Scan;
     Format format = Format::Text;
     int address = 0;
-    int from = 1;
-    int to = 247;
+    int from = BusScan::FirstAddress;
+    int to = BusScan::LastAddress;
     std::optional<int> watchMs;
     int count = 0; // polls of a watch; 0 = until interrupted
     bool counts = false;

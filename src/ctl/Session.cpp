@@ -99,7 +99,7 @@ void Session::start() {
     m_link.restartTransactions();
     switch (m_o.command) {
     case Command::Scan:
-        scanNext(m_o.from);
+        scan();
         return;
     case Command::Info:
         identify([this] { info(); });
@@ -118,6 +118,8 @@ void Session::interrupt() {
         finish(Exit::Interrupted);
         return;
     }
+    if (m_scan)
+        m_scan->stop();
     // In a poll its end sees the interrupt; between polls nothing is on the
     // wire, so the watch ends now.
     if (m_next.isActive()) {
@@ -131,6 +133,8 @@ void Session::finish(int code) {
         return;
     m_finished = true;
     m_next.stop();
+    if (m_scan)
+        m_scan->abandon();
     Q_EMIT finished(code);
 }
 
@@ -215,59 +219,61 @@ Record Session::deviceRecord(const DeviceRecord& r) const {
 
 // ---------------------------------------------------------------- scan, info
 
-void Session::scanNext(int address) {
-    m_link.reportSlaveId(
-        uint8_t(address),
-        {this, [this, address](const Reply& r) {
-             m_o.address = address;
-             const Failure f = failure(r, QStringLiteral("identification"), IdentificationMinimum);
-             if (f.code == Exit::LinkDown) {
-                 complain(f);
-                 finish(f.code);
-                 return;
-             }
-             // Silence is what a scan mostly meets; a refusal is a
-             // module there all the same.
-             if (!f || f.code == Exit::ExceptionReply) {
-                 DeviceRecord d;
-                 d.address = uint8_t(address);
-                 if (!f && m_table.addFoundDevice(0, r))
-                     d = m_table.at(0);
-                 Record rec = deviceRecord(d);
-                 for (int i = 0; f && i < rec.size(); ++i)
-                     rec[i].value = i == 1 ? rec[i].value : QString();
-                 const Field status{QStringLiteral("status"),
-                                    f ? QStringLiteral("failed") : QStringLiteral("ok")};
-                 if (m_out.format() == Format::Text) {
-                     // The columns that fit a terminal line.
-                     rec = {rec[1], status, rec[0], rec[2], rec[4], rec[5], rec[6], rec[7], rec[8]};
-                 } else {
-                     rec << status;
-                 }
-                 rec << Field{QStringLiteral("reason"), f.reason};
-                 ++m_found;
-                 printed(m_out.row(rec));
-             }
-             if (m_finished)
-                 return;
-             if (address < m_o.to && !m_interrupts) {
-                 scanNext(address + 1);
-                 return;
-             }
-             if (address < m_o.to) {
-                 Complain(
-                     QStringLiteral("the scan was interrupted: addresses %1 to %2 were not asked.")
-                         .arg(address + 1)
+void Session::scan() {
+    m_scan = new BusScan(m_link, m_table, this);
+    connect(m_scan, &BusScan::answered, this, &Session::scanned);
+    connect(m_scan, &BusScan::finished, this, &Session::scanEnded);
+    m_scan->start(m_o.from, m_o.to, std::nullopt);
+}
+
+void Session::scanned(int address, const Reply& r, int index) {
+    m_o.address = address;
+    const Failure f = failure(r, QStringLiteral("identification"), IdentificationMinimum);
+    // Silence is what a scan mostly meets; a refusal is a module there all the same.
+    if (f && f.code != Exit::ExceptionReply)
+        return;
+    DeviceRecord d;
+    d.address = uint8_t(address);
+    if (index >= 0)
+        d = m_table.at(index);
+    Record rec = deviceRecord(d);
+    for (int i = 0; f && i < rec.size(); ++i)
+        rec[i].value = i == 1 ? rec[i].value : QString();
+    const Field status{QStringLiteral("status"),
+                       f ? QStringLiteral("failed") : QStringLiteral("ok")};
+    if (m_out.format() == Format::Text) {
+        // The columns that fit a terminal line.
+        rec = {rec[1], status, rec[0], rec[2], rec[4], rec[5], rec[6], rec[7], rec[8]};
+    } else {
+        rec << status;
+    }
+    rec << Field{QStringLiteral("reason"), f.reason};
+    ++m_found;
+    printed(m_out.row(rec));
+}
+
+void Session::scanEnded(BusScan::End how) {
+    if (m_finished)
+        return;
+    if (how == BusScan::End::ConnectionError) {
+        m_o.address = m_scan->address();
+        Reply down;
+        down.status = Status::LinkDown;
+        const Failure f = failure(down, QStringLiteral("identification"));
+        complain(f);
+        finish(f.code);
+    } else if (how == BusScan::End::Stopped) {
+        Complain(QStringLiteral("the scan was interrupted: addresses %1 to %2 were not asked.")
+                     .arg(m_scan->address())
+                     .arg(m_o.to));
+        finish(Exit::Interrupted);
+    } else {
+        if (m_found == 0)
+            Complain(QStringLiteral("No module answered from address %1 to %2.")
+                         .arg(m_o.from)
                          .arg(m_o.to));
-                 finish(Exit::Interrupted);
-                 return;
-             }
-             if (m_found == 0)
-                 Complain(QStringLiteral("No module answered from address %1 to %2.")
-                              .arg(m_o.from)
-                              .arg(address));
-             finish(m_found ? Exit::Ok : Exit::NoReply);
-         }});
+        finish(m_found ? Exit::Ok : Exit::NoReply);
+    }
 }
 
 void Session::info() {

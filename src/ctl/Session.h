@@ -3,6 +3,7 @@
 // module, then scan, show, poll or write, and end with finished(exit code).
 // Nothing waits: each step continues in the completion of the one before.
 
+#include "BusScan.h"
 #include "DeviceTable.h"
 #include "ModuleRequest.h"
 #include "Options.h"
@@ -42,7 +43,9 @@ private:
     // A poll's rows are printed; done gets its exit code (0: it succeeded).
     using Done = std::function<void(int code)>;
     void identify(std::function<void()> next);
-    void scanNext(int address);
+    void scan();
+    void scanned(int address, const Reply& reply, int index);
+    void scanEnded(BusScan::End how);
     void info();
     void read();
     void watchNext();
@@ -80,8 +83,9 @@ private:
     DeviceTable m_table;
     DeviceRecord m_module;
     QString m_linkMessage;
-    int m_found = 0;
-    QTimer m_next; // the next poll of a watch
+    BusScan* m_scan = nullptr;
+    int m_found = 0; // modules a scan listed
+    QTimer m_next;   // the next poll of a watch
     QElapsedTimer m_pollStarted;
     bool m_spTold = false;
     int m_polls = 0;

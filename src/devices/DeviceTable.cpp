@@ -11,19 +11,10 @@ void DeviceTable::clear() {
     m_records.fill(DeviceRecord{});
 }
 
-QString BaudRateTextOf(uint8_t code) {
-    switch (code) {
-    case 0:
-        return QStringLiteral("115200");
-    case 1:
-        return QStringLiteral("57600");
-    case 2:
-        return QStringLiteral("19200");
-    case 3:
-        return QStringLiteral("9600");
-    default:
-        return {};
-    }
+std::optional<LineSpeed> IdentifiedLineSpeed(uint8_t code) {
+    static constexpr LineSpeed byCode[] = {LineSpeed::Baud115200, LineSpeed::Baud57600,
+                                           LineSpeed::Baud19200, LineSpeed::Baud9600};
+    return code < std::size(byCode) ? std::optional(byCode[code]) : std::nullopt;
 }
 
 bool DeviceTable::addFoundDevice(int index, const Reply& reply) {
@@ -42,8 +33,8 @@ bool DeviceTable::addFoundDevice(int index, const Reply& reply) {
     d.hardwareRevision.set(QString(QChar::fromLatin1(static_cast<char>(b(8)))));
     d.connectionMode.set(b(9) == 0 ? QStringLiteral("RS422") : QStringLiteral("TCP/IP"));
     // Unlisted codes leave the fields as they were (blank after the scan's clear).
-    if (const QString baud = BaudRateTextOf(b(10)); !baud.isEmpty())
-        d.baudRate.set(baud);
+    if (const auto speed = IdentifiedLineSpeed(b(10)))
+        d.baudRate.set(QString::number(BaudRate(*speed)));
     if (const QString name = DeviceNameOf(b(3)); !name.isEmpty()) {
         d.name.set(name);
         d.type.set(DeviceTypeOf(b(3)));

@@ -3,6 +3,7 @@
 // module's identification block into it.
 
 #include "DeviceCodes.h"
+#include "LinkSettings.h"
 #include "Reply.h"
 
 #include <QString>
@@ -70,7 +71,8 @@ struct DeviceField {
 constexpr int DeviceFieldCount = 13;
 std::array<DeviceField, DeviceFieldCount> DeviceFields(const DeviceRecord& r);
 
-// The baud rate text of a module's baud code (0 = 115200 .. 3 = 9600); empty if unlisted.
-QString BaudRateTextOf(uint8_t code);
+// The line speed a module's identification reports: its baud code counts
+// down from the fastest (0 = 115200 .. 3 = 9600); nullopt for an unlisted code.
+std::optional<LineSpeed> IdentifiedLineSpeed(uint8_t code);
 
 } // namespace qim

@@ -2,11 +2,22 @@
 
 #include "PortNames.h"
 
+#include <QStringList>
+#include <algorithm>
+
 namespace qim {
 
-int LinkSettings::baudRate() const {
-    static constexpr int rates[] = {9600, 19200, 57600, 115200};
-    return baudIndex >= 0 && baudIndex < 4 ? rates[baudIndex] : 0;
+std::optional<LineSpeed> LineSpeedOf(qint64 rate) {
+    const auto* it = std::find(BaudRates.begin(), BaudRates.end(), rate);
+    return it == BaudRates.end() ? std::nullopt : std::optional(LineSpeed(it - BaudRates.begin()));
+}
+
+QString LineSpeedList() {
+    QStringList rates;
+    for (const int rate : BaudRates)
+        rates << QString::number(rate);
+    return rates.mid(0, rates.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" or ") +
+           rates.last();
 }
 
 QString LinkSettings::place() const {

@@ -3,9 +3,23 @@
 // hands it to the link.
 
 #include <QString>
+#include <array>
 #include <cstdint>
+#include <optional>
 
 namespace qim {
+
+// The serial line speeds the modules run at, slowest first: the order the
+// connection dialog lists them in.
+enum class LineSpeed { Baud9600, Baud19200, Baud57600, Baud115200 };
+constexpr std::array<int, 4> BaudRates{9600, 19200, 57600, 115200}; // by LineSpeed
+constexpr int BaudRate(LineSpeed s) {
+    return BaudRates[static_cast<size_t>(s)];
+}
+// The speed of a rate in bit/s; nullopt for one the modules do not run at.
+std::optional<LineSpeed> LineSpeedOf(qint64 rate);
+// "9600, 19200, 57600 or 115200", as a refusal lists them.
+QString LineSpeedList();
 
 struct LinkSettings {
     enum class Transport { Serial, Tcp };
@@ -15,7 +29,7 @@ struct LinkSettings {
     // A serial device opened as it is named, instead of what COMn resolves
     // to (a script's --port /dev/ttyUSB0); empty: COMn.
     QString device;
-    int baudIndex = 1; // 0 = 9600, 1 = 19200, 2 = 57600, 3 = 115200
+    LineSpeed speed = LineSpeed::Baud19200;
     int serialTimeoutMs = 1000;
     QString host = QStringLiteral("192.168.1.0");
     quint16 port = 502;
@@ -23,8 +37,7 @@ struct LinkSettings {
     int tcpConnectTimeoutMs = 3000;
 
     bool tcp() const { return transport == Transport::Tcp; }
-    // The line speed of baudIndex; 0 for an index outside 0..3.
-    int baudRate() const;
+    int baudRate() const { return BaudRate(speed); }
     // "COM2" (or the named device) or the host: where the status bar says we are connected.
     QString place() const;
 

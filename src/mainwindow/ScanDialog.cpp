@@ -15,7 +15,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTimer>
 #include <QVBoxLayout>
 
 namespace qim {
@@ -39,7 +38,8 @@ QLabel* caption(const QString& text, const QString& name, QWidget* parent) {
 
 ScanDialog::ScanDialog(Link& link, MessagePresenter& presenter, DeviceTable& devices,
                        QWidget* parent)
-    : QDialog(parent), m_link(link), m_presenter(presenter), m_devices(devices) {
+    : QDialog(parent), m_link(link), m_presenter(presenter),
+      m_scan(new BusScan(link, devices, this)) {
     setObjectName(QStringLiteral("frmScanBus"));
     setWindowTitle(QStringLiteral("Scan Bus"));
     setWindowIcon(ProgramIcon());
@@ -111,7 +111,7 @@ ScanDialog::ScanDialog(Link& link, MessagePresenter& presenter, DeviceTable& dev
     // that button. Start hands the focus to Stop, so Enter again stops.
     FocusFollowsCommands(m_cmdStart, m_cmdStop);
     connect(m_cmdStart, &QPushButton::clicked, this, &ScanDialog::startClicked);
-    connect(m_cmdStop, &QPushButton::clicked, this, [this] { m_stopRequested = true; });
+    connect(m_cmdStop, &QPushButton::clicked, m_scan, &BusScan::stop);
     connect(m_cmdClose, &QPushButton::clicked, this, &ScanDialog::close);
 
     auto* buttons = new QHBoxLayout;
@@ -123,10 +123,9 @@ ScanDialog::ScanDialog(Link& link, MessagePresenter& presenter, DeviceTable& dev
     all->addWidget(frame);
     all->addLayout(buttons);
 
-    m_timer = new QTimer(this);
-    m_timer->setObjectName(QStringLiteral("Timer"));
-    m_timer->setSingleShot(true);
-    connect(m_timer, &QTimer::timeout, this, &ScanDialog::tick);
+    connect(m_scan, &BusScan::answered, this,
+            [this](int address, const Reply&, int index) { answered(address, index); });
+    connect(m_scan, &BusScan::finished, this, &ScanDialog::scanFinished);
 
     // The load step.
     const bool tcp = m_link.settings().tcp();
@@ -145,102 +144,49 @@ ScanDialog::ScanDialog(Link& link, MessagePresenter& presenter, DeviceTable& dev
     adjustSize();
 }
 
-ScanDialog::~ScanDialog() {
-    m_link.cancel(this);
-}
-
 void ScanDialog::startClicked() {
-    if (m_state != State::Idle)
+    if (m_scan->running())
         return;
-    const auto start = ParseEntry(m_start->text(), 1, 247);
-    if (!start) {
-        m_presenter.show(QStringLiteral("Start Address must be a number from 1 to 247"));
-        return;
-    }
-    const auto end = ParseEntry(m_end->text(), 1, 247);
-    if (!end) {
-        m_presenter.show(QStringLiteral("End Address must be a number from 1 to 247"));
-        return;
-    }
+    const auto address = [](const QLineEdit* e) {
+        return ParseEntry(e->text(), BusScan::FirstAddress, BusScan::LastAddress);
+    };
+    const auto refused = [](const char* what) {
+        return RangeMessage(QLatin1String(what), BusScan::FirstAddress, BusScan::LastAddress);
+    };
+    // The first entry refused tells why, in the order of the boxes.
+    const auto start = address(m_start);
+    const auto end = address(m_end);
     const auto time = ParseEntry(m_time->text(), 0, 10000);
-    if (!time) {
-        m_presenter.show(QStringLiteral("Time between polls must be a number from 0 to 10000"));
+    const QString why = !start ? refused("Start Address")
+                        : !end ? refused("End Address")
+                        : !time
+                            ? QStringLiteral("Time between polls must be a number from 0 to 10000")
+                            : BusScan::rangeRefusal(start->rounded, end->rounded);
+    if (!why.isEmpty()) {
+        m_presenter.show(why);
         return;
     }
-    if (start->rounded > end->rounded) {
-        m_presenter.show(QStringLiteral("End address must be equal or higher then start address"));
-        return;
-    }
-
-    // Preparation.
-    m_animFrame = m_errors = m_found = 0;
-    m_endAddress = end->rounded;
+    m_animFrame = 0;
     setInputsEnabled(false);
-    m_stopRequested = false;
-    m_devices.clear();
+    m_scan->start(start->rounded, end->rounded, time->rounded);
     Q_EMIT scanStarted();
-    m_link.restartTransactions();
-    m_timer->setInterval(time->rounded);
-    m_timer->start();
-
-    m_address = static_cast<uint8_t>(start->rounded);
-    m_state = State::Pausing;
 }
 
-void ScanDialog::tick() {
-    if (m_state != State::Pausing)
-        return;
-    m_timer->stop();
-    ask();
-}
-
-void ScanDialog::ask() {
-    m_state = State::Asking;
-    m_link.reportSlaveId(m_address, {this, [this](const Reply& r) { onReply(r); }});
-}
-
-void ScanDialog::onReply(const Reply& reply) {
-    if (m_state != State::Asking)
-        return;
-    if (reply.status == Status::LinkDown) {
-        endScan(End::ConnectionError);
-        return;
-    }
-    // A "successful" reply too short to hold an identification block is
-    // counted as a failed request; it is never decoded.
-    if (reply.ok() && m_devices.addFoundDevice(m_found, reply)) {
-        Q_EMIT deviceFound(m_found);
-        ++m_found;
-    } else {
-        ++m_errors;
-    }
-    m_errorCount->setText(QString::number(m_errors));
-    m_deviceCount->setText(QString::number(m_found));
-    m_slaveAddress->setText(QString::number(m_address));
+void ScanDialog::answered(int address, int index) {
+    if (index >= 0)
+        Q_EMIT deviceFound(index);
+    m_errorCount->setText(QString::number(m_scan->errors()));
+    m_deviceCount->setText(QString::number(m_scan->found()));
+    m_slaveAddress->setText(QString::number(address));
     if (m_link.settings().tcp())
         m_ipAddress->setText(m_hostCopy);
     if (++m_animFrame > 5)
         m_animFrame = 1;
     m_anim->setState(m_animFrame + 1);
-    m_timer->start();
-
-    if (m_address >= m_endAddress) {
-        endScan(End::Natural);
-        return;
-    }
-    ++m_address;
-    if (m_stopRequested) {
-        endScan(End::Stopped);
-        return;
-    }
-    m_state = State::Pausing;
 }
 
-void ScanDialog::endScan(End how) {
-    m_state = State::Idle;
+void ScanDialog::scanFinished(End how) {
     setInputsEnabled(true);
-    m_timer->stop();
-    m_stopRequested = false;
     if (how == End::ConnectionError)
         m_presenter.show(QStringLiteral("Connection Error"));
     Q_EMIT scanEnded(how);
@@ -256,26 +202,15 @@ void ScanDialog::setInputsEnabled(bool idle) {
 }
 
 void ScanDialog::done(int result) {
-    abandonScan();
+    m_scan->abandon();
     QDialog::done(result);
 }
 
 void ScanDialog::closeEvent(QCloseEvent* e) {
-    abandonScan();
-    QDialog::closeEvent(e);
-}
-
-void ScanDialog::abandonScan() {
     // Closed by its title bar (or Escape) in the middle of a scan: the scan
-    // ends here, no further request goes out, and a reply still on the wire
-    // finds nobody to call back.
-    if (m_state == State::Idle)
-        return;
-    m_link.cancel(this);
-    m_state = State::Idle;
-    m_timer->stop();
-    m_stopRequested = false;
-    Q_EMIT scanEnded(End::Closed);
+    // ends here and no further request goes out.
+    m_scan->abandon();
+    QDialog::closeEvent(e);
 }
 
 } // namespace qim

@@ -112,7 +112,7 @@ private Q_SLOTS:
         LinkSettings expected = before;
         if (mode == 0) {
             expected.comPort = entries[3] == "COM32" ? 32 : 3;
-            expected.baudIndex = 0;
+            expected.speed = LineSpeed::Baud9600;
             expected.serialTimeoutMs = entries[0] == "1000.5" ? 1000 : entries[0].toInt();
         } else {
             expected.transport = LinkSettings::Transport::Tcp;

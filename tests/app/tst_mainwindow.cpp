@@ -1,7 +1,9 @@
-// The main window, its scan and its traffic window against the simulated
-// bus, end to end as a user works them; one window per kind, and the end of
-// the program.
+// The main window, its scan, a panel recovering from a faulty module and the
+// traffic window against the simulated bus, end to end as a user works them;
+// one window per kind, and the end of the program.
 #include "Driver.h"
+#include "Errors.h"
+#include "Pictures.h"
 #include "ScanDialog.h"
 #include "SimBus.h"
 #include "SplashWindow.h"
@@ -68,19 +70,19 @@ class TestMainWindow : public QObject {
             out << grid->item(r, 1)->text();
         return out;
     }
-    void slow(int ms) {
+    // Module 3 misbehaves at function, times times (-1: until told otherwise);
+    // value is the delay or the exception code.
+    void misbehave(int function, qimsim::Fault::Kind kind, int times = -1, int value = 0) {
         qimsim::Fault f;
-        f.kind = qimsim::Fault::Delay;
-        f.delayMs = ms;
-        bus->module(3)->setFault(17, f);
-        app->settings([](LinkSettings& s) { s.serialTimeoutMs = 2000; });
+        f.kind = kind;
+        f.times = times;
+        f.delayMs = value;
+        f.exceptionCode = uint8_t(value);
+        bus->module(3)->setFault(function, f);
     }
     // One read of module 3's register 0, the module misbehaving as told.
     void transact(qimsim::Fault::Kind fault = qimsim::Fault::None, uint8_t code = 0) {
-        qimsim::Fault f;
-        f.kind = fault;
-        f.exceptionCode = code;
-        bus->module(3)->setFault(3, f);
+        misbehave(3, fault, -1, code);
         Await([this](Requester r) { app->link.readHoldingRegisters(3, 0, 1, r); });
     }
 
@@ -116,10 +118,6 @@ private Q_SLOTS:
         });
         start("2", "5", "0");
         QCOMPARE(end(), End::Natural);
-        const QList<qimsim::RequestRecord> asked = bus->requests();
-        QCOMPARE(asked.size(), 4);
-        for (int i = 0; i < 4; ++i)
-            QVERIFY(asked[i].address == i + 2 && asked[i].function == 17 && asked[i].tcp == tcp);
         QCOMPARE(d.text("lblSlaveAddress"), QStringLiteral("5"));
         QCOMPARE(d.text("lblIPAddress"), tcp ? QStringLiteral("127.0.0.1") : QString());
         QCOMPARE(d.text("lblDeviceCount"), QStringLiteral("3"));
@@ -174,12 +172,15 @@ private Q_SLOTS:
         QCOMPARE(list(), QStringList{padded("QIM-K530", 42) + "247"});
     }
 
-    // Stop ends the scan after the request under way, which is counted; a
-    // Stop during the pause still lets that pause's request go out. Enter in
-    // a box starts, the focus lands on Stop where Enter stops, then on Start.
-    void stopEndsTheScanAfterTheRequestUnderWay() {
+    // The other ends. Stop, after the request under way, which is counted:
+    // Enter in a box starts, the focus lands on Stop where Enter stops, then
+    // on Start. Closed by its title bar while a request is on the wire: the
+    // reply finds nobody and nothing more goes out. The port gone: at the
+    // first request, after the link's own message.
+    void stopClosingOrNoLinkEndsTheScan() {
         open();
-        slow(500);
+        misbehave(17, qimsim::Fault::Delay, -1, 500);
+        app->settings([](LinkSettings& s) { s.serialTimeoutMs = 2000; });
         QVERIFY(QTest::qWaitForWindowActive(d.widget()));
         d.type("TextStartAddress", "3");
         d.type("TextTime", "0");
@@ -193,27 +194,68 @@ private Q_SLOTS:
         QCOMPARE(d.text("lblDeviceCount"), QStringLiteral("1"));
         QTRY_COMPARE(Window::focused(), QStringLiteral("CmdStart"));
 
-        slow(0);
-        start("3", "247", "1000");
-        d.click("CmdStop");
-        QCOMPARE(end(), End::Stopped);
-        QCOMPARE(bus->requests().size(), 2);
-        QVERIFY(app->messages().isEmpty());
-    }
-
-    // Closed by its title bar while a request is on the wire: the reply
-    // finds nobody and nothing more goes out.
-    void closingMidwaySendsNothingMore() {
-        open();
-        slow(500);
-        start("3", "247", "0");
-        QTRY_COMPARE(bus->requests().size(), 1);
+        d.click("CmdStart");
+        QTRY_COMPARE(bus->requests().size(), 2);
         d.close();
         QTRY_VERIFY(!d.widget());
         QTest::qWait(700);
-        QCOMPARE(bus->requests().size(), 1);
+        QCOMPARE(bus->requests().size(), 2);
         QCOMPARE(app->link.pending(), 0);
         QVERIFY(list().isEmpty());
+
+        bus->closePty(); // the adapter pulled
+        open();
+        start("1", "5", "0");
+        QCOMPARE(end(), End::ConnectionError);
+        QCOMPARE(app->messages(),
+                 (QStringList{Errors::PortUnavailableMessage(), "Connection Error"}));
+        QCOMPARE(bus->requests().size(), 2);
+    }
+
+    // A panel counts each failed poll of a misbehaving module and shows the
+    // module again as soon as it answers.
+    void panelCountsAFaultyModuleAndRecovers_data() {
+        QTest::addColumn<bool>("tcp");
+        QTest::addColumn<int>("fault");
+        QTest::newRow("rtu silence") << false << int(qimsim::Fault::Silence);
+        QTest::newRow("rtu wrong crc") << false << int(qimsim::Fault::WrongCrc);
+        QTest::newRow("tcp exception") << true << int(qimsim::Fault::Exception);
+        QTest::newRow("tcp closed mid-reply") << true << int(qimsim::Fault::CloseMidReply);
+    }
+    void panelCountsAFaultyModuleAndRecovers() {
+        QFETCH(bool, tcp);
+        QFETCH(int, fault);
+        qimsim::Module* module = bus->module(3);
+        module->forceRead(3, 0, 0x01); // input 1 lit
+        app->settings([&](LinkSettings& s) {
+            s.transport = tcp ? LinkSettings::Transport::Tcp : LinkSettings::Transport::Serial;
+            s.port = bus->tcpPort();
+        });
+        DeviceRecord record;
+        record.address = 3;
+        record.code = 10;
+        QVERIFY(app->main->openPanel(record));
+        Window p(QStringLiteral("frmQIM_K520"));
+        const auto lit = [&p](int n) {
+            return p.get<StatePicture>(QStringLiteral("Image_Input%1").arg(n))->state() == 1;
+        };
+        p.type("TextScanTimer", QStringLiteral("10"));
+        p.click("CmdScan");
+        QTRY_VERIFY(lit(1));
+        QTRY_COMPARE(p.status(1), QStringLiteral("Err: 0"));
+
+        // Three reads go wrong; then the module answers with input 8 lit.
+        misbehave(3, qimsim::Fault::Kind(fault), 3, 4);
+        module->forceRead(3, 0, 0x80);
+        QTRY_VERIFY_WITH_TIMEOUT(lit(8), 10000);
+        QVERIFY(!lit(1));
+        QTRY_COMPARE(p.status(1), QStringLiteral("Err: 3")); // counts are drawn once a frame
+        const int polls = p.status(2).mid(6).toInt();
+        QTRY_VERIFY(p.status(2).mid(6).toInt() >= polls + 3);
+        QCOMPARE(p.status(1), QStringLiteral("Err: 3"));
+        p.click("CmdStop");
+        QTRY_VERIFY(p.enabled("CmdScan"));
+        QVERIFY(app->messages().isEmpty());
     }
 
     // The arrows select, Enter or a double click opens the selected module's

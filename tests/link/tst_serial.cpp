@@ -49,17 +49,17 @@ private Q_SLOTS:
     // The modules talk 8N2 at the chosen speed; a pty carries any framing, so
     // look at what the link set on the line itself.
     void lineIs8N2AtTheChosenSpeed_data() {
-        QTest::addColumn<int>("baudIndex");
+        QTest::addColumn<LineSpeed>("chosen");
         QTest::addColumn<int>("speed");
-        QTest::newRow("9600") << 0 << int(B9600);
-        QTest::newRow("19200") << 1 << int(B19200);
-        QTest::newRow("57600") << 2 << int(B57600);
-        QTest::newRow("115200") << 3 << int(B115200);
+        QTest::newRow("9600") << LineSpeed::Baud9600 << int(B9600);
+        QTest::newRow("19200") << LineSpeed::Baud19200 << int(B19200);
+        QTest::newRow("57600") << LineSpeed::Baud57600 << int(B57600);
+        QTest::newRow("115200") << LineSpeed::Baud115200 << int(B115200);
     }
     void lineIs8N2AtTheChosenSpeed() {
-        QFETCH(int, baudIndex);
+        QFETCH(LineSpeed, chosen);
         QFETCH(int, speed);
-        set([&](LinkSettings& s) { s.baudIndex = static_cast<int16_t>(baudIndex); });
+        set([&](LinkSettings& s) { s.speed = chosen; });
         answer = {{threeRegisters()}};
         const Outcome o = Await([this](Requester r) { link->readHoldingRegisters(1, 0, 3, r); });
         QCOMPARE(o.reply.status, 255);
