@@ -18,7 +18,7 @@ using End = BusScan::End;
 class TestBusScan : public QObject {
     Q_OBJECT
     std::unique_ptr<qimsim::Bus> bus;
-    std::unique_ptr<Link> link;
+    std::unique_ptr<qimtest::RealLink> link;
     DeviceTable table;
     std::unique_ptr<BusScan> scan;
 
@@ -59,7 +59,7 @@ private Q_SLOTS:
         bus = std::make_unique<qimsim::Bus>();
         QVERIFY(bus->listenTcp(QHostAddress::LocalHost, 0));
         QVERIFY(bus->openPty(2));
-        link = std::make_unique<Link>();
+        link = std::make_unique<qimtest::RealLink>();
         scan = std::make_unique<BusScan>(*link, table);
         for (int a = 1; a <= 5; ++a)
             bus->addModule(uint8_t(a), a == 5 ? 30 : 10);
