@@ -11,7 +11,7 @@
 
 namespace qim::bench {
 
-inline void QuietOffscreen(QtMsgType type, const QMessageLogContext& context,
+inline void quietOffscreen(QtMsgType type, const QMessageLogContext& context,
                            const QString& message) {
     if (type == QtWarningMsg &&
         (message == QLatin1String("This plugin does not support raise()") ||
@@ -21,11 +21,11 @@ inline void QuietOffscreen(QtMsgType type, const QMessageLogContext& context,
 }
 
 // Call before the application object is made; keep the folder while it runs.
-inline void PrepareOffscreen(const QTemporaryDir& runtime) {
+inline void prepareOffscreen(const QTemporaryDir& runtime) {
     qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    qInstallMessageHandler(QuietOffscreen);
+    qInstallMessageHandler(quietOffscreen);
 }
 
 } // namespace qim::bench

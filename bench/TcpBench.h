@@ -39,7 +39,7 @@ struct Responder {
     }
 };
 
-inline double CpuSeconds() {
+inline double cpuSeconds() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
     return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
@@ -55,22 +55,22 @@ struct Result {
 };
 
 // Times `body`, which makes `count` transactions.
-template <class Body> Result Measure(int count, Body body) {
-    const double c0 = CpuSeconds();
+template <class Body> Result measure(int count, Body body) {
+    const double c0 = cpuSeconds();
     QElapsedTimer t;
     t.start();
     body();
     const double s = static_cast<double>(t.nsecsElapsed()) / 1e9;
-    return {count / s, (CpuSeconds() - c0) * 1e6 / count};
+    return {count / s, (cpuSeconds() - c0) * 1e6 / count};
 }
 
 // libmodbus reading 12 input registers `count` times: over one connection,
 // or connecting, reading and closing for each request.
-inline Result LibmodbusTcpRate(quint16 port, int count, bool persistent) {
+inline Result libmodbusTcpRate(quint16 port, int count, bool persistent) {
     uint16_t regs[12];
     int bad = 0;
     modbus_t* kept = nullptr;
-    const Result r = Measure(count, [&] {
+    const Result r = measure(count, [&] {
         for (int i = 0; i < count; ++i) {
             if (!kept) {
                 kept = modbus_new_tcp("127.0.0.1", port);
@@ -97,7 +97,7 @@ inline Result LibmodbusTcpRate(quint16 port, int count, bool persistent) {
 }
 
 // Sockets in TIME_WAIT to or from `port`, in this process's network namespace.
-inline int TimeWaitCount(quint16 port) {
+inline int timeWaitCount(quint16 port) {
     const QByteArray hexPort = ':' + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
     int n = 0;
     for (const char* table : {"/proc/self/net/tcp", "/proc/self/net/tcp6"}) {
@@ -118,7 +118,7 @@ inline int TimeWaitCount(quint16 port) {
 
 // The fields of the line that a child run printed as "<tag> <fields...>",
 // when it has exactly `fields` of them after the tag.
-inline std::optional<QList<QByteArray>> TaggedLine(const QByteArray& text, const QByteArray& tag,
+inline std::optional<QList<QByteArray>> taggedLine(const QByteArray& text, const QByteArray& tag,
                                                    int fields) {
     for (const QByteArray& l : text.split('\n')) {
         QList<QByteArray> f = l.trimmed().split(' ');
@@ -134,7 +134,7 @@ inline std::optional<QList<QByteArray>> TaggedLine(const QByteArray& text, const
 // loopback up, tcp_tw_reuse off, so every closed connection holds its local
 // port for a minute as on a real network. Returns what it printed, or
 // nothing and why.
-inline std::optional<QByteArray> RunInNamespace(const QStringList& args, QString& whyNot) {
+inline std::optional<QByteArray> runInNamespace(const QStringList& args, QString& whyNot) {
     QProcess probe;
     probe.start(QStringLiteral("unshare"), {QStringLiteral("-n"), QStringLiteral("true")});
     if (!probe.waitForStarted()) {

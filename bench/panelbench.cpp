@@ -123,7 +123,7 @@ struct PanelRun {
                QByteArray::number(lmOne, 'f', 0) + ' ' + QByteArray::number(lmEach, 'f', 0);
     }
     static std::optional<PanelRun> parse(const QByteArray& text) {
-        const auto f = bench::TaggedLine(text, "panel", 7);
+        const auto f = bench::taggedLine(text, "panel", 7);
         if (!f)
             return std::nullopt;
         PanelRun r;
@@ -164,7 +164,7 @@ PanelRun panelAgainstResponder(Link& link, MainWindow& main, int seconds) {
     });
     QTimer sample;
     QObject::connect(&sample, &QTimer::timeout, [&] {
-        r.timeWaitMost = std::max(r.timeWaitMost, bench::TimeWaitCount(port));
+        r.timeWaitMost = std::max(r.timeWaitMost, bench::timeWaitCount(port));
     });
     sample.start(1000);
     QElapsedTimer t;
@@ -176,11 +176,11 @@ PanelRun panelAgainstResponder(Link& link, MainWindow& main, int seconds) {
     stopped.exec();
     QObject::disconnect(restart);
     r.rate = static_cast<double>(r.polls) / (static_cast<double>(t.elapsed()) / 1000.0);
-    r.timeWaitMost = std::max(r.timeWaitMost, bench::TimeWaitCount(port));
+    r.timeWaitMost = std::max(r.timeWaitMost, bench::timeWaitCount(port));
     p->close();
     link.closeAll();
-    r.lmOne = bench::LibmodbusTcpRate(port, 2000, true).rate;
-    r.lmEach = bench::LibmodbusTcpRate(port, 2000, false).rate;
+    r.lmOne = bench::libmodbusTcpRate(port, 2000, true).rate;
+    r.lmEach = bench::libmodbusTcpRate(port, 2000, false).rate;
     return r;
 }
 
@@ -189,7 +189,7 @@ void printPanelTcp(Link& link, MainWindow& main, int seconds, int namespaceSecon
     QString whyNot;
     std::optional<PanelRun> ns;
     if (namespaceSeconds > 0) {
-        if (const auto out = bench::RunInNamespace(
+        if (const auto out = bench::runInNamespace(
                 {QStringLiteral("--tcp-panel-only"), QString::number(namespaceSeconds)}, whyNot)) {
             ns = PanelRun::parse(*out);
             if (!ns)
@@ -220,7 +220,7 @@ void printPanelTcp(Link& link, MainWindow& main, int seconds, int namespaceSecon
 
 int main(int argc, char** argv) {
     QTemporaryDir runtime;
-    bench::PrepareOffscreen(runtime);
+    bench::prepareOffscreen(runtime);
     QApplication app(argc, argv);
     int seconds = 30;
     int soakOnly = 0;    // --soak N: only N cycles at interval 0, for a profiler

@@ -43,8 +43,8 @@ using namespace qim;
 
 namespace {
 
-using bench::LibmodbusTcpRate;
-using bench::Measure;
+using bench::libmodbusTcpRate;
+using bench::measure;
 using bench::Responder;
 using bench::Result;
 
@@ -72,7 +72,7 @@ Result oursRate(const LinkSettings& settings, int count) {
                             }};
         link.readInputRegisters(1, 0, 12, who);
     };
-    const Result r = Measure(count, [&] {
+    const Result r = measure(count, [&] {
         next();
         loop.exec();
     });
@@ -89,7 +89,7 @@ Result libmodbusRtuRate(const QString& device, int count) {
     modbus_t* ctx = modbus_new_rtu(device.toLocal8Bit().constData(), 115200, 'N', 8, 2);
     modbus_set_slave(ctx, 1);
     modbus_connect(ctx);
-    const Result r = Measure(count, [&] {
+    const Result r = measure(count, [&] {
         for (int i = 0; i < count; ++i)
             if (modbus_read_input_registers(ctx, 0, 12, regs) != 12)
                 ++bad;
@@ -131,7 +131,7 @@ Result floorTcpRate(quint16 port, int count) {
     ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
         bad = count;
-    const Result r = Measure(count, [&] {
+    const Result r = measure(count, [&] {
         for (int i = 0; i < count && bad < count; ++i)
             if (::write(s, req, sizeof req) != sizeof req || !readExactly(s, buf, 33))
                 ++bad;
@@ -153,7 +153,7 @@ Result floorRtuRate(const QString& device, int count) {
     const uint8_t req[8] = {1, 4, 0, 0, 0, 12, 0xF0, 0x0F};
     uint8_t buf[64];
     int bad = 0;
-    const Result r = Measure(count, [&] {
+    const Result r = measure(count, [&] {
         for (int i = 0; i < count; ++i)
             if (::write(fd, req, sizeof req) != sizeof req || !readExactly(fd, buf, 29))
                 ++bad;
@@ -173,13 +173,13 @@ std::pair<double, double> waitingCost(const LinkSettings& settings) {
     Link link(serial, tcp);
     link.setSettings(settings);
     QEventLoop loop;
-    const double c0 = bench::CpuSeconds();
+    const double c0 = bench::cpuSeconds();
     QElapsedTimer t;
     t.start();
     const Requester who{nullptr, [&](const Reply&) { loop.quit(); }};
     link.readInputRegisters(1, 0, 12, who);
     loop.exec();
-    return {bench::CpuSeconds() - c0, secondsOf(t)};
+    return {bench::cpuSeconds() - c0, secondsOf(t)};
 }
 
 double median(std::vector<double> v) {
@@ -209,7 +209,7 @@ struct TcpFigures {
         return out;
     }
     static std::optional<TcpFigures> parse(const QByteArray& text) {
-        const auto f = bench::TaggedLine(text, "tcp", 8);
+        const auto f = bench::taggedLine(text, "tcp", 8);
         if (!f)
             return std::nullopt;
         TcpFigures t;
@@ -227,8 +227,8 @@ TcpFigures tcpRuns(const LinkSettings& settings, int runs, int count) {
     oursRate(settings, 50); // warm up
     for (int r = 0; r < runs; ++r) {
         c[0].add(oursRate(settings, count));
-        c[1].add(LibmodbusTcpRate(port, count, true));
-        c[2].add(LibmodbusTcpRate(port, count, false));
+        c[1].add(libmodbusTcpRate(port, count, true));
+        c[2].add(libmodbusTcpRate(port, count, false));
         c[3].add(floorTcpRate(port, count));
     }
     TcpFigures t;
@@ -270,7 +270,7 @@ int main(int argc, char** argv) {
     }
     const quint16 port = static_cast<quint16>(tcpSlave.address.toUInt());
     if (!tcpOnly)
-        PortNames::Publish(1, rtuSlave.address);
+        PortNames::publish(1, rtuSlave.address);
     LinkSettings rtu;
     rtu.comPort = 1;
     rtu.speed = LineSpeed::Baud115200;
@@ -285,7 +285,7 @@ int main(int argc, char** argv) {
     }
     if (profile.startsWith(QLatin1String("libmodbus-tcp"))) {
         const Result r =
-            LibmodbusTcpRate(port, count, profile != QLatin1String("libmodbus-tcp-each"));
+            libmodbusTcpRate(port, count, profile != QLatin1String("libmodbus-tcp-each"));
         std::printf("%.0f tx/s, %.1f us CPU per tx\n", r.rate, r.cpuUs);
         return 0;
     }
@@ -315,7 +315,7 @@ int main(int argc, char** argv) {
     const TcpFigures lo = tcpRuns(tcp, runs, count);
     QString whyNot;
     std::optional<TcpFigures> ns;
-    if (const auto out = bench::RunInNamespace({QStringLiteral("--tcp-only"),
+    if (const auto out = bench::runInNamespace({QStringLiteral("--tcp-only"),
                                                 QStringLiteral("--runs"), QString::number(runs),
                                                 QStringLiteral("--count"), QString::number(count)},
                                                whyNot)) {
@@ -363,7 +363,7 @@ int main(int argc, char** argv) {
     silentTcp.start(QStringLiteral("tcp"), true);
     silentRtu.start(QStringLiteral("rtu"), true);
     tcp.port = static_cast<quint16>(silentTcp.address.toUInt());
-    PortNames::Publish(1, silentRtu.address);
+    PortNames::publish(1, silentRtu.address);
     const auto [cs, ws] = waitingCost(rtu);
     const auto [ct, wt] = waitingCost(tcp);
     std::printf("\nCPU while one transaction waits for a silent slave\n\n");

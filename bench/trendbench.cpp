@@ -114,7 +114,7 @@ Times measure(const TrendLayout& layout, int samples, int runs) {
 
 int main(int argc, char** argv) {
     QTemporaryDir runtime;
-    bench::PrepareOffscreen(runtime);
+    bench::prepareOffscreen(runtime);
     QApplication app(argc, argv);
     int runs = 20;
     int samples = 100000;
@@ -134,8 +134,8 @@ int main(int argc, char** argv) {
     const struct {
         const char* name;
         TrendLayout layout;
-    } cases[] = {{"temperature (12 series)", TemperatureTrendLayout()},
-                 {"analog (8 series)", AnalogTrendLayout()}};
+    } cases[] = {{"temperature (12 series)", temperatureTrendLayout()},
+                 {"analog (8 series)", analogTrendLayout()}};
     bool met = true;
     for (const auto& c : cases) {
         const Times t = measure(c.layout, samples, runs);

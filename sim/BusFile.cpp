@@ -286,7 +286,7 @@ public:
 
 } // namespace
 
-bool LoadBusJson(const QByteArray& json, Bus& bus, QString* error, double* speed) {
+bool loadBusJson(const QByteArray& json, Bus& bus, QString* error, double* speed) {
     QString ignored;
     QString& err = error ? *error : ignored;
     QJsonParseError pe{};
@@ -376,7 +376,7 @@ bool LoadBusJson(const QByteArray& json, Bus& bus, QString* error, double* speed
     return true;
 }
 
-bool LoadBusFile(const QString& path, Bus& bus, QString* error, double* speed) {
+bool loadBusFile(const QString& path, Bus& bus, QString* error, double* speed) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
         if (error)
@@ -384,7 +384,7 @@ bool LoadBusFile(const QString& path, Bus& bus, QString* error, double* speed) {
         return false;
     }
     QString why;
-    if (!LoadBusJson(f.readAll(), bus, &why, speed)) {
+    if (!loadBusJson(f.readAll(), bus, &why, speed)) {
         if (error)
             *error = QStringLiteral("%1: %2").arg(path, why);
         return false;

@@ -252,10 +252,10 @@ bool Bus::openPty(int comNumber) {
     auto pty = std::make_unique<RtuChannel>(*this, d->gapMs);
     if (!pty->openPty(&d->serialError))
         return false;
-    if (comNumber > 0 && !qim::PortNames::Publish(comNumber, pty->device())) {
+    if (comNumber > 0 && !qim::PortNames::publish(comNumber, pty->device())) {
         d->serialError = QStringLiteral("cannot publish %1 as %2 in %3")
-                             .arg(pty->device(), qim::PortNames::ComName(comNumber),
-                                  qim::PortNames::PortFolder());
+                             .arg(pty->device(), qim::PortNames::comName(comNumber),
+                                  qim::PortNames::portFolder());
         return false;
     }
     d->ptyCom = comNumber;
@@ -285,7 +285,7 @@ void Bus::closePty() {
     if (!d->pty)
         return;
     if (d->ptyCom > 0)
-        qim::PortNames::Unpublish(d->ptyCom, d->pty->device());
+        qim::PortNames::unpublish(d->ptyCom, d->pty->device());
     d->ptyCom = 0;
     d->pty.reset();
 }
@@ -344,7 +344,7 @@ void Bus::clearRequests() {
 namespace {
 
 // The reply frame as the fault makes it, in pieces.
-Served ApplyFault(QByteArray frame, const std::optional<Fault>& fault, bool tcp) {
+Served applyFault(QByteArray frame, const std::optional<Fault>& fault, bool tcp) {
     Served s;
     if (!fault) {
         s.chunks = {{frame, 0}};
@@ -394,7 +394,7 @@ Served ApplyFault(QByteArray frame, const std::optional<Fault>& fault, bool tcp)
     return s;
 }
 
-QString FaultName(Fault::Kind k) {
+QString faultName(Fault::Kind k) {
     static const char* names[] = {"none",       "silence",        "delay",       "wrong CRC",
                                   "extra byte", "missing byte",   "split reply", "exception",
                                   "garbage",    "close mid-reply"};
@@ -405,7 +405,7 @@ QString FaultName(Fault::Kind k) {
 
 // Serves one request from a transport: record, fault, reply frame.
 struct Serving {
-    static Served Run(Bus& bus, uint8_t address, const QByteArray& pdu, bool tcp, uint16_t tid,
+    static Served run(Bus& bus, uint8_t address, const QByteArray& pdu, bool tcp, uint16_t tid,
                       const QByteArray& raw, int connection = 0) {
         Bus::Private& d = *bus.d;
         RequestRecord rec;
@@ -417,14 +417,14 @@ struct Serving {
         // many kilobytes each, which the record would otherwise keep alive.
         rec.raw = QByteArray(raw.constData(), raw.size());
         rec.address = address;
-        Describe(pdu, rec);
+        describe(pdu, rec);
 
         Module* m = address != 0 ? bus.module(address) : nullptr;
         const std::optional<Fault> fault =
             m && !pdu.isEmpty() ? m->takeFault(static_cast<uint8_t>(pdu[0])) : std::nullopt;
         QByteArray reply;
         if (fault && fault->kind == Fault::Exception)
-            reply = ExceptionPdu(rec.function, fault->exceptionCode);
+            reply = exceptionPdu(rec.function, fault->exceptionCode);
         else if (!fault || fault->kind != Fault::Silence)
             reply = bus.handle(address, pdu, nullptr, tcp);
 
@@ -432,31 +432,31 @@ struct Serving {
         if (!reply.isEmpty()) {
             QByteArray frame;
             if (tcp) {
-                PutWord(frame, tid);
-                PutWord(frame, 0);
-                PutWord(frame, static_cast<int>(reply.size()) + 1);
+                putWord(frame, tid);
+                putWord(frame, 0);
+                putWord(frame, static_cast<int>(reply.size()) + 1);
                 frame.append(static_cast<char>(address));
                 frame.append(reply);
             } else {
                 frame.append(static_cast<char>(address));
                 frame.append(reply);
-                const int32_t crc = qim::CRC16(frame, static_cast<int>(frame.size()));
-                frame.append(static_cast<char>(qim::LoByte(crc)));
-                frame.append(static_cast<char>(qim::HiByte(crc)));
+                const int32_t crc = qim::crc16(frame, static_cast<int>(frame.size()));
+                frame.append(static_cast<char>(qim::loByte(crc)));
+                frame.append(static_cast<char>(qim::hiByte(crc)));
             }
-            s = ApplyFault(frame, fault, tcp);
+            s = applyFault(frame, fault, tcp);
         }
 
         if (d.records.size() >= Bus::RecordLimit)
             d.records.remove(0, d.records.size() - Bus::RecordLimit + 1000);
         d.records << rec;
         if (bus.verbose)
-            Print(rec, reply, fault, m != nullptr);
+            print(rec, reply, fault, m != nullptr);
         Q_EMIT bus.requestReceived(rec);
         return s;
     }
 
-    static void Print(const RequestRecord& r, const QByteArray& reply,
+    static void print(const RequestRecord& r, const QByteArray& reply,
                       const std::optional<Fault>& fault, bool present) {
         QString line = r.at.toString(QStringLiteral("HH:mm:ss.zzz "));
         line += r.tcp ? QStringLiteral("TCP #%1 tid %2 ").arg(r.connection).arg(r.transactionId)
@@ -483,21 +483,21 @@ struct Serving {
         else
             line += QStringLiteral("%1 bytes").arg(reply.size());
         if (fault)
-            line += QStringLiteral(" [fault: %1]").arg(FaultName(fault->kind));
+            line += QStringLiteral(" [fault: %1]").arg(faultName(fault->kind));
         std::fprintf(stdout, "%s\n", qPrintable(line));
         std::fflush(stdout);
     }
 };
 
-Served Served::Rtu(Bus& bus, const QByteArray& frame) {
+Served Served::rtu(Bus& bus, const QByteArray& frame) {
     const uint8_t address = static_cast<uint8_t>(frame[0]);
-    return Serving::Run(bus, address, frame.mid(1, frame.size() - 3), false, 0, frame);
+    return Serving::run(bus, address, frame.mid(1, frame.size() - 3), false, 0, frame);
 }
 
-Served Served::Tcp(Bus& bus, const QByteArray& frame, int connection) {
-    const uint16_t tid = Word(frame, 0);
+Served Served::tcp(Bus& bus, const QByteArray& frame, int connection) {
+    const uint16_t tid = word(frame, 0);
     const uint8_t unit = static_cast<uint8_t>(frame[6]);
-    return Serving::Run(bus, unit, frame.mid(7), true, tid, frame, connection);
+    return Serving::run(bus, unit, frame.mid(7), true, tid, frame, connection);
 }
 
 } // namespace qimsim

@@ -226,8 +226,8 @@ private:
 
 // The JSON bus file (format in the README). On failure returns false, says
 // why in error and leaves the bus as it was.
-bool LoadBusFile(const QString& path, Bus& bus, QString* error, double* speed = nullptr);
-bool LoadBusJson(const QByteArray& json, Bus& bus, QString* error, double* speed = nullptr);
+bool loadBusFile(const QString& path, Bus& bus, QString* error, double* speed = nullptr);
+bool loadBusJson(const QByteArray& json, Bus& bus, QString* error, double* speed = nullptr);
 
 } // namespace qimsim
 

@@ -9,7 +9,7 @@ namespace qimsim {
 namespace {
 
 // Repeatable noise in -1..1 for a seed: the same sample always reads the same.
-double Noise(uint64_t seed) {
+double noiseOf(uint64_t seed) {
     uint64_t z = seed + 0x9E3779B97F4A7C15ull;
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
@@ -17,11 +17,11 @@ double Noise(uint64_t seed) {
     return static_cast<double>(z >> 11) / static_cast<double>(1ull << 52) - 1.0;
 }
 
-uint64_t Seed(uint64_t a, uint64_t b, uint64_t c) {
+uint64_t seed(uint64_t a, uint64_t b, uint64_t c) {
     return (a * 1000003ull ^ b) * 1000033ull ^ c;
 }
 
-uint16_t TwosComplement(long value, int bits) {
+uint16_t twosComplement(long value, int bits) {
     const long lo = -(1L << (bits - 1));
     const long hi = (1L << (bits - 1)) - 1;
     value = std::clamp(value, lo, hi);
@@ -136,13 +136,13 @@ double AnalogModule::volts(int channel, double t) const {
     }
     case 7:
         return 2.5 +
-               0.025 * Noise(Seed(m_address, 7, static_cast<uint64_t>(std::llround(t * 1e4))));
+               0.025 * noiseOf(seed(m_address, 7, static_cast<uint64_t>(std::llround(t * 1e4))));
     default:
         return 0.0;
     }
 }
 
-uint16_t AnalogModule::Counts(double v, int rangeCode) {
+uint16_t AnalogModule::countsOf(double v, int rangeCode) {
     const Range r = Ranges[static_cast<size_t>(rangeCode >= 0 && rangeCode <= 4 ? rangeCode : 0)];
     const double c = std::round((v + r.offset) * 65535.0 / r.span);
     return static_cast<uint16_t>(std::clamp(c, 0.0, 65535.0));
@@ -166,7 +166,7 @@ std::optional<uint16_t> AnalogModule::read(int function, int address) const {
     double sum = 0;
     for (int j = 0; j < n; ++j)
         sum += volts(address, last - j * ts);
-    return Counts(sum / n, code);
+    return countsOf(sum / n, code);
 }
 
 bool AnalogModule::writable(int address) const {
@@ -282,7 +282,8 @@ void TemperatureModule::advance() const {
 }
 
 void TemperatureModule::sample(Loop& l, int index, double when) const {
-    const double noise = 0.3 * Noise(Seed(m_address, static_cast<uint64_t>(index), m_sampleIndex));
+    const double noise =
+        0.3 * noiseOf(seed(m_address, static_cast<uint64_t>(index), m_sampleIndex));
     std::copy_backward(l.samples.begin(), l.samples.end() - 1, l.samples.end());
     l.samples[0] = l.t + noise;
     const double sp = reg(7 + 5 * index);
@@ -344,7 +345,7 @@ std::optional<uint16_t> TemperatureModule::read(int function, int address) const
     if (address < 4) {
         if (l.sensor != Sensor::Ok)
             return static_cast<uint16_t>(OpenReading);
-        return TwosComplement(std::lround(measured(l)), 12);
+        return twosComplement(std::lround(measured(l)), 12);
     }
     if (address < 8) {
         uint8_t bits = 0;
@@ -384,7 +385,7 @@ std::optional<uint16_t> TemperatureModule::read(int function, int address) const
         heat += each.power;
     const double cj = m_room + 3.0 + 0.3 * index + 0.004 * heat +
                       0.5 * std::sin(2 * std::numbers::pi * m_lastSample / 600.0);
-    return TwosComplement(std::lround(cj), 8);
+    return twosComplement(std::lround(cj), 8);
 }
 
 std::optional<uint16_t> TemperatureModule::holding(int address) const {

@@ -52,7 +52,7 @@ public:
     // The signal at input channel (0..7) in volts at simulated time t.
     double volts(int channel, double t) const;
     // Counts for volts with a range code (0..4), as the module converts.
-    static uint16_t Counts(double volts, int rangeCode);
+    static uint16_t countsOf(double volts, int rangeCode);
 
 protected:
     std::optional<uint16_t> read(int function, int address) const override;

@@ -2,28 +2,28 @@
 
 namespace qimsim {
 
-void Describe(const QByteArray& pdu, RequestRecord& rec) {
+void describe(const QByteArray& pdu, RequestRecord& rec) {
     if (pdu.isEmpty())
         return;
     rec.function = static_cast<uint8_t>(pdu[0]);
     if (pdu.size() < 5 || rec.function == uint8_t(Function::ReportSlaveId))
         return;
-    rec.start = Word(pdu, 1);
+    rec.start = word(pdu, 1);
     switch (Function(rec.function)) {
     case Function::ReadCoils:
     case Function::ReadDiscreteInputs:
     case Function::ReadHoldingRegisters:
     case Function::ReadInputRegisters:
-        rec.count = Word(pdu, 3);
+        rec.count = word(pdu, 3);
         break;
     case Function::WriteSingleCoil:
     case Function::WriteSingleRegister:
-        rec.values = {Word(pdu, 3)};
+        rec.values = {word(pdu, 3)};
         break;
     case Function::WriteMultipleRegisters: {
-        rec.count = Word(pdu, 3);
+        rec.count = word(pdu, 3);
         for (int k = 0; k < rec.count && 6 + 2 * k + 1 < pdu.size(); ++k)
-            rec.values << Word(pdu, 6 + 2 * k);
+            rec.values << word(pdu, 6 + 2 * k);
         break;
     }
     default:
@@ -45,7 +45,7 @@ struct Executor {
     QByteArray run(const QByteArray& pdu) {
         const uint8_t fc = static_cast<uint8_t>(pdu[0]);
         if (!m.supports(fc))
-            return ExceptionPdu(fc, 1);
+            return exceptionPdu(fc, 1);
         switch (Function(fc)) {
         case Function::ReportSlaveId: {
             QByteArray r;
@@ -56,15 +56,15 @@ struct Executor {
         }
         case Function::ReadCoils: {
             if (pdu.size() < 5)
-                return ExceptionPdu(fc, 3);
-            const int start = Word(pdu, 1), count = Word(pdu, 3);
+                return exceptionPdu(fc, 3);
+            const int start = word(pdu, 1), count = word(pdu, 3);
             if (count < 1 || count > 2000)
-                return ExceptionPdu(fc, 3);
+                return exceptionPdu(fc, 3);
             QByteArray bits((count + 7) / 8, '\0');
             for (int k = 0; k < count; ++k) {
                 const auto v = wireRead(fc, start + k);
                 if (!v)
-                    return ExceptionPdu(fc, 2);
+                    return exceptionPdu(fc, 2);
                 if (*v)
                     bits[k / 8] =
                         static_cast<char>(static_cast<uint8_t>(bits[k / 8]) | 1u << (k % 8));
@@ -77,57 +77,57 @@ struct Executor {
         case Function::ReadHoldingRegisters:
         case Function::ReadInputRegisters: {
             if (pdu.size() < 5)
-                return ExceptionPdu(fc, 3);
-            const int start = Word(pdu, 1), count = Word(pdu, 3);
+                return exceptionPdu(fc, 3);
+            const int start = word(pdu, 1), count = word(pdu, 3);
             if (count < 1 || count > 125)
-                return ExceptionPdu(fc, 3);
+                return exceptionPdu(fc, 3);
             QByteArray r;
             r.append(static_cast<char>(fc));
             r.append(static_cast<char>(2 * count));
             for (int k = 0; k < count; ++k) {
                 const auto v = wireRead(fc, start + k);
                 if (!v)
-                    return ExceptionPdu(fc, 2);
-                PutWord(r, *v);
+                    return exceptionPdu(fc, 2);
+                putWord(r, *v);
             }
             return r;
         }
         case Function::WriteSingleCoil: {
             if (pdu.size() < 5)
-                return ExceptionPdu(fc, 3);
-            const uint16_t value = Word(pdu, 3);
+                return exceptionPdu(fc, 3);
+            const uint16_t value = word(pdu, 3);
             if (value != 0xFF00 && value != 0x0000)
-                return ExceptionPdu(fc, 3);
-            if (!m.writeCoil(Word(pdu, 1), value == 0xFF00))
-                return ExceptionPdu(fc, 2);
+                return exceptionPdu(fc, 3);
+            if (!m.writeCoil(word(pdu, 1), value == 0xFF00))
+                return exceptionPdu(fc, 2);
             return pdu.left(5);
         }
         case Function::WriteSingleRegister: {
             if (pdu.size() < 5)
-                return ExceptionPdu(fc, 3);
-            const int address = Word(pdu, 1);
+                return exceptionPdu(fc, 3);
+            const int address = word(pdu, 1);
             if (!m.writable(address))
-                return ExceptionPdu(fc, 2);
-            m.write(address, Word(pdu, 3));
+                return exceptionPdu(fc, 2);
+            m.write(address, word(pdu, 3));
             return pdu.left(5);
         }
         case Function::WriteMultipleRegisters: {
             if (pdu.size() < 6)
-                return ExceptionPdu(fc, 3);
-            const int start = Word(pdu, 1), count = Word(pdu, 3);
+                return exceptionPdu(fc, 3);
+            const int start = word(pdu, 1), count = word(pdu, 3);
             const int bytes = static_cast<uint8_t>(pdu[5]);
             if (count < 1 || count > 123 || bytes != 2 * count || pdu.size() < 6 + bytes)
-                return ExceptionPdu(fc, 3);
+                return exceptionPdu(fc, 3);
             for (int k = 0; k < count; ++k) {
                 if (!m.writable(start + k))
-                    return ExceptionPdu(fc, 2);
+                    return exceptionPdu(fc, 2);
             }
             for (int k = 0; k < count; ++k)
-                m.write(start + k, Word(pdu, 6 + 2 * k));
+                m.write(start + k, word(pdu, 6 + 2 * k));
             return pdu.left(5);
         }
         default:
-            return ExceptionPdu(fc, 1);
+            return exceptionPdu(fc, 1);
         }
     }
 };
@@ -137,7 +137,7 @@ QByteArray Bus::handle(uint8_t address, const QByteArray& pdu, RequestRecord* re
     RequestRecord local;
     RequestRecord& rec = record ? *record : local;
     rec.address = address;
-    Describe(pdu, rec);
+    describe(pdu, rec);
     if (pdu.isEmpty())
         return {};
     if (address == 0) {

@@ -52,7 +52,7 @@ void Outbox::next() {
 
 // ------------------------------------------------------------------ RTU framing
 
-int RtuFramer::RequestLength(const QByteArray& b, int at) {
+int RtuFramer::requestLength(const QByteArray& b, int at) {
     const int have = static_cast<int>(b.size()) - at;
     if (have < 2)
         return 0;
@@ -98,10 +98,10 @@ QList<QByteArray> RtuFramer::feed(const QByteArray& bytes) {
         // The frame may sit behind noise: the first offset where a whole
         // frame with a good CRC stands wins, and the bytes before it go.
         for (int at = 0; at + 4 <= m_buffer.size(); ++at) {
-            const int len = RequestLength(m_buffer, at);
+            const int len = requestLength(m_buffer, at);
             if (len <= 0 || at + len > m_buffer.size())
                 continue;
-            if (qim::CheckCRC(m_buffer.mid(at, len), len)) {
+            if (qim::checkCRC(m_buffer.mid(at, len), len)) {
                 frames << m_buffer.mid(at, len);
                 m_buffer.remove(0, at + len);
                 found = true;
@@ -117,7 +117,7 @@ QList<QByteArray> RtuFramer::gap() {
     // A function of unknown length: the silence is its end.
     for (int at = 0; at + 4 <= m_buffer.size(); ++at) {
         const QByteArray rest = m_buffer.mid(at);
-        if (RequestLength(m_buffer, at) < 0 && qim::CheckCRC(rest, static_cast<int>(rest.size()))) {
+        if (requestLength(m_buffer, at) < 0 && qim::checkCRC(rest, static_cast<int>(rest.size()))) {
             frames << rest;
             break;
         }
@@ -221,7 +221,7 @@ void RtuChannel::pump() {
     while (!m_outbox.busy() && !m_frames.empty()) {
         const QByteArray frame = m_frames.front();
         m_frames.pop_front();
-        m_outbox.send(Served::Rtu(m_bus, frame));
+        m_outbox.send(Served::rtu(m_bus, frame));
     }
 }
 
@@ -280,7 +280,7 @@ private:
                 return;
             const QByteArray frame = m_buffer.left(6 + length);
             m_buffer.remove(0, 6 + length);
-            Served served = Served::Tcp(m_bus, frame, m_number);
+            Served served = Served::tcp(m_bus, frame, m_number);
             if (!served.chunks.isEmpty() && m_serving.closeAfterReplies > 0 &&
                 ++m_replies >= m_serving.closeAfterReplies)
                 served.closeAfter = true;

@@ -29,8 +29,8 @@ struct Served {
     QList<Chunk> chunks; // empty: no reply
     bool closeAfter = false;
     // Serves an RTU frame (CRC already checked) or a whole Modbus TCP frame.
-    static Served Rtu(Bus& bus, const QByteArray& frame);
-    static Served Tcp(Bus& bus, const QByteArray& frame, int connection = 0);
+    static Served rtu(Bus& bus, const QByteArray& frame);
+    static Served tcp(Bus& bus, const QByteArray& frame, int connection = 0);
 };
 
 // Sends reply pieces in order, each after its pause, without blocking.
@@ -62,7 +62,7 @@ class RtuFramer {
 public:
     // The length of the request frame starting at `at`: 0 when more bytes
     // are needed to tell, -1 for a function whose length is unknown.
-    static int RequestLength(const QByteArray& bytes, int at);
+    static int requestLength(const QByteArray& bytes, int at);
     static constexpr int BufferLimit = 512;
 
     QList<QByteArray> feed(const QByteArray& bytes);

@@ -18,7 +18,7 @@ namespace {
 // The signals are blocked and read from a signalfd on the event loop, which
 // quits: the bus is torn down (and its COMn entry removed) by ordinary
 // destructors, and no handler needs state of its own.
-void QuitOnSignals() {
+void quitOnSignals() {
     sigset_t set;
     sigemptyset(&set);
     for (const int sig : {SIGINT, SIGTERM, SIGHUP})
@@ -37,7 +37,7 @@ void QuitOnSignals() {
     });
 }
 
-int Fail(const QString& text, int code = 1) {
+int fail(const QString& text, int code = 1) {
     std::fprintf(stderr, "qimsim: %s\n", qPrintable(text));
     return code;
 }
@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
                                     QStringLiteral("device"));
     const QCommandLineOption baud(
         QStringLiteral("baud"),
-        QStringLiteral("Line speed of --serial: %1 (default 19200).").arg(qim::LineSpeedList()),
+        QStringLiteral("Line speed of --serial: %1 (default 19200).").arg(qim::lineSpeedList()),
         QStringLiteral("rate"), QStringLiteral("19200"));
     const QCommandLineOption noSerial(QStringLiteral("no-serial"),
                                       QStringLiteral("Serve no Modbus RTU."));
@@ -105,37 +105,37 @@ int main(int argc, char** argv) {
 
     const QStringList files = parser.positionalArguments();
     if (files.size() > 1)
-        return Fail(QStringLiteral("give at most one bus file"), 2);
+        return fail(QStringLiteral("give at most one bus file"), 2);
     const QHostAddress address(parser.value(tcpAddress));
     if (address.isNull())
-        return Fail(QStringLiteral("--tcp-address: \"%1\" is not an IP address")
+        return fail(QStringLiteral("--tcp-address: \"%1\" is not an IP address")
                         .arg(parser.value(tcpAddress)),
                     2);
     bool ok = false;
     const uint port = parser.value(tcpPort).toUInt(&ok);
     if (!ok || port > 65535)
-        return Fail(QStringLiteral("--tcp-port must be a number from 0 to 65535"), 2);
+        return fail(QStringLiteral("--tcp-port must be a number from 0 to 65535"), 2);
     qimsim::TcpServing serving;
     serving.closeAfterReplies = parser.value(closeAfter).toInt(&ok);
     if (!ok || serving.closeAfterReplies < 0)
-        return Fail(QStringLiteral("--tcp-close-after must be a whole number from 0 up"), 2);
+        return fail(QStringLiteral("--tcp-close-after must be a whole number from 0 up"), 2);
     serving.idleCloseMs = parser.value(idleClose).toInt(&ok);
     if (!ok || serving.idleCloseMs < 0)
-        return Fail(QStringLiteral("--tcp-idle-close must be a whole number from 0 up"), 2);
+        return fail(QStringLiteral("--tcp-idle-close must be a whole number from 0 up"), 2);
     const int comNumber = parser.value(com).toInt(&ok);
     if (!ok || comNumber < 0 || comNumber > qim::PortNames::PortCount)
-        return Fail(QStringLiteral("--com must be a number from 0 to 32"), 2);
+        return fail(QStringLiteral("--com must be a number from 0 to 32"), 2);
     const int baudRate = parser.value(baud).toInt(&ok);
-    if (!ok || !qim::LineSpeedOf(baudRate))
-        return Fail(QStringLiteral("--baud must be %1").arg(qim::LineSpeedList()), 2);
+    if (!ok || !qim::lineSpeedOf(baudRate))
+        return fail(QStringLiteral("--baud must be %1").arg(qim::lineSpeedList()), 2);
     std::optional<double> factor;
     if (parser.isSet(speed)) {
         factor = parser.value(speed).toDouble(&ok);
         if (!ok || *factor <= 0)
-            return Fail(QStringLiteral("--speed must be a number above 0"), 2);
+            return fail(QStringLiteral("--speed must be a number above 0"), 2);
     }
     if (parser.isSet(noTcp) && parser.isSet(noSerial))
-        return Fail(QStringLiteral("--no-tcp and --no-serial leave nothing to serve"), 2);
+        return fail(QStringLiteral("--no-tcp and --no-serial leave nothing to serve"), 2);
 
     qimsim::Bus bus;
     bus.verbose = parser.isSet(verbose);
@@ -145,14 +145,14 @@ int main(int argc, char** argv) {
     } else {
         QString error;
         double fileSpeed = 1;
-        if (!qimsim::LoadBusFile(files.first(), bus, &error, &fileSpeed))
-            return Fail(error, 2);
+        if (!qimsim::loadBusFile(files.first(), bus, &error, &fileSpeed))
+            return fail(error, 2);
         if (!factor)
             factor = fileSpeed;
     }
     bus.setSpeedFactor(factor.value_or(1));
 
-    QuitOnSignals();
+    quitOnSignals();
 
     std::printf("qimsim %s\n", qPrintable(QCoreApplication::applicationVersion()));
     for (qimsim::Module* m : bus.modules())
@@ -164,22 +164,22 @@ int main(int argc, char** argv) {
                                             : " (unknown model)");
     if (!parser.isSet(noTcp)) {
         if (!bus.listenTcp(address, static_cast<quint16>(port)))
-            return Fail(bus.tcpError());
+            return fail(bus.tcpError());
         std::printf("Modbus TCP on %s port %u\n", qPrintable(address.toString()), bus.tcpPort());
     }
     if (!parser.isSet(noSerial)) {
         if (parser.isSet(serial)) {
             if (!bus.openSerial(parser.value(serial), baudRate))
-                return Fail(bus.serialError());
+                return fail(bus.serialError());
             std::printf("Modbus RTU on %s at %d baud, 8N2\n", qPrintable(parser.value(serial)),
                         baudRate);
         } else {
             if (!bus.openPty(comNumber))
-                return Fail(bus.serialError());
+                return fail(bus.serialError());
             if (comNumber > 0)
                 std::printf("Modbus RTU on %s, published as %s (%s)\n", qPrintable(bus.ptyDevice()),
-                            qPrintable(qim::PortNames::ComName(comNumber)),
-                            qPrintable(qim::PortNames::PortFolder()));
+                            qPrintable(qim::PortNames::comName(comNumber)),
+                            qPrintable(qim::PortNames::portFolder()));
             else
                 std::printf("Modbus RTU on %s\n", qPrintable(bus.ptyDevice()));
         }

@@ -212,7 +212,7 @@ void OpenPanel(int row) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("QIMTool"));
-    QApplication::setWindowIcon(ProgramIcon());
+    QApplication::setWindowIcon(programIcon());
 
     QCommandLineParser parser;
     parser.addHelpOption();

@@ -17,7 +17,7 @@ SplashWindow::SplashWindow(int durationMs, QWidget* parent)
     : QFrame(parent, Qt::SplashScreen | Qt::FramelessWindowHint), m_timer(new QTimer(this)) {
     setObjectName(QStringLiteral("frmSplash"));
     setWindowTitle(QString::fromLatin1(ProgramTitle));
-    setWindowIcon(ProgramIcon());
+    setWindowIcon(programIcon());
     setFrameShape(QFrame::Box);
     setAutoFillBackground(true);
     QPalette pal = palette();

@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(QString::fromLatin1(qim::VersionText));
     // Every window without an icon of its own (the panels, the traffic
     // window, the register dialogs, message boxes) shows the program's.
-    QApplication::setWindowIcon(qim::ProgramIcon());
+    QApplication::setWindowIcon(qim::programIcon());
     // Ties the windows to the installed desktop entry (qimtool.desktop), so
     // docks and task bars show its name and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("qimtool"));

@@ -39,7 +39,7 @@ ConnectionDialog::ConnectionDialog(Link& link, MessagePresenter& presenter, QObj
       m_linkState(std::move(linkState)) {
     setObjectName(QStringLiteral("frmCommSetup"));
     setWindowTitle(QStringLiteral("Comm Setup"));
-    setWindowIcon(ProgramIcon());
+    setWindowIcon(programIcon());
     setAttribute(Qt::WA_DeleteOnClose);
 
     int label = 0;
@@ -79,7 +79,7 @@ ConnectionDialog::ConnectionDialog(Link& link, MessagePresenter& presenter, QObj
     m_port = new QComboBox(serial);
     m_port->setObjectName(QStringLiteral("ComboPortNumber"));
     for (int n = 1; n <= PortNames::PortCount; ++n)
-        m_port->addItem(PortNames::ComName(n));
+        m_port->addItem(PortNames::comName(n));
     m_portDevice = new QLabel(serial);
     m_portDevice->setObjectName(QStringLiteral("lblPortDevice"));
     m_portDevice->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -187,7 +187,7 @@ ConnectionDialog::ConnectionDialog(Link& link, MessagePresenter& presenter, QObj
 }
 
 void ConnectionDialog::showPortDevice() {
-    m_portDevice->setText(PortNames::Describe(m_port->currentIndex() + 1));
+    m_portDevice->setText(PortNames::describe(m_port->currentIndex() + 1));
 }
 
 void ConnectionDialog::changeEvent(QEvent* e) {
@@ -220,7 +220,7 @@ void ConnectionDialog::okClicked() {
 }
 
 void ConnectionDialog::applySerial() {
-    const auto timeout = ParseEntry(m_serialTimeout->text(), 1000, 10000);
+    const auto timeout = parseEntry(m_serialTimeout->text(), 1000, 10000);
     if (!timeout) {
         m_presenter.show(QStringLiteral("Serial Timeout must be a number from 1000 to 10000"));
         return;
@@ -240,18 +240,18 @@ void ConnectionDialog::applySerial() {
 }
 
 void ConnectionDialog::applyTcp() {
-    const auto tcpTimeout = ParseEntry(m_tcpTimeout->text(), 1000, 10000);
+    const auto tcpTimeout = parseEntry(m_tcpTimeout->text(), 1000, 10000);
     if (!tcpTimeout) {
         m_presenter.show(QStringLiteral("TCP/IP Timeout must be a number from 1000 to 10000"));
         return;
     }
-    const auto connectTimeout = ParseEntry(m_connectTimeout->text(), 1000, 10000);
+    const auto connectTimeout = parseEntry(m_connectTimeout->text(), 1000, 10000);
     if (!connectTimeout) {
         m_presenter.show(
             QStringLiteral("TCP/IP Connection Timeout must be a number from 1000 to 10000"));
         return;
     }
-    const auto port = ParseEntry(m_serverPort->text(), 1, 65535);
+    const auto port = parseEntry(m_serverPort->text(), 1, 65535);
     if (!port) {
         m_presenter.show(QStringLiteral("Server Port must be a number from 1 to 65535"));
         return;

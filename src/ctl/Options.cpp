@@ -158,7 +158,7 @@ struct Number {
 Number number(const QString& text, int low, int high, const QString& what) {
     if (const auto v = integer(text); v && *v >= low && *v <= high)
         return {int(*v), {}};
-    return {std::nullopt, RangeMessage(what, low, high)};
+    return {std::nullopt, rangeMessage(what, low, high)};
 }
 
 // A value with a unit (percent, degrees): digits and at most one decimal
@@ -170,8 +170,8 @@ Number unitValue(const QString& text, int low, int high, const QString& what) {
         QStringLiteral("^[+-]?(?:[0-9]+(?:\\.[0-9]*)?|\\.[0-9]+)$"));
     const double v = decimal.match(text).hasMatch() ? text.toDouble() : qQNaN();
     if (v >= low && v <= high)
-        return {int(RoundHalfEven(v)), {}};
-    return {std::nullopt, RangeMessage(what, low, high)};
+        return {int(roundHalfEven(v)), {}};
+    return {std::nullopt, rangeMessage(what, low, high)};
 }
 
 // 0b and up to eight bits, 0x25 or 37: 0 to 255.
@@ -195,7 +195,7 @@ std::optional<int> dacChannel(const QString& text) {
 
 } // namespace
 
-Parsed Parse(const QStringList& arguments) {
+Parsed parse(const QStringList& arguments) {
     QStringList positional;
     QList<std::pair<QString, QString>> given; // option name, value
     bool help = false;
@@ -284,9 +284,9 @@ Parsed Parse(const QStringList& arguments) {
             serialGiven = true;
         } else if (name == QLatin1String("baud")) {
             const auto rate = integer(value);
-            const auto speed = rate ? LineSpeedOf(*rate) : std::nullopt;
+            const auto speed = rate ? lineSpeedOf(*rate) : std::nullopt;
             if (!speed)
-                return refuse(QStringLiteral("The baud rate must be %1").arg(LineSpeedList()));
+                return refuse(QStringLiteral("The baud rate must be %1").arg(lineSpeedList()));
             o.link.speed = *speed;
             serialGiven = true;
         } else if (name == QLatin1String("tcp")) {

@@ -39,7 +39,7 @@ struct Parsed {
     QString error;
 };
 
-Parsed Parse(const QStringList& arguments);
+Parsed parse(const QStringList& arguments);
 
 // Exit codes, as scripts test them.
 enum Exit {

@@ -51,14 +51,14 @@ QString chopped(QString s) {
 
 } // namespace
 
-QString Now() {
+QString nowText() {
     const QDateTime now = QDateTime::currentDateTime();
     return now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs);
 }
 
 Printer::Printer(Format format, bool streaming) : m_format(format), m_streaming(streaming) {}
 
-QString Printer::JsonOf(const Record& r) {
+QString Printer::jsonOf(const Record& r) {
     QStringList parts;
     for (const Field& f : r) {
         QString v;
@@ -79,7 +79,7 @@ QString Printer::JsonOf(const Record& r) {
     return QLatin1Char('{') + parts.join(QLatin1Char(',')) + QLatin1Char('}');
 }
 
-QString Printer::CsvOf(const Record& r, bool header) {
+QString Printer::csvOf(const Record& r, bool header) {
     QStringList parts;
     for (const Field& f : r)
         parts << csvValue(header ? f.name : f.value);
@@ -107,12 +107,12 @@ QString Printer::textRow(const Record& r, bool header) const {
 
 bool Printer::row(const Record& r) {
     if (m_format == Format::Json)
-        return put(JsonOf(r));
+        return put(jsonOf(r));
     if (m_format == Format::Csv) {
-        if (!m_headerDone && !put(CsvOf(r, true)))
+        if (!m_headerDone && !put(csvOf(r, true)))
             return false;
         m_headerDone = true;
-        return put(CsvOf(r, false));
+        return put(csvOf(r, false));
     }
     if (!m_streaming) {
         m_held << r;
@@ -152,7 +152,7 @@ bool Printer::end() {
     return ok;
 }
 
-void Complain(const QString& text) {
+void printFailure(const QString& text) {
     write(stderr, QStringLiteral("qimctl: ") + text.trimmed());
 }
 

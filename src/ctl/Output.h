@@ -24,7 +24,7 @@ struct Field {
 using Record = QList<Field>;
 
 // The local time with milliseconds and offset, e.g. 2024-05-02T14:03:07.125+02:00.
-QString Now();
+QString nowText();
 
 class Printer {
 public:
@@ -41,8 +41,8 @@ public:
     // Why stdout could not be written.
     QString error() const { return m_error; }
 
-    static QString JsonOf(const Record& r);
-    static QString CsvOf(const Record& r, bool header);
+    static QString jsonOf(const Record& r);
+    static QString csvOf(const Record& r, bool header);
 
 private:
     bool put(const QString& text);
@@ -57,6 +57,6 @@ private:
 };
 
 // One line on stderr, prefixed "qimctl: ".
-void Complain(const QString& text);
+void printFailure(const QString& text);
 
 } // namespace qim::ctl

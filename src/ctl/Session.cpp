@@ -33,7 +33,7 @@ const char* const DeviceKeys[DeviceFieldCount] = {
     "discreteInputs",
     "discreteOutputs",
 };
-constexpr bool DeviceKeyIsNumber(int i) {
+constexpr bool deviceKeyIsNumber(int i) {
     return i == 1 || i == 2 || i == 7 || i >= 9; // address, code, baud, the counts
 }
 
@@ -48,14 +48,14 @@ QString bits(int value) {
 }
 
 QString moduleName(const DeviceRecord& r) {
-    const QString name = DeviceNameOf(r.code);
+    const QString name = deviceNameOf(r.code);
     return name.isEmpty() ? QStringLiteral("device code %1").arg(r.code) : name;
 }
 
 // Why the serial port could not be used, as far as a look at its device
 // tells; otherwise what the link said.
 QString portTrouble(const LinkSettings& s, const QString& linkMessage) {
-    const QString device = s.device.isEmpty() ? PortNames::Resolve(s.comPort).device : s.device;
+    const QString device = s.device.isEmpty() ? PortNames::resolve(s.comPort).device : s.device;
     if (device.isEmpty())
         return QStringLiteral("COM%1 is not a port of this computer").arg(s.comPort);
     const QFileInfo f(device);
@@ -66,7 +66,7 @@ QString portTrouble(const LinkSettings& s, const QString& linkMessage) {
             .arg(device);
     const QString notATty =
         QStringLiteral("Communication Error %1")
-            .arg(Errors::SerialErrorNumber(QSerialPort::UnsupportedOperationError));
+            .arg(Errors::serialErrorNumber(QSerialPort::UnsupportedOperationError));
     if (f.isFile() || f.isDir() || linkMessage == notATty)
         return QStringLiteral("%1 is not a serial port").arg(device);
     return linkMessage;
@@ -74,7 +74,7 @@ QString portTrouble(const LinkSettings& s, const QString& linkMessage) {
 
 } // namespace
 
-int ExitOf(int16_t status) {
+int exitOf(int16_t status) {
     switch (status) {
     case Status::Ok:
         return Exit::Ok;
@@ -143,7 +143,7 @@ Session::Failure Session::failure(const Reply& reply, const QString& what, int n
         return {};
     // A "good" reply too short to decode is a reply of the wrong length.
     const int16_t status = reply.ok() ? Status::WrongLength : reply.status;
-    QString why = Errors::StatusReason(status, reply.bytes.isEmpty());
+    QString why = Errors::statusReason(status, reply.bytes.isEmpty());
     QString detail;
     if (status == Status::LinkDown) {
         QString said = m_linkMessage;
@@ -152,27 +152,27 @@ Session::Failure Session::failure(const Reply& reply, const QString& what, int n
         detail = m_o.link.tcp() ? said : portTrouble(m_o.link, said);
         if (!detail.isEmpty())
             why += QStringLiteral(": ") + detail;
-    } else if (ExitOf(status) == Exit::ExceptionReply) {
-        if (const QString name = Errors::ExceptionName(status); !name.isEmpty())
+    } else if (exitOf(status) == Exit::ExceptionReply) {
+        if (const QString name = Errors::exceptionName(status); !name.isEmpty())
             why += QStringLiteral(", ") + name;
     }
     m_linkMessage.clear();
-    return {QStringLiteral("the %1 failed (%2)").arg(what, why), why, ExitOf(status)};
+    return {QStringLiteral("the %1 failed (%2)").arg(what, why), why, exitOf(status)};
 }
 
 void Session::complain(const Failure& f) const {
-    Complain(QStringLiteral("Module %1: %2.").arg(m_o.address).arg(f.reason));
+    printFailure(QStringLiteral("Module %1: %2.").arg(m_o.address).arg(f.reason));
 }
 
 void Session::printed(bool ok) {
     if (ok || m_finished)
         return;
-    Complain(QStringLiteral("cannot write the output: %1").arg(m_out.error()));
+    printFailure(QStringLiteral("cannot write the output: %1").arg(m_out.error()));
     finish(Exit::OutputFailed);
 }
 
 void Session::print(const Record& values, const QString& reason) {
-    Record rec{{QStringLiteral("time"), Now()},
+    Record rec{{QStringLiteral("time"), nowText()},
                num(QStringLiteral("address"), m_o.address, 3),
                {QStringLiteral("status"),
                 reason.isEmpty() ? QStringLiteral("ok") : QStringLiteral("failed"), Field::Text,
@@ -208,11 +208,11 @@ void Session::identify(std::function<void()> next) {
 
 Record Session::deviceRecord(const DeviceRecord& r) const {
     Record rec;
-    const auto fields = DeviceFields(r);
+    const auto fields = deviceFields(r);
     for (int i = 0; i < DeviceFieldCount; ++i) {
         const QString shown = fields[size_t(i)].shown.trimmed(); // the fixed-length padding
         rec.append({QLatin1String(DeviceKeys[i]), shown.isEmpty() ? QString() : shown,
-                    DeviceKeyIsNumber(i) ? Field::Number : Field::Text});
+                    deviceKeyIsNumber(i) ? Field::Number : Field::Text});
     }
     return rec;
 }
@@ -263,15 +263,15 @@ void Session::scanEnded(BusScan::End how) {
         complain(f);
         finish(f.code);
     } else if (how == BusScan::End::Stopped) {
-        Complain(QStringLiteral("the scan was interrupted: addresses %1 to %2 were not asked.")
-                     .arg(m_scan->address())
-                     .arg(m_o.to));
+        printFailure(QStringLiteral("the scan was interrupted: addresses %1 to %2 were not asked.")
+                         .arg(m_scan->address())
+                         .arg(m_o.to));
         finish(Exit::Interrupted);
     } else {
         if (m_found == 0)
-            Complain(QStringLiteral("No module answered from address %1 to %2.")
-                         .arg(m_o.from)
-                         .arg(m_o.to));
+            printFailure(QStringLiteral("No module answered from address %1 to %2.")
+                             .arg(m_o.from)
+                             .arg(m_o.to));
         finish(m_found ? Exit::Ok : Exit::NoReply);
     }
 }
@@ -281,7 +281,7 @@ void Session::info() {
         printed(m_out.row(deviceRecord(m_module)));
     } else {
         bool ok = true;
-        for (const DeviceField& f : DeviceFields(m_module)) {
+        for (const DeviceField& f : deviceFields(m_module)) {
             const QString shown = f.shown.trimmed();
             ok = ok && m_out.line(QStringLiteral("%1  %2").arg(
                            QString::fromLatin1(f.caption).leftJustified(17),
@@ -297,14 +297,14 @@ void Session::info() {
 void Session::read() {
     const ModuleKind kind = moduleKindOf(m_module.code);
     if (kind == ModuleKind::None) {
-        Complain(QStringLiteral("Module %1 (%2) is not a model qimctl reads.")
-                     .arg(m_o.address)
-                     .arg(moduleName(m_module)));
+        printFailure(QStringLiteral("Module %1 (%2) is not a model qimctl reads.")
+                         .arg(m_o.address)
+                         .arg(moduleName(m_module)));
         finish(Exit::BadArguments);
         return;
     }
     if (m_o.counts && kind != ModuleKind::Analog) {
-        Complain(
+        printFailure(
             QStringLiteral("--counts is for the analog inputs of a QIM-M640; module %1 is a %2.")
                 .arg(m_o.address)
                 .arg(moduleName(m_module)));
@@ -427,7 +427,7 @@ void Session::pollTemperature(Done done) {
             };
             QStringList flags;
             for (int b = 0; in && b < 8; ++b) {
-                if (GetBit(in->flags, uint8_t(b)))
+                if (getBit(in->flags, uint8_t(b)))
                     flags << QLatin1String(Temperature::FlagNames[b]);
             }
             Record loop;
@@ -458,37 +458,38 @@ void Session::pollTemperature(Done done) {
         return rows;
     };
     const ModuleRequest inputs = Temperature::readInputs();
-    inputs.send(
-        m_link, uint8_t(m_o.address),
-        {this, [this, done, records, inputs](const Reply& r) {
-             if (const Failure f = failure(r, inputs.what(), inputs.replyBytes())) {
-                 pollFailed(f, records(nullptr, nullptr), done);
-                 return;
-             }
-             const Temperature::Readings readings = *Temperature::decodeInputs(r);
-             // The set points as the module holds them: the panel shows its own
-             // copy, which a command line run does not have.
-             const ModuleRequest loops = Temperature::readLoops();
-             loops.send(
-                 m_link, uint8_t(m_o.address),
-                 {this, [this, done, readings, records, loops](const Reply& h) {
-                      const Failure f = failure(h, loops.what(), loops.replyBytes());
-                      if (f && f.code != Exit::ExceptionReply) {
-                          pollFailed(f, records(nullptr, nullptr), done);
-                          return;
-                      }
-                      if (f && !m_spTold) {
-                          m_spTold = true;
-                          Complain(QStringLiteral("Module %1 does not give its set points (%2).")
-                                       .arg(m_o.address)
-                                       .arg(f.why));
-                      }
-                      const auto blocks = Temperature::decodeLoops(h);
-                      for (const Record& rec : records(&readings, blocks ? &*blocks : nullptr))
-                          print(rec);
-                      done(Exit::Ok);
-                  }});
-         }});
+    inputs.send(m_link, uint8_t(m_o.address),
+                {this, [this, done, records, inputs](const Reply& r) {
+                     if (const Failure f = failure(r, inputs.what(), inputs.replyBytes())) {
+                         pollFailed(f, records(nullptr, nullptr), done);
+                         return;
+                     }
+                     const Temperature::Readings readings = *Temperature::decodeInputs(r);
+                     // The set points as the module holds them: the panel shows its own
+                     // copy, which a command line run does not have.
+                     const ModuleRequest loops = Temperature::readLoops();
+                     loops.send(
+                         m_link, uint8_t(m_o.address),
+                         {this, [this, done, readings, records, loops](const Reply& h) {
+                              const Failure f = failure(h, loops.what(), loops.replyBytes());
+                              if (f && f.code != Exit::ExceptionReply) {
+                                  pollFailed(f, records(nullptr, nullptr), done);
+                                  return;
+                              }
+                              if (f && !m_spTold) {
+                                  m_spTold = true;
+                                  printFailure(
+                                      QStringLiteral("Module %1 does not give its set points (%2).")
+                                          .arg(m_o.address)
+                                          .arg(f.why));
+                              }
+                              const auto blocks = Temperature::decodeLoops(h);
+                              for (const Record& rec :
+                                   records(&readings, blocks ? &*blocks : nullptr))
+                                  print(rec);
+                              done(Exit::Ok);
+                          }});
+                 }});
 }
 
 // ---------------------------------------------------------------- write
@@ -505,13 +506,14 @@ void Session::write() {
         // A K530's relays are its discrete outputs.
         const bool relays =
             m_module.code == uint8_t(DeviceCode::K530) && m_o.kind == WriteKind::Relay;
-        Complain(relays ? QStringLiteral("Module %1 is a %2: its relays are its discrete "
-                                         "outputs (write %1 outputs BITS); nothing was written.")
-                              .arg(m_o.address)
-                              .arg(moduleName(m_module))
-                        : QStringLiteral("Module %1 is a %2: it has no %3; nothing was written.")
-                              .arg(m_o.address)
-                              .arg(moduleName(m_module), QLatin1String(lacks[kind])));
+        printFailure(relays
+                         ? QStringLiteral("Module %1 is a %2: its relays are its discrete "
+                                          "outputs (write %1 outputs BITS); nothing was written.")
+                               .arg(m_o.address)
+                               .arg(moduleName(m_module))
+                         : QStringLiteral("Module %1 is a %2: it has no %3; nothing was written.")
+                               .arg(m_o.address)
+                               .arg(moduleName(m_module), QLatin1String(lacks[kind])));
         finish(Exit::BadArguments);
         return;
     }
@@ -538,7 +540,7 @@ void Session::write() {
                           return;
                       }
                       Record rec{
-                          {QStringLiteral("time"), Now()},
+                          {QStringLiteral("time"), nowText()},
                           num(QStringLiteral("address"), m_o.address, 0),
                           {QStringLiteral("model"), moduleName(m_module)},
                           {QStringLiteral("write"), QLatin1String(kinds[int(m_o.kind)])},

@@ -22,7 +22,7 @@ class Link;
 namespace qim::ctl {
 
 // The exit code a transaction's status gives.
-int ExitOf(int16_t status);
+int exitOf(int16_t status);
 
 class Session : public QObject {
     Q_OBJECT

@@ -19,9 +19,9 @@ int main(int argc, char** argv) {
 
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
-    const Parsed parsed = Parse(args);
+    const Parsed parsed = parse(args);
     const auto outputFailed = [](const Printer& out) {
-        Complain(QStringLiteral("cannot write the output: %1").arg(out.error()));
+        printFailure(QStringLiteral("cannot write the output: %1").arg(out.error()));
         return Exit::OutputFailed;
     };
     if (!parsed.help.isNull()) {
@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
         return out.line(parsed.help.chopped(1)) ? Exit::Ok : outputFailed(out);
     }
     if (!parsed.options) {
-        Complain(parsed.error);
+        printFailure(parsed.error);
         return Exit::BadArguments;
     }
 

@@ -23,26 +23,26 @@ std::optional<Counts> decodeInputs(const Reply& reply) {
 }
 
 double inputValue(int32_t counts, int rangeCode, Display display) {
-    return display == Display::Counts ? double(counts) : RoundDecimals(Volts(counts, rangeCode), 4);
+    return display == Display::Counts ? double(counts) : roundDecimals(volts(counts, rangeCode), 4);
 }
 
 QString inputText(int32_t counts, int rangeCode, Display display, const QLocale& locale) {
     return display == Display::Counts ? QString::number(counts)
-                                      : VoltsText(counts, rangeCode, locale);
+                                      : voltsText(counts, rangeCode, locale);
 }
 
-uint16_t ConfigWord(int samplingInterval, int mode, int average) {
+uint16_t configWord(int samplingInterval, int mode, int average) {
     return static_cast<uint16_t>(samplingInterval * 256 + mode * 128 + average);
 }
 
-uint16_t RangeWord(std::span<const int16_t, 4> codes) {
+uint16_t rangeWord(std::span<const int16_t, 4> codes) {
     return static_cast<uint16_t>(codes[0] + codes[1] * 8 + codes[2] * 256 + codes[3] * 2048);
 }
 
 std::array<uint16_t, 3> AdcConfig::pack() const {
-    return {ConfigWord(sampling, mode, average),
-            RangeWord(std::span<const int16_t, 4>(ranges.data(), 4)),
-            RangeWord(std::span<const int16_t, 4>(ranges.data() + 4, 4))};
+    return {configWord(sampling, mode, average),
+            rangeWord(std::span<const int16_t, 4>(ranges.data(), 4)),
+            rangeWord(std::span<const int16_t, 4>(ranges.data() + 4, 4))};
 }
 
 AdcConfig AdcConfig::unpack(std::span<const uint16_t, 3> words) {
@@ -63,7 +63,7 @@ ModuleRequest writeConfig(const AdcConfig& config) {
 }
 
 std::optional<int> parseSampling(const QString& text) {
-    const auto entry = ParseEntryAbove(text, 0, SamplingMax);
+    const auto entry = parseEntryAbove(text, 0, SamplingMax);
     // A value below one would round to 0, which the field does not hold.
     if (!entry || entry->rounded < 1)
         return std::nullopt;
@@ -71,7 +71,7 @@ std::optional<int> parseSampling(const QString& text) {
 }
 
 QString samplingMessage() {
-    return RangeMessage(QStringLiteral("Sampling Interval"), 1, SamplingMax);
+    return rangeMessage(QStringLiteral("Sampling Interval"), 1, SamplingMax);
 }
 
 QString dacName(int channel) {

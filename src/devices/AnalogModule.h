@@ -54,10 +54,10 @@ QString samplingMessage();
 
 // Holding register 8: sampling interval in the high byte, mode in bit 7,
 // averaging in bits 0..1.
-uint16_t ConfigWord(int samplingInterval, int mode, int average);
+uint16_t configWord(int samplingInterval, int mode, int average);
 // Holding register 9 (inputs 1..4) or 10 (inputs 5..8): two channels a
 // byte, three bits each, the lower-numbered channel in the low bits.
-uint16_t RangeWord(std::span<const int16_t, 4> codes);
+uint16_t rangeWord(std::span<const int16_t, 4> codes);
 
 // The DAC outputs' counts, AO1..AO4 then CL1..CL4.
 using DacValues = std::array<int32_t, Outputs>;

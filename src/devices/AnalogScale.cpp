@@ -17,13 +17,13 @@ std::string shortestFixed(double v) {
 }
 } // namespace
 
-double Volts(int32_t counts, int rangeCode) {
+double volts(int32_t counts, int rangeCode) {
     const InputRange& r =
         Ranges[static_cast<size_t>(rangeCode >= 0 && rangeCode < 5 ? rangeCode : DefaultRange)];
     return static_cast<double>(counts) * r.span / FullScale - r.offset;
 }
 
-double RoundDecimals(double v, int places) {
+double roundDecimals(double v, int places) {
     if (!std::isfinite(v) || places < 0)
         return v;
     const std::string text = shortestFixed(v);
@@ -64,7 +64,7 @@ double RoundDecimals(double v, int places) {
     return result == 0 ? 0.0 : result; // no "-0"
 }
 
-QString DecimalText(double v, const QLocale& locale) {
+QString decimalText(double v, const QLocale& locale) {
     if (v == 0)
         v = 0; // -0 shows as 0
     QString text = QString::fromStdString(shortestFixed(v));
@@ -74,8 +74,8 @@ QString DecimalText(double v, const QLocale& locale) {
     return text;
 }
 
-QString VoltsText(int32_t counts, int rangeCode, const QLocale& locale) {
-    return DecimalText(RoundDecimals(Volts(counts, rangeCode), 4), locale);
+QString voltsText(int32_t counts, int rangeCode, const QLocale& locale) {
+    return decimalText(roundDecimals(volts(counts, rangeCode), 4), locale);
 }
 
 } // namespace qim::Analog

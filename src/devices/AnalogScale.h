@@ -28,18 +28,18 @@ constexpr double FullScale = 65535.0; // 2^16 - 1, so the top count reaches the 
 
 // counts x span / 65535 - offset, unrounded. A code outside 0..4 (never
 // offered by the range box) reads as the default range.
-double Volts(int32_t counts, int rangeCode);
+double volts(int32_t counts, int rangeCode);
 
 // v rounded to `places` decimals, halves to even. A half is judged on the
 // decimal number the double stands for (its shortest round-trip text), so
 // 0.12345 is a half although its binary value lies a little below it.
-double RoundDecimals(double v, int places);
+double roundDecimals(double v, int places);
 
 // The shortest decimal text of v: no trailing zeros, a whole number without
 // a point, the locale's decimal separator.
-QString DecimalText(double v, const QLocale& locale = QLocale());
+QString decimalText(double v, const QLocale& locale = QLocale());
 
 // What an input's value label shows in volts: rounded to 4 decimals.
-QString VoltsText(int32_t counts, int rangeCode, const QLocale& locale = QLocale());
+QString voltsText(int32_t counts, int rangeCode, const QLocale& locale = QLocale());
 
 } // namespace qim::Analog

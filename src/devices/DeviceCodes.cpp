@@ -29,12 +29,12 @@ ModuleKind moduleKindOf(uint8_t code) {
     return m ? m->kind : ModuleKind::None;
 }
 
-QString DeviceNameOf(uint8_t code) {
+QString deviceNameOf(uint8_t code) {
     const Model* m = modelOf(code);
     return m ? QString::fromLatin1(m->name) : QString();
 }
 
-QString DeviceTypeOf(uint8_t code) {
+QString deviceTypeOf(uint8_t code) {
     const Model* m = modelOf(code);
     return m ? QString::fromLatin1(m->type) : QString();
 }

@@ -17,7 +17,7 @@ enum class ModuleKind { None, Discrete, Analog, Temperature };
 ModuleKind moduleKindOf(uint8_t code);
 
 // Model name and description for a device code; empty for an unlisted code.
-QString DeviceNameOf(uint8_t code);
-QString DeviceTypeOf(uint8_t code);
+QString deviceNameOf(uint8_t code);
+QString deviceTypeOf(uint8_t code);
 
 } // namespace qim

@@ -11,7 +11,7 @@ void DeviceTable::clear() {
     m_records.fill(DeviceRecord{});
 }
 
-std::optional<LineSpeed> IdentifiedLineSpeed(uint8_t code) {
+std::optional<LineSpeed> identifiedLineSpeed(uint8_t code) {
     static constexpr LineSpeed byCode[] = {LineSpeed::Baud115200, LineSpeed::Baud57600,
                                            LineSpeed::Baud19200, LineSpeed::Baud9600};
     return code < std::size(byCode) ? std::optional(byCode[code]) : std::nullopt;
@@ -33,11 +33,11 @@ bool DeviceTable::addFoundDevice(int index, const Reply& reply) {
     d.hardwareRevision.set(QString(QChar::fromLatin1(static_cast<char>(b(8)))));
     d.connectionMode.set(b(9) == 0 ? QStringLiteral("RS422") : QStringLiteral("TCP/IP"));
     // Unlisted codes leave the fields as they were (blank after the scan's clear).
-    if (const auto speed = IdentifiedLineSpeed(b(10)))
-        d.baudRate.set(QString::number(BaudRate(*speed)));
-    if (const QString name = DeviceNameOf(b(3)); !name.isEmpty()) {
+    if (const auto speed = identifiedLineSpeed(b(10)))
+        d.baudRate.set(QString::number(bitsPerSecond(*speed)));
+    if (const QString name = deviceNameOf(b(3)); !name.isEmpty()) {
         d.name.set(name);
-        d.type.set(DeviceTypeOf(b(3)));
+        d.type.set(deviceTypeOf(b(3)));
     }
     return true;
 }
@@ -50,7 +50,7 @@ QString shown(const QString& text) {
 }
 } // namespace
 
-std::array<DeviceField, DeviceFieldCount> DeviceFields(const DeviceRecord& r) {
+std::array<DeviceField, DeviceFieldCount> deviceFields(const DeviceRecord& r) {
     return {{
         {"Device Name", shown(r.name.text)},
         {"Device Address", QString::number(r.address)},
@@ -68,7 +68,7 @@ std::array<DeviceField, DeviceFieldCount> DeviceFields(const DeviceRecord& r) {
     }};
 }
 
-QString DeviceListLine(const DeviceRecord& r) {
+QString deviceListLine(const DeviceRecord& r) {
     return shown(r.name.text) + QString(10, QLatin1Char(' ')) + QString::number(r.address);
 }
 

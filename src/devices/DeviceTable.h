@@ -60,7 +60,7 @@ constexpr int IdentificationMinimum = 16;
 
 // The device list's line for an entry: the 32-character name (a cleared one
 // as blanks), 10 spaces, the address.
-QString DeviceListLine(const DeviceRecord& r);
+QString deviceListLine(const DeviceRecord& r);
 
 // The rows of the main window's device information, in order: caption and
 // the field as shown (NUL padding of a cleared field as blanks).
@@ -69,10 +69,10 @@ struct DeviceField {
     QString shown;
 };
 constexpr int DeviceFieldCount = 13;
-std::array<DeviceField, DeviceFieldCount> DeviceFields(const DeviceRecord& r);
+std::array<DeviceField, DeviceFieldCount> deviceFields(const DeviceRecord& r);
 
 // The line speed a module's identification reports: its baud code counts
 // down from the fastest (0 = 115200 .. 3 = 9600); nullopt for an unlisted code.
-std::optional<LineSpeed> IdentifiedLineSpeed(uint8_t code);
+std::optional<LineSpeed> identifiedLineSpeed(uint8_t code);
 
 } // namespace qim

@@ -17,7 +17,7 @@ ModuleRequest readInputs() {
 std::optional<uint8_t> decodeInputs(const Reply& reply) {
     if (!reply.hasRegisters(1))
         return std::nullopt;
-    return LoByte(*reply.reg(0));
+    return loByte(*reply.reg(0));
 }
 
 } // namespace qim::Discrete

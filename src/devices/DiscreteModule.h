@@ -13,7 +13,7 @@ constexpr int Points = 8; // inputs, and outputs
 
 // Point k + 1 (k = 0..7) of a register byte: 0 off, 1 on.
 inline int stateOf(uint8_t bits, int k) {
-    return GetBit(bits, static_cast<uint8_t>(k));
+    return getBit(bits, static_cast<uint8_t>(k));
 }
 constexpr uint8_t withState(uint8_t bits, int k, bool on) {
     return static_cast<uint8_t>(on ? bits | 1 << k : bits & ~(1 << k));

@@ -23,30 +23,30 @@ std::optional<double> number(const QString& text) {
 }
 
 Entry entry(double v) {
-    return {v, static_cast<int>(RoundHalfEven(v))};
+    return {v, static_cast<int>(roundHalfEven(v))};
 }
 } // namespace
 
-std::optional<Entry> ParseEntry(const QString& text, double low, double high) {
+std::optional<Entry> parseEntry(const QString& text, double low, double high) {
     const auto v = number(text);
     if (!v || *v < low || *v > high)
         return std::nullopt;
     return entry(*v);
 }
 
-std::optional<Entry> ParseEntryAbove(const QString& text, double low, double high) {
+std::optional<Entry> parseEntryAbove(const QString& text, double low, double high) {
     const auto v = number(text);
     if (!v || *v <= low || *v > high)
         return std::nullopt;
     return entry(*v);
 }
 
-QString RangeMessage(const QString& what, int low, int high) {
+QString rangeMessage(const QString& what, int low, int high) {
     return QStringLiteral("%1 must be a number from %2 to %3").arg(what).arg(low).arg(high);
 }
 
 std::optional<int> EntryRule::parse(const QString& text) const {
-    const auto e = ParseEntry(text, low, high);
+    const auto e = parseEntry(text, low, high);
     return e ? std::optional<int>(e->rounded) : std::nullopt;
 }
 

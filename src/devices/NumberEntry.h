@@ -16,14 +16,14 @@ struct Entry {
 };
 
 // nullopt when the text is empty, not a number, or outside [low, high].
-std::optional<Entry> ParseEntry(const QString& text, double low, double high);
+std::optional<Entry> parseEntry(const QString& text, double low, double high);
 
 // The variant with an exclusive lower bound (low < value <= high).
-std::optional<Entry> ParseEntryAbove(const QString& text, double low, double high);
+std::optional<Entry> parseEntryAbove(const QString& text, double low, double high);
 
 // What the user is told when an entry is refused, e.g. "Time between polls
 // must be a number from 0 to 10000": one wording for every window and qimctl.
-QString RangeMessage(const QString& what, int low, int high);
+QString rangeMessage(const QString& what, int low, int high);
 
 // A number a module takes from the user: its name in the message and its
 // bounds. The windows read it by the rule above; qimctl reads the same bounds
@@ -32,7 +32,7 @@ struct EntryRule {
     QString what;
     int low = 0;
     int high = 0;
-    QString message() const { return RangeMessage(what, low, high); }
+    QString message() const { return rangeMessage(what, low, high); }
     // The accepted value, rounded; nullopt for a refused text.
     std::optional<int> parse(const QString& text) const;
 };

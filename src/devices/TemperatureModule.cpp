@@ -26,10 +26,10 @@ std::optional<Readings> decodeInputs(const Reply& reply) {
     Readings r;
     for (int n = 0; n < Loops; ++n) {
         const uint16_t status = *reply.reg(Loops + n);
-        r[n].processValue = ProcessValueOf(*reply.reg(n));
-        r[n].coldJunction = ColdJunctionOf(*reply.reg(2 * Loops + n));
-        r[n].flags = LoByte(status);
-        r[n].heaterPower = HiByte(status);
+        r[n].processValue = processValueOf(*reply.reg(n));
+        r[n].coldJunction = coldJunctionOf(*reply.reg(2 * Loops + n));
+        r[n].flags = loByte(status);
+        r[n].heaterPower = hiByte(status);
     }
     return r;
 }
@@ -111,7 +111,7 @@ ModuleRequest writeSetPoint(int loop, int32_t degrees) {
     return {ModuleRequest::Kind::WriteRegisters, loopBase(loop), 1, {degrees}};
 }
 
-QString RegisterHexText(int32_t value) {
+QString registerHexText(int32_t value) {
     return QStringLiteral("0x") + QString::number(static_cast<uint32_t>(value), 16).toUpper();
 }
 

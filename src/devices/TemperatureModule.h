@@ -20,10 +20,10 @@ constexpr int PwmMax = 100; // percent
 // Raw register -> degrees: 12-bit two's complement for a process value and
 // 8-bit for a cold junction, by subtraction only (a value above the field is
 // not masked: 5000 reads as 904).
-constexpr int32_t ProcessValueOf(uint16_t raw) {
+constexpr int32_t processValueOf(uint16_t raw) {
     return raw >= 2048 ? int32_t(raw) - 4096 : int32_t(raw);
 }
-constexpr int32_t ColdJunctionOf(uint16_t raw) {
+constexpr int32_t coldJunctionOf(uint16_t raw) {
     return raw >= 128 ? int32_t(raw) - 256 : int32_t(raw);
 }
 
@@ -94,7 +94,7 @@ std::array<ModuleRequest, 3> writeOutputRegisters(const Image& image);
 ModuleRequest writeSetPoint(int loop, int32_t degrees);
 
 // "0x" and the value in capital hexadecimal without leading zeros.
-QString RegisterHexText(int32_t value);
+QString registerHexText(int32_t value);
 
 } // namespace qim::Temperature
 

@@ -4,12 +4,12 @@
 
 namespace qim::Errors {
 
-QString PortUnavailableMessage() {
+QString portUnavailableMessage() {
     return QStringLiteral(" The Comm Port you have selected is not available in your computer or "
                           "being used by another program.");
 }
 
-int SerialErrorNumber(QSerialPort::SerialPortError e) {
+int serialErrorNumber(QSerialPort::SerialPortError e) {
     switch (e) {
     case QSerialPort::DeviceNotFoundError:
     case QSerialPort::PermissionError:
@@ -31,7 +31,7 @@ int SerialErrorNumber(QSerialPort::SerialPortError e) {
     }
 }
 
-int SocketErrorNumber(QAbstractSocket::SocketError e) {
+int socketErrorNumber(QAbstractSocket::SocketError e) {
     switch (e) {
     case QAbstractSocket::ConnectionRefusedError:
         return 10061;
@@ -62,7 +62,7 @@ int SocketErrorNumber(QAbstractSocket::SocketError e) {
     }
 }
 
-bool IsUnreachable(QAbstractSocket::SocketError e) {
+bool isUnreachable(QAbstractSocket::SocketError e) {
     switch (e) {
     case QAbstractSocket::ConnectionRefusedError:
     case QAbstractSocket::HostNotFoundError:
@@ -76,7 +76,7 @@ bool IsUnreachable(QAbstractSocket::SocketError e) {
     }
 }
 
-bool IsLocalShortage(QAbstractSocket::SocketError e) {
+bool isLocalShortage(QAbstractSocket::SocketError e) {
     switch (e) {
     case QAbstractSocket::SocketResourceError:
     case QAbstractSocket::AddressInUseError:
@@ -87,7 +87,7 @@ bool IsLocalShortage(QAbstractSocket::SocketError e) {
     }
 }
 
-QString StatusReason(int16_t status, bool noReply) {
+QString statusReason(int16_t status, bool noReply) {
     switch (status) {
     case Status::LinkDown:
         return QStringLiteral("link not available");
@@ -100,7 +100,7 @@ QString StatusReason(int16_t status, bool noReply) {
     }
 }
 
-QString ExceptionName(int code) {
+QString exceptionName(int code) {
     static const char* const names[] = {nullptr,
                                         "Illegal Function",
                                         "Illegal Data Address",

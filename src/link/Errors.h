@@ -25,9 +25,9 @@ namespace qim::Errors {
 // Any error after the port's device has disappeared (a USB adapter pulled, a
 // pty closed) is 8002, whatever the driver reported (a read error, mostly).
 constexpr int PortNotAvailable = 8002;
-int SerialErrorNumber(QSerialPort::SerialPortError e);
+int serialErrorNumber(QSerialPort::SerialPortError e);
 // The message of the "not available" class.
-QString PortUnavailableMessage();
+QString portUnavailableMessage();
 
 // Socket errors, numbered as the Windows socket layer numbers them, which is
 // what engineers meet in every other Modbus tool's logs.
@@ -46,25 +46,25 @@ QString PortUnavailableMessage();
 //   UnsupportedSocketOperationError 10045
 //   UnfinishedSocketOperationError 10036
 //   anything else                  10000
-int SocketErrorNumber(QAbstractSocket::SocketError e);
+int socketErrorNumber(QAbstractSocket::SocketError e);
 
 // Errors that only mean "the server could not be reached": a connection
 // attempt ends as if its time had run out.
-bool IsUnreachable(QAbstractSocket::SocketError e);
+bool isUnreachable(QAbstractSocket::SocketError e);
 
 // Connect failures that say this machine ran out of something (descriptors,
 // local ports, buffers), not that the server is missing. Qt 6.4 on Linux
 // reports EMFILE, ENFILE and ENOBUFS as SocketResourceError and
 // EADDRNOTAVAIL (no ephemeral port left) as UnknownSocketError.
-bool IsLocalShortage(QAbstractSocket::SocketError e);
+bool isLocalShortage(QAbstractSocket::SocketError e);
 
 // A failed transaction's status in words, as every message about one says
 // it: "link not available" (252), "no reply" or "wrong length" (253, told
 // apart by noReply), "CRC error" (254), else "exception code N".
-QString StatusReason(int16_t status, bool noReply);
+QString statusReason(int16_t status, bool noReply);
 
 // The standard name of a Modbus exception code ("Illegal Data Address");
 // empty for a code without one.
-QString ExceptionName(int code);
+QString exceptionName(int code);
 
 } // namespace qim::Errors

@@ -61,14 +61,14 @@ Request Request::writeMultipleRegisters(uint8_t unit, int16_t start, int16_t cou
                                         std::span<const int32_t> values) {
     Request r = twoFields(unit, Function::WriteMultipleRegisters, start, count, 5);
     r.pdu.reserve(6 + 2 * qMax<int>(count, 0));
-    r.pdu.append(static_cast<char>(LoByte(2 * count)));
+    r.pdu.append(static_cast<char>(loByte(2 * count)));
     for (int i = 0; i < count; ++i)
-        AppendWord(r.pdu, valueAt(values, start + i));
+        appendWord(r.pdu, valueAt(values, start + i));
     return r;
 }
 
 uint16_t Request::word(int at) const {
-    return at >= 0 && at + 1 < pdu.size() ? WordAt(pdu, at) : 0;
+    return at >= 0 && at + 1 < pdu.size() ? wordAt(pdu, at) : 0;
 }
 
 bool Request::isWrite() const {
@@ -90,11 +90,11 @@ bool ReplyCollector::feed(QIODevice& device) {
     return whole();
 }
 
-int16_t ExceptionStatus(uint8_t code) {
+int16_t exceptionStatus(uint8_t code) {
     return code >= Status::LinkDown ? Status::WrongLength : static_cast<int16_t>(code);
 }
 
-int RtuFrameLength(const QByteArray& head) {
+int rtuFrameLength(const QByteArray& head) {
     if (head.size() < 2)
         return 0;
     const uint8_t function = static_cast<uint8_t>(head[1]);
@@ -117,28 +117,28 @@ int RtuFrameLength(const QByteArray& head) {
     }
 }
 
-int16_t EvaluateSerialReply(const QByteArray& rx, int expectedLength) {
+int16_t evaluateSerialReply(const QByteArray& rx, int expectedLength) {
     const int n = static_cast<int>(rx.size());
     const bool exceptionShape = n == SerialExceptionLength && exceptionBit(rx, 1);
     if (n != expectedLength && !exceptionShape)
         return Status::WrongLength;
-    if (n < 3 || !CheckCRC(rx, n))
+    if (n < 3 || !checkCRC(rx, n))
         return n < 3 ? Status::WrongLength : Status::CrcError;
     if (exceptionBit(rx, 1))
-        return ExceptionStatus(static_cast<uint8_t>(rx[2]));
+        return exceptionStatus(static_cast<uint8_t>(rx[2]));
     return Status::Ok;
 }
 
-TcpVerdict EvaluateTcpReply(const QByteArray& rx, int expectedLength, bool finalCall) {
+TcpVerdict evaluateTcpReply(const QByteArray& rx, int expectedLength, bool finalCall) {
     const int n = static_cast<int>(rx.size());
     const int good = expectedLength + 6;
     if (n == good && n >= 9) {
         if (exceptionBit(rx, 7))
-            return {true, ExceptionStatus(static_cast<uint8_t>(rx[8]))};
+            return {true, exceptionStatus(static_cast<uint8_t>(rx[8]))};
         return {true, Status::Ok};
     }
     if (n == TcpExceptionLength && exceptionBit(rx, 7))
-        return {true, ExceptionStatus(static_cast<uint8_t>(rx[8]))};
+        return {true, exceptionStatus(static_cast<uint8_t>(rx[8]))};
     if (n > good || finalCall)
         return {true, Status::WrongLength};
     return {false, 0};
@@ -146,14 +146,14 @@ TcpVerdict EvaluateTcpReply(const QByteArray& rx, int expectedLength, bool final
 
 namespace Rtu {
 
-QByteArray Frame(const Request& request) {
+QByteArray frame(const Request& request) {
     const auto n = static_cast<int>(request.pdu.size()) + 1;
     QByteArray f(n + 2, Qt::Uninitialized);
     f[0] = static_cast<char>(request.unit);
     std::memcpy(f.data() + 1, request.pdu.constData(), static_cast<size_t>(n - 1));
-    const int32_t crc = CRC16(f, n);
-    f[n] = static_cast<char>(LoByte(crc));
-    f[n + 1] = static_cast<char>(HiByte(crc));
+    const int32_t crc = crc16(f, n);
+    f[n] = static_cast<char>(loByte(crc));
+    f[n + 1] = static_cast<char>(hiByte(crc));
     return f;
 }
 
@@ -171,8 +171,8 @@ bool ReplyCollector::dropOthers() {
     while (!fromAsked()) {
         // Only a whole frame with a good CRC is known to be another one's;
         // anything else stays, and is a bad reply.
-        const int n = RtuFrameLength(m_bytes);
-        if (n <= 0 || m_bytes.size() < n || !CheckCRC(m_bytes, n))
+        const int n = rtuFrameLength(m_bytes);
+        if (n <= 0 || m_bytes.size() < n || !checkCRC(m_bytes, n))
             return false;
         m_bytes.remove(0, n);
     }
@@ -184,13 +184,13 @@ bool ReplyCollector::whole() {
         return false;
     // An exception reply is whole at five bytes: nothing more is coming.
     const bool exception = m_bytes.size() == SerialExceptionLength && exceptionBit(m_bytes, 1) &&
-                           CheckCRC(m_bytes, SerialExceptionLength);
+                           checkCRC(m_bytes, SerialExceptionLength);
     return m_bytes.size() == m_expected || exception;
 }
 
 int16_t ReplyCollector::verdict(bool) const {
     // The same whatever ended the wait: only a frame's own length tells.
-    return fromAsked() ? EvaluateSerialReply(m_bytes, m_expected) : Status::WrongLength;
+    return fromAsked() ? evaluateSerialReply(m_bytes, m_expected) : Status::WrongLength;
 }
 
 QByteArray ReplyCollector::reply() const {
@@ -203,23 +203,23 @@ QByteArray ReplyCollector::reply() const {
 
 namespace Tcp {
 
-QByteArray Frame(const Request& request) {
+QByteArray frame(const Request& request) {
     const auto n = static_cast<int>(request.pdu.size());
     QByteArray f(7 + n, Qt::Uninitialized);
     putWord(f.data(), request.transactionId);
     putWord(f.data() + 2, 0);
-    putWord(f.data() + 4, LoByte(n + 1));
+    putWord(f.data() + 4, loByte(n + 1));
     f[6] = static_cast<char>(request.unit);
     std::memcpy(f.data() + 7, request.pdu.constData(), static_cast<size_t>(n));
     return f;
 }
 
 bool ReplyCollector::whole() {
-    return EvaluateTcpReply(m_bytes, m_expected, false).complete;
+    return evaluateTcpReply(m_bytes, m_expected, false).complete;
 }
 
 int16_t ReplyCollector::verdict(bool final) const {
-    return EvaluateTcpReply(m_bytes, m_expected, final).status;
+    return evaluateTcpReply(m_bytes, m_expected, final).status;
 }
 
 } // namespace Tcp

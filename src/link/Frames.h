@@ -55,12 +55,12 @@ constexpr int TcpExceptionLength = 9;
 // The length of the RTU frame that head starts, told from its own function
 // code and byte count: 0 while more bytes are needed to tell, -1 for a
 // function whose frames have no length of their own to go by.
-int RtuFrameLength(const QByteArray& head);
+int rtuFrameLength(const QByteArray& head);
 
 // Judges a complete serial reply (everything that was waiting when the wait
 // ended). A 5-byte reply is an exception only with bit 7 of its function
 // code set; otherwise a length other than the expected one is 253.
-int16_t EvaluateSerialReply(const QByteArray& rx, int expectedLength);
+int16_t evaluateSerialReply(const QByteArray& rx, int expectedLength);
 
 // Judges the bytes received so far on a TCP connection (MBAP header
 // included; expectedLength counts from the unit identifier on).
@@ -70,12 +70,12 @@ struct TcpVerdict {
     bool complete = false;
     int16_t status = 0;
 };
-TcpVerdict EvaluateTcpReply(const QByteArray& rx, int expectedLength, bool finalCall);
+TcpVerdict evaluateTcpReply(const QByteArray& rx, int expectedLength, bool finalCall);
 
 // The status for an exception reply carrying code. Codes that would read as
 // one of our own status values (252..255) are reported as a bad reply:
 // a module must never be able to make a failure look like success.
-int16_t ExceptionStatus(uint8_t code);
+int16_t exceptionStatus(uint8_t code);
 
 // What a babbling line sends beyond this many bytes of one reply is
 // dropped, as a serial driver's buffer would.
@@ -104,7 +104,7 @@ protected:
 namespace Rtu {
 
 // The request with its unit address in front and its CRC behind.
-QByteArray Frame(const Request& request);
+QByteArray frame(const Request& request);
 
 // The wait for a reply ends when exactly the expected number of bytes is
 // there, or a whole exception reply (good CRC) of the unit and function asked.
@@ -138,7 +138,7 @@ namespace Tcp {
 
 // The request behind its MBAP header (transaction identifier, protocol 0,
 // length) and unit identifier.
-QByteArray Frame(const Request& request);
+QByteArray frame(const Request& request);
 
 // The wait for a reply on its connection ends when the reply is complete
 // (expected length, or a whole exception reply), or when more than expected

@@ -32,7 +32,7 @@ QString writeFailedMessage(const Request& r, int16_t status, bool noReply) {
     }
     return QStringLiteral(" Module %1: the write of %2 failed (%3).")
         .arg(r.unit)
-        .arg(what, Errors::StatusReason(status, noReply));
+        .arg(what, Errors::statusReason(status, noReply));
 }
 } // namespace
 

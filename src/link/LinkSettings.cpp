@@ -7,12 +7,12 @@
 
 namespace qim {
 
-std::optional<LineSpeed> LineSpeedOf(qint64 rate) {
+std::optional<LineSpeed> lineSpeedOf(qint64 rate) {
     const auto* it = std::find(BaudRates.begin(), BaudRates.end(), rate);
     return it == BaudRates.end() ? std::nullopt : std::optional(LineSpeed(it - BaudRates.begin()));
 }
 
-QString LineSpeedList() {
+QString lineSpeedList() {
     QStringList rates;
     for (const int rate : BaudRates)
         rates << QString::number(rate);
@@ -23,7 +23,7 @@ QString LineSpeedList() {
 QString LinkSettings::place() const {
     if (tcp())
         return host;
-    return device.isEmpty() ? PortNames::ComName(comPort) : device;
+    return device.isEmpty() ? PortNames::comName(comPort) : device;
 }
 
 } // namespace qim

@@ -13,13 +13,13 @@ namespace qim {
 // connection dialog lists them in.
 enum class LineSpeed { Baud9600, Baud19200, Baud57600, Baud115200 };
 constexpr std::array<int, 4> BaudRates{9600, 19200, 57600, 115200}; // by LineSpeed
-constexpr int BaudRate(LineSpeed s) {
+constexpr int bitsPerSecond(LineSpeed s) {
     return BaudRates[static_cast<size_t>(s)];
 }
 // The speed of a rate in bit/s; nullopt for one the modules do not run at.
-std::optional<LineSpeed> LineSpeedOf(qint64 rate);
+std::optional<LineSpeed> lineSpeedOf(qint64 rate);
 // "9600, 19200, 57600 or 115200", as a refusal lists them.
-QString LineSpeedList();
+QString lineSpeedList();
 
 struct LinkSettings {
     enum class Transport { Serial, Tcp };
@@ -37,7 +37,7 @@ struct LinkSettings {
     int tcpConnectTimeoutMs = 3000;
 
     bool tcp() const { return transport == Transport::Tcp; }
-    int baudRate() const { return BaudRate(speed); }
+    int baudRate() const { return bitsPerSecond(speed); }
     // "COM2" (or the named device) or the host: where the status bar says we are connected.
     QString place() const;
 

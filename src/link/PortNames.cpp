@@ -23,29 +23,29 @@ bool isPlaceholder(const QSerialPortInfo& info) {
 }
 
 // The system's real serial ports in the order rule 2 counts them.
-QStringList EnumeratedPorts() {
+QStringList enumeratedPorts() {
     QStringList out;
     const auto ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo& info : ports) {
         if (!isPlaceholder(info))
             out << info.systemLocation();
     }
-    SortByLocation(out);
+    sortByLocation(out);
     return out;
 }
 
 } // namespace
 
-QString ComName(int n) {
+QString comName(int n) {
     return QStringLiteral("COM%1").arg(n);
 }
 
-QString PortFolder() {
+QString portFolder() {
     return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) +
            QStringLiteral("/qimtool/ports");
 }
 
-void SortByLocation(QStringList& paths) {
+void sortByLocation(QStringList& paths) {
     // Written out rather than QCollator's numeric mode: whether that works
     // depends on the collation backend Qt was built with (without ICU it puts
     // "ttyS10" before "ttyS2"), and COMn must not open another device.
@@ -82,45 +82,45 @@ void SortByLocation(QStringList& paths) {
     std::stable_sort(paths.begin(), paths.end(), less);
 }
 
-Resolution Resolve(int n) {
+Resolution resolve(int n) {
     if (n < 1 || n > PortCount)
         return {};
-    const QFileInfo entry(PortFolder() + QLatin1Char('/') + ComName(n));
+    const QFileInfo entry(portFolder() + QLatin1Char('/') + comName(n));
     if (entry.isSymLink() || entry.exists()) {
         const QString target = entry.isSymLink() ? entry.symLinkTarget() : entry.absoluteFilePath();
         // A pin whose device is gone opens nothing; it does not fall through
         // to another port the user never chose.
         return QFileInfo::exists(target) ? Resolution{target, Resolution::Pinned} : Resolution{};
     }
-    const QStringList ports = EnumeratedPorts();
+    const QStringList ports = enumeratedPorts();
     if (n <= ports.size())
         return {ports.at(n - 1), Resolution::Enumerated};
     return {};
 }
 
-QString Describe(int n) {
-    const Resolution r = Resolve(n);
+QString describe(int n) {
+    const Resolution r = resolve(n);
     switch (r.source) {
     case Resolution::Pinned:
-        return QStringLiteral("%1 opens %2 (pinned)").arg(ComName(n), r.device);
+        return QStringLiteral("%1 opens %2 (pinned)").arg(comName(n), r.device);
     case Resolution::Enumerated:
-        return QStringLiteral("%1 opens %2").arg(ComName(n), r.device);
+        return QStringLiteral("%1 opens %2").arg(comName(n), r.device);
     case Resolution::None:
         break;
     }
-    return QStringLiteral("%1 opens no device on this computer").arg(ComName(n));
+    return QStringLiteral("%1 opens no device on this computer").arg(comName(n));
 }
 
-bool Publish(int n, const QString& device) {
-    if (n < 1 || n > PortCount || !QDir().mkpath(PortFolder()))
+bool publish(int n, const QString& device) {
+    if (n < 1 || n > PortCount || !QDir().mkpath(portFolder()))
         return false;
-    const QString entry = PortFolder() + QLatin1Char('/') + ComName(n);
+    const QString entry = portFolder() + QLatin1Char('/') + comName(n);
     QFile::remove(entry);
     return QFile::link(device, entry);
 }
 
-void Unpublish(int n, const QString& expectedDevice) {
-    const QString entry = PortFolder() + QLatin1Char('/') + ComName(n);
+void unpublish(int n, const QString& expectedDevice) {
+    const QString entry = portFolder() + QLatin1Char('/') + comName(n);
     const QFileInfo info(entry);
     // Leave a pin alone that someone else has replaced meanwhile.
     if (!expectedDevice.isEmpty() && info.symLinkTarget() != expectedDevice)

@@ -14,25 +14,25 @@ namespace qim::PortNames {
 
 constexpr int PortCount = 32;
 
-QString ComName(int n); // "COM" + n
-QString PortFolder();   // created on demand by Publish
+QString comName(int n); // "COM" + n
+QString portFolder();   // created on demand by Publish
 
 struct Resolution {
     enum Source { None, Pinned, Enumerated };
     QString device; // the path QSerialPort opens; empty when nothing does
     Source source = None;
 };
-Resolution Resolve(int n);
+Resolution resolve(int n);
 
 // One line for the connection dialog: which device COMn opens, or that none does.
-QString Describe(int n);
+QString describe(int n);
 
 // Device paths in the order rule 2 counts them: runs of digits compare as numbers, so
 // /dev/ttyS2 comes before /dev/ttyS10 and ttyUSB9 before ttyUSB10.
-void SortByLocation(QStringList& paths);
+void sortByLocation(QStringList& paths);
 
 // Pins COMn to device (replacing an earlier entry); returns false on failure.
-bool Publish(int n, const QString& device);
-void Unpublish(int n, const QString& expectedDevice = {});
+bool publish(int n, const QString& device);
+void unpublish(int n, const QString& expectedDevice = {});
 
 } // namespace qim::PortNames

@@ -32,7 +32,7 @@ struct Reply {
     std::optional<uint16_t> reg(int k) const {
         if (k < 0 || !holds(5 + 2 * k))
             return std::nullopt;
-        return WordAt(bytes, 3 + 2 * k);
+        return wordAt(bytes, 3 + 2 * k);
     }
     // A good read reply that carries at least count registers.
     bool hasRegisters(int count) const { return ok() && holds(3 + 2 * count); }

@@ -52,7 +52,7 @@ void SerialTransport::onReadyRead() {
 }
 
 QString SerialTransport::resolve() const {
-    return m_named.isEmpty() ? PortNames::Resolve(m_comPort).device : m_named;
+    return m_named.isEmpty() ? PortNames::resolve(m_comPort).device : m_named;
 }
 
 bool SerialTransport::configure(const LinkSettings& settings) {
@@ -167,9 +167,9 @@ void SerialTransport::fail(QSerialPort::SerialPortError error) {
     // (an adapter pulled, a pty closed) means the port is not available.
     const int number = !m_device.isEmpty() && !QFileInfo::exists(m_device)
                            ? Errors::PortNotAvailable
-                           : Errors::SerialErrorNumber(error);
+                           : Errors::serialErrorNumber(error);
     Q_EMIT failed(number == Errors::PortNotAvailable
-                      ? Errors::PortUnavailableMessage()
+                      ? Errors::portUnavailableMessage()
                       : QStringLiteral(" Communication Error %1").arg(number));
 }
 

@@ -25,7 +25,7 @@ public:
     explicit SerialTransport(QObject* parent = nullptr);
 
     QString name() const override { return QStringLiteral("RTU"); }
-    QByteArray frame(const Request& request) const override { return Rtu::Frame(request); }
+    QByteArray frame(const Request& request) const override { return Rtu::frame(request); }
     void open(const LinkSettings& settings, const Request* request) override;
     void send(const Request& request, const QByteArray& frame) override;
     Reply finish(bool final) override;

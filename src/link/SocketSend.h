@@ -11,13 +11,13 @@ namespace qim {
 // How many bytes the socket took: 0 on any error, when it would block, and
 // on systems without a file of their own for this. The caller writes the
 // rest the buffered way, which also reports any error.
-qsizetype SendNow(qintptr socket, const char* data, qsizetype size);
+qsizetype sendNow(qintptr socket, const char* data, qsizetype size);
 
 // Whether a kept connection can carry the next request: the peer's close or
 // bytes nobody asked for may wait in the kernel before the event loop has
 // told the socket. Systems without a file of their own say Quiet; a close
 // missed here still ends the transaction as a close.
 enum class SocketLook { Quiet, Closed, Unasked };
-SocketLook LookAtSocket(qintptr socket);
+SocketLook lookAtSocket(qintptr socket);
 
 } // namespace qim

@@ -3,11 +3,11 @@
 namespace qim {
 
 // Everything goes the socket's buffered way here.
-qsizetype SendNow(qintptr, const char*, qsizetype) {
+qsizetype sendNow(qintptr, const char*, qsizetype) {
     return 0;
 }
 
-SocketLook LookAtSocket(qintptr) {
+SocketLook lookAtSocket(qintptr) {
     return SocketLook::Quiet;
 }
 

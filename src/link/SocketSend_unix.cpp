@@ -5,7 +5,7 @@
 
 namespace qim {
 
-qsizetype SendNow(qintptr socket, const char* data, qsizetype size) {
+qsizetype sendNow(qintptr socket, const char* data, qsizetype size) {
     if (socket < 0)
         return 0;
 #ifdef MSG_NOSIGNAL
@@ -17,7 +17,7 @@ qsizetype SendNow(qintptr socket, const char* data, qsizetype size) {
     return n > 0 ? static_cast<qsizetype>(n) : 0;
 }
 
-SocketLook LookAtSocket(qintptr socket) {
+SocketLook lookAtSocket(qintptr socket) {
     if (socket < 0)
         return SocketLook::Closed;
     char byte = 0;

@@ -9,7 +9,7 @@ namespace qim {
 
 namespace {
 QString errorText(QAbstractSocket::SocketError error) {
-    return QStringLiteral("TCP/IP Error %1").arg(Errors::SocketErrorNumber(error));
+    return QStringLiteral("TCP/IP Error %1").arg(Errors::socketErrorNumber(error));
 }
 } // namespace
 
@@ -50,7 +50,7 @@ bool TcpTransport::keptConnectionUsable() {
     // into it; so are bytes nobody asked for.
     const SocketLook look = m_socket.bytesAvailable() > 0
                                 ? SocketLook::Unasked
-                                : LookAtSocket(m_socket.socketDescriptor());
+                                : lookAtSocket(m_socket.socketDescriptor());
     if (look == SocketLook::Quiet)
         return true;
     if (look == SocketLook::Closed)
@@ -112,7 +112,7 @@ void TcpTransport::connectFailed(QAbstractSocket::SocketError error, bool unreac
                 QStringLiteral(" Device at ") + m_settings.host + QStringLiteral(" was not found!");
     } else if (m_test) {
         message = QLatin1Char(' ') + errorText(error);
-    } else if (Errors::IsLocalShortage(error)) {
+    } else if (Errors::isLocalShortage(error)) {
         // Not the server's fault, and without a word a poll loop would just
         // stop: say why.
         message = errorText(error);
@@ -125,7 +125,7 @@ void TcpTransport::send(const Request& request, const QByteArray& frame) {
     m_replied = false;
     m_rx = Tcp::ReplyCollector(request);
     m_sentSinceReplyMs = m_reused && m_lastUse.isValid() ? m_lastUse.elapsed() : -1;
-    const qsizetype sent = SendNow(m_socket.socketDescriptor(), frame.constData(), frame.size());
+    const qsizetype sent = sendNow(m_socket.socketDescriptor(), frame.constData(), frame.size());
     if (sent < frame.size()) {
         m_socket.write(frame.constData() + sent, frame.size() - sent);
         m_socket.flush(); // out now, not on the next turn of the event loop
@@ -195,7 +195,7 @@ void TcpTransport::onError(QAbstractSocket::SocketError error) {
     const QScopedValueRollback inError(m_inError, true);
     switch (m_state) {
     case State::Connecting:
-        connectFailed(error, Errors::IsUnreachable(error));
+        connectFailed(error, Errors::isUnreachable(error));
         return;
     case State::Waiting:
         if (error == QAbstractSocket::RemoteHostClosedError) {

@@ -29,7 +29,7 @@ public:
     explicit TcpTransport(QObject* parent = nullptr);
 
     QString name() const override { return QStringLiteral("TCP"); }
-    QByteArray frame(const Request& request) const override { return Tcp::Frame(request); }
+    QByteArray frame(const Request& request) const override { return Tcp::frame(request); }
     void open(const LinkSettings& settings, const Request* request) override;
     void send(const Request& request, const QByteArray& frame) override;
     Reply finish(bool final) override;

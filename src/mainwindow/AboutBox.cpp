@@ -13,7 +13,7 @@ namespace qim {
 AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("About"));
-    setWindowIcon(ProgramIcon());
+    setWindowIcon(programIcon());
     setAttribute(Qt::WA_DeleteOnClose);
 
     auto* picture = new ModulePicture(72, this);

@@ -39,7 +39,7 @@ MainWindow::MainWindow(Link& link, MessagePresenter& presenter, QWidget* parent)
     : QMainWindow(parent), m_link(link), m_presenter(presenter) {
     setObjectName(QStringLiteral("frmMain"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowIcon(ProgramIcon());
+    setWindowIcon(programIcon());
 
     // Menus: commands straight on the bar, About under Help.
     QMenuBar* bar = menuBar();
@@ -142,7 +142,7 @@ void MainWindow::initDeviceInfoGrid() {
     m_grid->verticalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     m_grid->horizontalHeader()->setStretchLastSection(true);
     fitGridColumns();
-    const auto fields = DeviceFields(DeviceRecord{});
+    const auto fields = deviceFields(DeviceRecord{});
     for (int row = 0; row < GridRows; ++row) {
         for (int col = 0; col < 2; ++col) {
             auto* item = new QTableWidgetItem(QString());
@@ -173,7 +173,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
 }
 
 void MainWindow::showDeviceInfo(int index) {
-    const auto fields = DeviceFields(m_devices.at(index));
+    const auto fields = deviceFields(m_devices.at(index));
     for (int row = 0; row < GridRows; ++row)
         m_grid->item(row, 1)->setText(fields[size_t(row)].shown);
 }
@@ -219,7 +219,7 @@ bool MainWindow::openPanel(const DeviceRecord& module) {
         }
     }
     panel->showModule(module);
-    BringForward(panel);
+    bringForward(panel);
     return true;
 }
 
@@ -234,7 +234,7 @@ void MainWindow::openConnection() {
             m_link, m_presenter, this,
             [this](bool connected, const QString& place) { showLinkState(connected, place); },
             this);
-    BringForward(m_connection);
+    bringForward(m_connection);
 }
 
 void MainWindow::openScan() {
@@ -247,21 +247,21 @@ void MainWindow::openScan() {
             m_selected = 0;
         });
         connect(m_scan, &ScanDialog::deviceFound, this,
-                [this](int index) { m_list->addItem(DeviceListLine(m_devices.at(index))); });
+                [this](int index) { m_list->addItem(deviceListLine(m_devices.at(index))); });
     }
-    BringForward(m_scan);
+    bringForward(m_scan);
 }
 
 void MainWindow::openAbout() {
     if (!m_about)
         m_about = new AboutBox(this);
-    BringForward(m_about);
+    bringForward(m_about);
 }
 
 void MainWindow::openTraffic() {
     if (!m_traffic)
         m_traffic = new TrafficWindow(m_link, m_presenter);
-    BringForward(m_traffic);
+    bringForward(m_traffic);
 }
 
 void MainWindow::closeEvent(QCloseEvent* e) {

@@ -42,7 +42,7 @@ ScanDialog::ScanDialog(Link& link, MessagePresenter& presenter, DeviceTable& dev
       m_scan(new BusScan(link, devices, this)) {
     setObjectName(QStringLiteral("frmScanBus"));
     setWindowTitle(QStringLiteral("Scan Bus"));
-    setWindowIcon(ProgramIcon());
+    setWindowIcon(programIcon());
     setAttribute(Qt::WA_DeleteOnClose);
 
     auto* frame = new QGroupBox(QStringLiteral("Scan Bus"), this);
@@ -109,7 +109,7 @@ ScanDialog::ScanDialog(Link& link, MessagePresenter& presenter, DeviceTable& dev
     m_cmdClose->setObjectName(QStringLiteral("CmdCancel"));
     // Enter in a text box starts the scan; on a focused button it presses
     // that button. Start hands the focus to Stop, so Enter again stops.
-    FocusFollowsCommands(m_cmdStart, m_cmdStop);
+    focusFollowsCommands(m_cmdStart, m_cmdStop);
     connect(m_cmdStart, &QPushButton::clicked, this, &ScanDialog::startClicked);
     connect(m_cmdStop, &QPushButton::clicked, m_scan, &BusScan::stop);
     connect(m_cmdClose, &QPushButton::clicked, this, &ScanDialog::close);
@@ -148,15 +148,15 @@ void ScanDialog::startClicked() {
     if (m_scan->running())
         return;
     const auto address = [](const QLineEdit* e) {
-        return ParseEntry(e->text(), BusScan::FirstAddress, BusScan::LastAddress);
+        return parseEntry(e->text(), BusScan::FirstAddress, BusScan::LastAddress);
     };
     const auto refused = [](const char* what) {
-        return RangeMessage(QLatin1String(what), BusScan::FirstAddress, BusScan::LastAddress);
+        return rangeMessage(QLatin1String(what), BusScan::FirstAddress, BusScan::LastAddress);
     };
     // The first entry refused tells why, in the order of the boxes.
     const auto start = address(m_start);
     const auto end = address(m_end);
-    const auto time = ParseEntry(m_time->text(), 0, 10000);
+    const auto time = parseEntry(m_time->text(), 0, 10000);
     const QString why = !start ? refused("Start Address")
                         : !end ? refused("End Address")
                         : !time

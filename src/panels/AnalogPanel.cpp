@@ -135,7 +135,7 @@ AnalogPanel::AnalogPanel(Link& link, MessagePresenter& presenter)
     auto* frame3 = new QGroupBox(QStringLiteral("Time between polls"), this);
     frame3->setObjectName(QStringLiteral("Frame3"));
     auto* f3 = new QHBoxLayout(frame3);
-    makePollControls(frame3, [this] { return OpenAnalogTrend(*this, m_presenter); });
+    makePollControls(frame3, [this] { return openAnalogTrend(*this, m_presenter); });
     f3->addWidget(m_interval);
     f3->addWidget(label(QStringLiteral("ms"), QStringLiteral("lblScanUnit"), frame3));
     f3->addStretch(1);

@@ -23,8 +23,8 @@ std::array<double, 12> temperatureTrendValues(const TemperatureRegisters& regist
 
 // The window is not the panel's child (it has its own place on the task
 // bar), so it closes when the panel goes.
-TrendWindow* OpenAnalogTrend(AnalogPanel& panel, MessagePresenter& presenter) {
-    auto* w = new TrendWindow(AnalogTrendLayout(), presenter);
+TrendWindow* openAnalogTrend(AnalogPanel& panel, MessagePresenter& presenter) {
+    auto* w = new TrendWindow(analogTrendLayout(), presenter);
     QObject::connect(&panel, &AnalogPanel::inputsDecoded, w, [w, &panel](int32_t poll) {
         // The eight inputs as the panel shows them: volts (rounded as shown) or counts.
         std::array<double, Analog::Inputs> values{};
@@ -37,8 +37,8 @@ TrendWindow* OpenAnalogTrend(AnalogPanel& panel, MessagePresenter& presenter) {
     return w;
 }
 
-TrendWindow* OpenTemperatureTrend(TemperaturePanel& panel, MessagePresenter& presenter) {
-    auto* w = new TrendWindow(TemperatureTrendLayout(), presenter);
+TrendWindow* openTemperatureTrend(TemperaturePanel& panel, MessagePresenter& presenter) {
+    auto* w = new TrendWindow(temperatureTrendLayout(), presenter);
     QObject::connect(&panel, &TemperaturePanel::inputsDecoded, w, [w, &panel](int32_t poll) {
         w->addPoll(poll, temperatureTrendValues(panel.registers()));
     });

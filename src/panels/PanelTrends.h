@@ -11,7 +11,7 @@ class TemperaturePanel;
 class TrendWindow;
 
 // A new trend window following panel (the panel keeps it and brings it forward).
-TrendWindow* OpenAnalogTrend(AnalogPanel& panel, MessagePresenter& presenter);
-TrendWindow* OpenTemperatureTrend(TemperaturePanel& panel, MessagePresenter& presenter);
+TrendWindow* openAnalogTrend(AnalogPanel& panel, MessagePresenter& presenter);
+TrendWindow* openTemperatureTrend(TemperaturePanel& panel, MessagePresenter& presenter);
 
 } // namespace qim

@@ -64,10 +64,10 @@ void PollPanel::makePollControls(QWidget* intervalParent,
         connect(m_trend, &QPushButton::clicked, this, [this, makeTrendWindow] {
             if (!m_trendWindow)
                 m_trendWindow = makeTrendWindow();
-            BringForward(m_trendWindow);
+            bringForward(m_trendWindow);
         });
     }
-    FocusFollowsCommands(m_scan, m_stop);
+    focusFollowsCommands(m_scan, m_stop);
 }
 
 TrendWindow* PollPanel::trendWindow() const {
@@ -95,9 +95,9 @@ void PollPanel::load(const DeviceRecord& module) {
 
 void PollPanel::scan() {
     m_loop->resetCounts();
-    const auto interval = ParseEntry(m_interval->text(), 0, MaxIntervalMs);
+    const auto interval = parseEntry(m_interval->text(), 0, MaxIntervalMs);
     if (!interval) {
-        m_presenter.show(RangeMessage(QStringLiteral("Time between polls"), 0, MaxIntervalMs));
+        m_presenter.show(rangeMessage(QStringLiteral("Time between polls"), 0, MaxIntervalMs));
         return;
     }
     m_polling = true;

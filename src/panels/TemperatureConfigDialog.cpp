@@ -112,7 +112,7 @@ void TemperatureConfigDialog::load() {
 
 void TemperatureConfigDialog::computeConfigRegister() {
     m_regs.image.config = m_fields.pack();
-    m_value->setText(Temperature::RegisterHexText(m_regs.image.config));
+    m_value->setText(Temperature::registerHexText(m_regs.image.config));
 }
 
 } // namespace qim

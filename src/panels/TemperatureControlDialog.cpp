@@ -68,7 +68,7 @@ void TemperatureControlDialog::load() {
 
 void TemperatureControlDialog::computeControlRegister() {
     m_regs.image.control = m_modes.pack();
-    m_value->setText(Temperature::RegisterHexText(m_regs.image.control));
+    m_value->setText(Temperature::registerHexText(m_regs.image.control));
 }
 
 } // namespace qim

@@ -20,13 +20,13 @@ TemperatureDialogs::~TemperatureDialogs() {
 void TemperatureDialogs::openConfig() {
     if (!m_config)
         m_config = new TemperatureConfigDialog(m_regs, nullptr);
-    BringForward(m_config);
+    bringForward(m_config);
 }
 
 void TemperatureDialogs::openControl() {
     if (!m_control)
         m_control = new TemperatureControlDialog(m_regs, nullptr);
-    BringForward(m_control);
+    bringForward(m_control);
 }
 
 void TemperatureDialogs::openLoop(int n) {
@@ -34,7 +34,7 @@ void TemperatureDialogs::openLoop(int n) {
     if (!m_loop)
         m_loop = new ControlLoopDialog(m_regs, m_presenter, nullptr);
     m_loop->showLoop(m_regs.selectedLoop);
-    BringForward(m_loop);
+    bringForward(m_loop);
 }
 
 } // namespace qim

@@ -169,7 +169,7 @@ TemperaturePanel::TemperaturePanel(Link& link, MessagePresenter& presenter,
     connect(m_write, &QPushButton::clicked, this, &TemperaturePanel::writeOutputRegisters);
 
     // Polling.
-    makePollControls(this, [this] { return OpenTemperatureTrend(*this, m_presenter); });
+    makePollControls(this, [this] { return openTemperatureTrend(*this, m_presenter); });
     m_interval->setAlignment(Qt::AlignRight);
     // Enter in the interval box starts polling, as Scan would.
     connect(m_interval, &QLineEdit::returnPressed, this, [this] {
@@ -225,7 +225,7 @@ void TemperaturePanel::showLoop(int n) {
     const LoopView& v = m_loops[n - 1];
     const Temperature::LoopReading& in = m_regs.inputs[n - 1];
     for (int b = 0; b < 8; ++b)
-        v.led[b]->setState(GetBit(in.flags, static_cast<uint8_t>(b)));
+        v.led[b]->setState(getBit(in.flags, static_cast<uint8_t>(b)));
     v.pv->setText(QString::number(in.processValue));
     v.cj->setText(QString::number(in.coldJunction));
     v.power->setText(QString::number(in.heaterPower) + QLatin1Char('%'));

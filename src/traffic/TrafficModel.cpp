@@ -8,7 +8,7 @@
 
 namespace qim {
 
-QString OutcomeText(int16_t status, bool noReply) {
+QString outcomeText(int16_t status, bool noReply) {
     switch (status) {
     case Status::Ok:
         return QStringLiteral("OK");
@@ -19,7 +19,7 @@ QString OutcomeText(int16_t status, bool noReply) {
     case Status::LinkDown:
         return QStringLiteral("link not available");
     default:
-        const QString name = Errors::ExceptionName(status);
+        const QString name = Errors::exceptionName(status);
         return QStringLiteral("%1 %2").arg(status).arg(name.isEmpty() ? QStringLiteral("Exception")
                                                                       : name);
     }
@@ -75,7 +75,7 @@ QString TrafficModel::cellText(const TransactionRecord& r, int column) const {
     case Reply:
         return QString::fromLatin1(r.reply.toHex(' ').toUpper());
     case Outcome:
-        return OutcomeText(r.status, r.noReply);
+        return outcomeText(r.status, r.noReply);
     case Duration:
         return QString::number(static_cast<double>(r.durationUs) / 1000.0, 'f', 1);
     default:

@@ -12,7 +12,7 @@ namespace qim {
 
 // "OK", "CRC error", "timeout", "wrong length", "link not available", or the
 // exception code with its standard name ("2 Illegal Data Address").
-QString OutcomeText(int16_t status, bool noReply);
+QString outcomeText(int16_t status, bool noReply);
 
 class TrafficModel : public QAbstractTableModel {
     Q_OBJECT

@@ -12,7 +12,7 @@ namespace qim {
 namespace {
 constexpr size_t RowsPerSlice = 5000;
 
-QByteArray CsvField(const QString& text) {
+QByteArray csvField(const QString& text) {
     QByteArray bytes = text.toUtf8();
     if (!bytes.contains(',') && !bytes.contains('"') && !bytes.contains('\n'))
         return bytes;
@@ -21,11 +21,11 @@ QByteArray CsvField(const QString& text) {
 }
 } // namespace
 
-QString TrendTimeText(qint64 ms) {
+QString trendTimeText(qint64 ms) {
     return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
 }
 
-QByteArray TrendValueText(double v) {
+QByteArray trendValueText(double v) {
     if (std::isnan(v))
         return {};
     // Stored as float: the shortest float text is the value the panel showed.
@@ -67,7 +67,7 @@ void TrendCsvExport::start(const QString& path) {
     }
     QByteArray header = "Time";
     for (const QString& h : m_headers)
-        header += ',' + CsvField(h);
+        header += ',' + csvField(h);
     header += "\r\n";
     m_file->write(header);
     m_next = 0;
@@ -80,10 +80,10 @@ void TrendCsvExport::writeSlice() {
     QByteArray chunk;
     const size_t end = std::min(m_time.size(), m_next + RowsPerSlice);
     for (; m_next < end; ++m_next) {
-        chunk += TrendTimeText(m_time[m_next]).toLatin1();
+        chunk += trendTimeText(m_time[m_next]).toLatin1();
         for (const auto& column : m_values) {
             chunk += ',';
-            chunk += TrendValueText(column[m_next]);
+            chunk += trendValueText(column[m_next]);
         }
         chunk += "\r\n";
     }

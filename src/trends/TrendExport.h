@@ -16,10 +16,10 @@ namespace qim {
 class TrendStore;
 
 // The time column's text: local time to the millisecond.
-QString TrendTimeText(qint64 ms);
+QString trendTimeText(qint64 ms);
 // A value's text: the shortest that reads back as the stored value, a
 // point as decimal separator whatever the locale; empty for none (NaN).
-QByteArray TrendValueText(double v);
+QByteArray trendValueText(double v);
 
 class TrendCsvExport : public QObject {
     Q_OBJECT

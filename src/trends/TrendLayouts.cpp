@@ -9,7 +9,7 @@ const QColor ChannelColours[8] = {QColor(31, 119, 180),  QColor(255, 127, 14),  
                                   QColor(227, 119, 194), QColor(100, 100, 100)};
 } // namespace
 
-TrendLayout AnalogTrendLayout() {
+TrendLayout analogTrendLayout() {
     TrendLayout l;
     l.objectName = QStringLiteral("frmTrend_M640");
     l.title = QStringLiteral("QIM-M640 Trend");
@@ -29,7 +29,7 @@ TrendLayout AnalogTrendLayout() {
     return l;
 }
 
-TrendLayout TemperatureTrendLayout() {
+TrendLayout temperatureTrendLayout() {
     TrendLayout l;
     l.objectName = QStringLiteral("frmTrend_P750");
     l.title = QStringLiteral("QIM-P750 Trend");

@@ -27,7 +27,7 @@ constexpr int MinRedrawMs = 250;
 constexpr int MaxRedrawMs = 2000;
 constexpr double SnapPixels = 12.0; // how near the mouse a sample must be to be read out
 
-QPixmap ColourSwatch(const QColor& colour) {
+QPixmap colourSwatch(const QColor& colour) {
     QPixmap pm(14, 14);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
@@ -38,7 +38,7 @@ QPixmap ColourSwatch(const QColor& colour) {
     return pm;
 }
 
-QPixmap LineSample(Qt::PenStyle style, qreal width) {
+QPixmap lineSample(Qt::PenStyle style, qreal width) {
     QPixmap pm(28, 14);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
@@ -50,7 +50,7 @@ QPixmap LineSample(Qt::PenStyle style, qreal width) {
 }
 
 // A check box with a picture before its text.
-QCheckBox* PictureCheck(const QString& name, const QString& text, const QPixmap& picture,
+QCheckBox* pictureCheck(const QString& name, const QString& text, const QPixmap& picture,
                         QWidget* parent) {
     auto* c = new QCheckBox(text, parent);
     c->setObjectName(name);
@@ -143,8 +143,8 @@ void TrendWindow::buildControls() {
                 colour = s.color;
                 break;
             }
-        auto* c = PictureCheck(QStringLiteral("Check_Series%1").arg(g + 1), m_layout.groups[g],
-                               ColourSwatch(colour), this);
+        auto* c = pictureCheck(QStringLiteral("Check_Series%1").arg(g + 1), m_layout.groups[g],
+                               colourSwatch(colour), this);
         connect(c, &QCheckBox::toggled, this, [this] {
             m_dirty = true;
             redraw();
@@ -158,7 +158,7 @@ void TrendWindow::buildControls() {
         for (const TrendSeries& s : m_layout.series)
             if (s.kind == TrendKind::Value) {
                 auto* base = new QLabel(this);
-                base->setPixmap(LineSample(s.style, s.width));
+                base->setPixmap(lineSample(s.style, s.width));
                 checks->addWidget(base);
                 checks->addWidget(new QLabel(m_layout.baseKind, this));
                 break;
@@ -172,8 +172,8 @@ void TrendWindow::buildControls() {
                     width = s.width;
                     break;
                 }
-            auto* c = PictureCheck(m_layout.kinds[k].objectName, m_layout.kinds[k].text,
-                                   LineSample(style, width), this);
+            auto* c = pictureCheck(m_layout.kinds[k].objectName, m_layout.kinds[k].text,
+                                   lineSample(style, width), this);
             connect(c, &QCheckBox::toggled, this, [this] {
                 m_dirty = true;
                 redraw();
@@ -377,7 +377,7 @@ QString TrendWindow::readoutAt(qint64 t) const {
     for (int s = 0; s < m_layout.series.size(); ++s) {
         if (!seriesShown(s))
             continue;
-        const QByteArray value = TrendValueText(st.value(s, row));
+        const QByteArray value = trendValueText(st.value(s, row));
         if (value.isEmpty())
             continue;
         const QString unit = unitOf(s);

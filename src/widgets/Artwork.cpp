@@ -7,7 +7,7 @@ namespace qim {
 
 // The same picture as the desktop icon (data/qimtool.svg), in its 256-unit
 // square: a QIM module with its label and six LEDs, sitting on the bus.
-void PaintModulePicture(QPainter& p, const QRectF& r) {
+void paintModulePicture(QPainter& p, const QRectF& r) {
     p.save();
     p.setRenderHint(QPainter::Antialiasing);
     const qreal side = std::min(r.width(), r.height());
@@ -61,13 +61,13 @@ void PaintModulePicture(QPainter& p, const QRectF& r) {
     p.restore();
 }
 
-QIcon ProgramIcon() {
+QIcon programIcon() {
     QIcon icon;
     for (int side : {16, 24, 32, 48, 64, 128, 256}) {
         QPixmap pm(side, side);
         pm.fill(Qt::transparent);
         QPainter p(&pm);
-        PaintModulePicture(p, QRectF(0, 0, side, side));
+        paintModulePicture(p, QRectF(0, 0, side, side));
         p.end();
         icon.addPixmap(pm);
     }
@@ -80,7 +80,7 @@ ModulePicture::ModulePicture(int side, QWidget* parent) : QWidget(parent) {
 
 void ModulePicture::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    PaintModulePicture(p, QRectF(rect()));
+    paintModulePicture(p, QRectF(rect()));
 }
 
 } // namespace qim

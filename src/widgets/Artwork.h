@@ -8,10 +8,10 @@
 namespace qim {
 
 // Paints the module picture into r.
-void PaintModulePicture(QPainter& p, const QRectF& r);
+void paintModulePicture(QPainter& p, const QRectF& r);
 
 // The window icon of every window of the program.
-QIcon ProgramIcon();
+QIcon programIcon();
 
 // A picture control that shows the module picture.
 class ModulePicture : public QWidget {

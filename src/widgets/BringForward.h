@@ -6,7 +6,7 @@
 namespace qim {
 
 // Shows w (restoring it when minimized), raises it and gives it the focus.
-inline void BringForward(QWidget* w) {
+inline void bringForward(QWidget* w) {
     if (w->isMinimized())
         w->showNormal();
     w->show();

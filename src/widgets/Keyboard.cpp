@@ -43,7 +43,7 @@ private:
 
 } // namespace
 
-void FocusFollowsCommands(QPushButton* start, QPushButton* stop) {
+void focusFollowsCommands(QPushButton* start, QPushButton* stop) {
     if (!start || !stop || start->findChild<CommandFocus*>(QString(), Qt::FindDirectChildrenOnly))
         return;
     new CommandFocus(start, stop);

@@ -11,6 +11,6 @@ namespace qim {
 // (where Close or an output would catch the next Space), so Space on Scan
 // then Space on Stop runs and ends a loop. Safe to call again for the same
 // pair.
-void FocusFollowsCommands(QPushButton* start, QPushButton* stop);
+void focusFollowsCommands(QPushButton* start, QPushButton* stop);
 
 } // namespace qim

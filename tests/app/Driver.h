@@ -37,7 +37,7 @@ struct App {
     }
     // Every message shown so far, each box answered with OK.
     QStringList messages() {
-        seen += qimtest::TakeMessages();
+        seen += qimtest::takeMessages();
         return seen;
     }
     void acceptMessages() { messages(); }

@@ -16,7 +16,7 @@ namespace {
 QList<Chunk> slowRead(const QByteArray& req) {
     const QByteArray data = QByteArray::fromHex("02002a");
     if (req.size() == 8) // RTU
-        return {{WithCrc(req.left(2) + data), 300}};
+        return {{withCrc(req.left(2) + data), 300}};
     return {{req.left(4) + QByteArray::fromHex("0005") + req.mid(6, 2) + data, 300}};
 }
 } // namespace
@@ -38,7 +38,7 @@ class TestConnection : public QObject {
     static auto* dialog(const Window& d) { return qobject_cast<ConnectionDialog*>(d.widget()); }
 
 private Q_SLOTS:
-    void initTestCase() { QuietOffscreenPlatform(); }
+    void initTestCase() { quietOffscreenPlatform(); }
     void init() {
         app = std::make_unique<App>();
         pty = std::make_unique<PtySlave>(slowRead);
@@ -47,7 +47,7 @@ private Q_SLOTS:
     }
     void cleanup() {
         app.reset();
-        PortNames::Unpublish(3);
+        PortNames::unpublish(3);
     }
 
     // Entries are checked in order; a refused one shows its message and
@@ -69,7 +69,7 @@ private Q_SLOTS:
         row("port 0", 1, {"1000", "1000", "0", ""}, "Server Port must be a number from 1 to 65535");
         row("no address", 1, {"1000", "1000", "502", ""}, "Please, enter a valid IP Address");
         row("serial", 0, {"1000.5", "", "", ""}, {}, "connected");
-        row("serial, no port", 0, {"10000", "", "", "COM32"}, Errors::PortUnavailableMessage(),
+        row("serial, no port", 0, {"10000", "", "", "COM32"}, Errors::portUnavailableMessage(),
             "failed");
         row("tcp", 1, {"10000", "1000", "server", "127.0.0.1"}, {}, "connected");
         row("tcp, never accepts", 1, {"1000", "1000", "silent", "127.0.0.1"},

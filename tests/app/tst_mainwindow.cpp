@@ -83,11 +83,11 @@ class TestMainWindow : public QObject {
     // One read of module 3's register 0, the module misbehaving as told.
     void transact(qimsim::Fault::Kind fault = qimsim::Fault::None, uint8_t code = 0) {
         misbehave(3, fault, -1, code);
-        Await([this](Requester r) { app->link.readHoldingRegisters(3, 0, 1, r); });
+        await([this](Requester r) { app->link.readHoldingRegisters(3, 0, 1, r); });
     }
 
 private Q_SLOTS:
-    void initTestCase() { QuietOffscreenPlatform(); }
+    void initTestCase() { quietOffscreenPlatform(); }
     void init() {
         app = std::make_unique<App>();
         bus = std::make_unique<qimsim::Bus>();
@@ -208,7 +208,7 @@ private Q_SLOTS:
         start("1", "5", "0");
         QCOMPARE(end(), End::ConnectionError);
         QCOMPARE(app->messages(),
-                 (QStringList{Errors::PortUnavailableMessage(), "Connection Error"}));
+                 (QStringList{Errors::portUnavailableMessage(), "Connection Error"}));
         QCOMPARE(bus->requests().size(), 2);
     }
 
@@ -301,12 +301,12 @@ private Q_SLOTS:
     // goes, and no message waits for an OK.
     void closingEndsTheLinkAndEveryWindow() {
         QVERIFY(
-            Await([this](Requester r) { app->link.readHoldingRegisters(3, 0, 1, r); }).reply.ok());
+            await([this](Requester r) { app->link.readHoldingRegisters(3, 0, 1, r); }).reply.ok());
         app->settings([this](LinkSettings& s) {
             s.transport = LinkSettings::Transport::Tcp;
             s.port = bus->tcpPort();
         });
-        QVERIFY(Await([this](Requester r) { app->link.testConnection(r); }).reply.ok());
+        QVERIFY(await([this](Requester r) { app->link.testConnection(r); }).reply.ok());
         QVERIFY(app->link.serialPortOpen() && app->link.tcpConnected());
         DeviceRecord module;
         for (int twice = 0; twice < 2; ++twice) {
@@ -326,7 +326,7 @@ private Q_SLOTS:
         app->main->close();
         QCOMPARE(ending.size(), 1);
         QVERIFY(!app->link.serialPortOpen() && !app->link.tcpConnected());
-        QVERIFY(qimtest::TakeMessages().isEmpty()); // no box waits for an OK
+        QVERIFY(qimtest::takeMessages().isEmpty()); // no box waits for an OK
         QTRY_VERIFY(!app->main);
         for (const QPointer<QWidget>& w : others)
             QTRY_VERIFY(!w);
@@ -390,7 +390,7 @@ private Q_SLOTS:
         QTest::qWait(200);
         QCOMPARE(m->rowCount(), 5);
         window.click("CmdPause");
-        Await([this](Requester r) { app->link.readHoldingRegisters(9, 0, 1, r); });
+        await([this](Requester r) { app->link.readHoldingRegisters(9, 0, 1, r); });
         QTRY_COMPARE(m->rowCount(), 6);
 
         window.pick("ComboSlaveFilter", 3);

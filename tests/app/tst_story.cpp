@@ -26,7 +26,7 @@ struct Peer {
 
     bool start(bool tcp, LinkSettings& s) {
         if (tcp) {
-            const quint16 port = FreeLoopbackPort();
+            const quint16 port = freeLoopbackPort();
             server = QtTcpServer(port);
             if (!port || !front.listen(QHostAddress::LocalHost, 0))
                 return false;
@@ -49,7 +49,7 @@ struct Peer {
             s.port = front.serverPort();
             s.tcpTimeoutMs = 1500;
         } else {
-            if (!pty.start() || !PortNames::Publish(5, pty.oursDevice()))
+            if (!pty.start() || !PortNames::publish(5, pty.oursDevice()))
                 return false;
             server = QtRtuServer(pty.theirs());
             s.comPort = 5;
@@ -74,7 +74,7 @@ struct Peer {
     ~Peer() {
         if (server)
             server->disconnectDevice();
-        PortNames::Unpublish(5);
+        PortNames::unpublish(5);
     }
 };
 } // namespace
@@ -83,7 +83,7 @@ class TestStory : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { QuietOffscreenPlatform(); }
+    void initTestCase() { quietOffscreenPlatform(); }
 
     // The user gives writes while another window's read of a slow or silent
     // module holds the link, then closes the panel at once: every write

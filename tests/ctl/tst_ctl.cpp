@@ -72,7 +72,7 @@ QList<Chunk> K520(const QByteArray& rq, bool tcp, int readMs) {
         QByteArray::fromHex(id ? "11120AFF00034242000200000108080000000000" : "03020081");
     const int delay = id ? 0 : readMs;
     if (!tcp)
-        return {{qimtest::WithCrc(body), delay}};
+        return {{qimtest::withCrc(body), delay}};
     return {{rq.left(4) + QByteArray(1, '\0') + char(body.size()) + body, delay}};
 }
 
@@ -444,7 +444,7 @@ private Q_SLOTS:
         QVERIFY(server->data(QModbusDataUnit::HoldingRegisters, 0, &value));
         QCOMPARE(value, quint16(0x5A));
 
-        const quint16 port = qimtest::FreeLoopbackPort();
+        const quint16 port = qimtest::freeLoopbackPort();
         auto tcp = std::make_unique<GatewayServer>();
         tcp->setConnectionParameter(QModbusDevice::NetworkAddressParameter, "127.0.0.1");
         tcp->setConnectionParameter(QModbusDevice::NetworkPortParameter, port);

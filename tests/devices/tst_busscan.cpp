@@ -84,7 +84,7 @@ private Q_SLOTS:
         misbehave(2, Kind::Silence);
         misbehave(3, Kind::Exception);
         misbehave(4, Kind::Garbage,
-                  tcp ? QByteArray::fromHex("000000000008") + cut : qimtest::WithCrc(cut));
+                  tcp ? QByteArray::fromHex("000000000008") + cut : qimtest::withCrc(cut));
         aim(tcp);
         link->advanceTransaction();
         QCOMPARE(run(1, 5, 0), End::Natural);

@@ -130,7 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     decodeAsModels(reply);
     DeviceTable table;
     if (reply.ok() && table.addFoundDevice(0, reply))
-        sink = sink + static_cast<unsigned>(DeviceListLine(table.at(0)).size());
+        sink = sink + static_cast<unsigned>(deviceListLine(table.at(0)).size());
     (void)sink;
     return 0;
 }

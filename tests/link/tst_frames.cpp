@@ -19,35 +19,35 @@ class TestFrames : public QObject {
 private Q_SLOTS:
     void crcAndCheck() {
         const QByteArray digits("123456789");
-        QCOMPARE(CRC16(digits, 9) & 0xFFFF, 0x4B37);
-        QCOMPARE(CRC16(hex("010300000001"), 6) & 0xFFFF, 0x0A84);
-        QCOMPARE(CRC16(digits, 0) & 0xFFFF, 0xFFFF);
-        QCOMPARE(CRC16(digits, -3) & 0xFFFF, 0xFFFF);
+        QCOMPARE(crc16(digits, 9) & 0xFFFF, 0x4B37);
+        QCOMPARE(crc16(hex("010300000001"), 6) & 0xFFFF, 0x0A84);
+        QCOMPARE(crc16(digits, 0) & 0xFFFF, 0xFFFF);
+        QCOMPARE(crc16(digits, -3) & 0xFFFF, 0xFFFF);
 
-        QVERIFY(CheckCRC(hex("010300000001840A"), 8));
+        QVERIFY(checkCRC(hex("010300000001840A"), 8));
         // High-low order instead of low-high fails unless both bytes match.
-        QVERIFY(!CheckCRC(hex("0103000000010A84"), 8));
+        QVERIFY(!checkCRC(hex("0103000000010A84"), 8));
         // A frame shorter than it claims is not read past its end.
-        QVERIFY(!CheckCRC(hex("0103"), 8));
+        QVERIFY(!checkCRC(hex("0103"), 8));
     }
 
     void byteFunctions() {
-        QCOMPARE(ByteOf(0x1234, 1), 0x12);
-        QCOMPARE(ByteOf(-2, 3), 0xFF);
-        QCOMPARE(LoByte(-1), 0xFF);
-        QCOMPARE(HiByte(-256), 0xFF);
-        QCOMPARE(HiByte(0xFF00), 0xFF);
-        QCOMPARE(LoByte(0xFF00), 0x00);
+        QCOMPARE(byteOf(0x1234, 1), 0x12);
+        QCOMPARE(byteOf(-2, 3), 0xFF);
+        QCOMPARE(loByte(-1), 0xFF);
+        QCOMPARE(hiByte(-256), 0xFF);
+        QCOMPARE(hiByte(0xFF00), 0xFF);
+        QCOMPARE(loByte(0xFF00), 0x00);
 
         const std::array<uint8_t, 8> bits{1, 0, 1, 0, 0, 0, 0, 1};
-        QCOMPARE(PackBits(bits), 0x85);
-        QCOMPARE(PackBits({}), 0);
+        QCOMPARE(packBits(bits), 0x85);
+        QCOMPARE(packBits({}), 0);
         // Lopsided values: a reversed bit order cannot read them the same.
-        QCOMPARE(GetBit(0x03, 0), 1);
-        QCOMPARE(GetBit(0x03, 1), 1);
-        QCOMPARE(GetBit(0x03, 7), 0);
-        QCOMPARE(GetBit(0x80, 7), 1);
-        QCOMPARE(GetBit(0x80, 0), 0);
+        QCOMPARE(getBit(0x03, 0), 1);
+        QCOMPARE(getBit(0x03, 1), 1);
+        QCOMPARE(getBit(0x03, 7), 0);
+        QCOMPARE(getBit(0x80, 7), 1);
+        QCOMPARE(getBit(0x80, 0), 0);
     }
 
     // COMn counts the system's ports in this order, whatever the locale or
@@ -55,7 +55,7 @@ private Q_SLOTS:
     void comPortsInNumericOrder() {
         QStringList paths{"/dev/ttyUSB10", "/dev/ttyS10", "/dev/ttyUSB9", "/dev/ttyS2",
                           "/dev/ttyACM0",  "/dev/ttyS1",  "/dev/ttyS02"};
-        PortNames::SortByLocation(paths);
+        PortNames::sortByLocation(paths);
         QCOMPARE(paths, (QStringList{"/dev/ttyACM0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS02",
                                      "/dev/ttyS10", "/dev/ttyUSB9", "/dev/ttyUSB10"}));
     }
@@ -95,8 +95,8 @@ private Q_SLOTS:
         QFETCH(QByteArray, rtu);
         QFETCH(QByteArray, tcp);
         QFETCH(int, replyLength);
-        QCOMPARE(Rtu::Frame(request), rtu);
-        QCOMPARE(Tcp::Frame(request), tcp);
+        QCOMPARE(Rtu::frame(request), rtu);
+        QCOMPARE(Tcp::frame(request), tcp);
         QCOMPARE(request.replyLength, replyLength);
     }
 
@@ -125,34 +125,34 @@ private Q_SLOTS:
         QFETCH(QByteArray, reply);
         QFETCH(int, expected);
         QFETCH(int, status);
-        QCOMPARE(EvaluateSerialReply(reply, expected), status);
+        QCOMPARE(evaluateSerialReply(reply, expected), status);
     }
 
     void tcpVerdicts() {
         // 12 input registers: 27 bytes after the header, 33 in all.
         QByteArray good = hex("000100000019010418") + QByteArray(24, '\x01');
         QCOMPARE(good.size(), 33);
-        QCOMPARE(EvaluateTcpReply(good, 27, false).complete, true);
-        QCOMPARE(EvaluateTcpReply(good, 27, false).status, 255);
+        QCOMPARE(evaluateTcpReply(good, 27, false).complete, true);
+        QCOMPARE(evaluateTcpReply(good, 27, false).status, 255);
         // A piece of it: keep collecting; at the end it is 253.
-        QCOMPARE(EvaluateTcpReply(good.left(20), 27, false).complete, false);
-        QCOMPARE(EvaluateTcpReply(good.left(20), 27, true).status, 253);
-        QCOMPARE(EvaluateTcpReply(good + "x", 27, false).status, 253);
-        QCOMPARE(EvaluateTcpReply({}, 27, true).status, 253);
+        QCOMPARE(evaluateTcpReply(good.left(20), 27, false).complete, false);
+        QCOMPARE(evaluateTcpReply(good.left(20), 27, true).status, 253);
+        QCOMPARE(evaluateTcpReply(good + "x", 27, false).status, 253);
+        QCOMPARE(evaluateTcpReply({}, 27, true).status, 253);
 
-        QCOMPARE(EvaluateTcpReply(hex("000100000003018402"), 27, false).status, 2);
+        QCOMPARE(evaluateTcpReply(hex("000100000003018402"), 27, false).status, 2);
         // Nine bytes without the exception bit are only a piece.
-        QCOMPARE(EvaluateTcpReply(hex("000100000003010402"), 27, false).complete, false);
-        QCOMPARE(EvaluateTcpReply(hex("000100000003010402"), 27, true).status, 253);
+        QCOMPARE(evaluateTcpReply(hex("000100000003010402"), 27, false).complete, false);
+        QCOMPARE(evaluateTcpReply(hex("000100000003010402"), 27, true).status, 253);
         // The transaction identifier and length field of a reply are not checked.
         QByteArray other = good;
         other[0] = '\x7F';
         other[5] = '\x00';
-        QCOMPARE(EvaluateTcpReply(other, 27, false).status, 255);
+        QCOMPARE(evaluateTcpReply(other, 27, false).status, 255);
     }
 
 private:
-    static QByteArray WithCrcHex(const char* h) { return qimtest::WithCrc(hex(h)); }
+    static QByteArray WithCrcHex(const char* h) { return qimtest::withCrc(hex(h)); }
 };
 
 QIM_TEST_GUILESS_MAIN(TestFrames)

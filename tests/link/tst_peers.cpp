@@ -30,27 +30,27 @@ class TestPeers : public QObject {
         server.setData(QModbusDataUnit::InputRegisters, 11, 0xBEEF);
         server.setData(QModbusDataUnit::HoldingRegisters, 2, 1234);
 
-        Outcome o = Await([this](Requester r) { link->readInputRegisters(1, 0, 12, r); });
+        Outcome o = await([this](Requester r) { link->readInputRegisters(1, 0, 12, r); });
         QCOMPARE(o.reply.status, 255);
         QCOMPARE(o.reply.reg(11).value(), 0xBEEF);
 
-        o = Await([this](Requester r) { link->readHoldingRegisters(1, 2, 1, r); });
+        o = await([this](Requester r) { link->readHoldingRegisters(1, 2, 1, r); });
         QCOMPARE(o.reply.status, 255);
         QCOMPARE(o.reply.reg(0).value(), 1234);
 
         QCOMPARE(
-            Await([this](Requester r) { link->writeSingleCoil(1, 2, 0xFF00, r); }).reply.status,
+            await([this](Requester r) { link->writeSingleCoil(1, 2, 0xFF00, r); }).reply.status,
             255);
         quint16 v = 0;
         QVERIFY(server.data(QModbusDataUnit::Coils, 2, &v));
         QVERIFY(v != 0);
-        QCOMPARE(Await([this](Requester r) { link->writeSingleCoil(1, 2, 0, r); }).reply.status,
+        QCOMPARE(await([this](Requester r) { link->writeSingleCoil(1, 2, 0, r); }).reply.status,
                  255);
         QVERIFY(server.data(QModbusDataUnit::Coils, 2, &v));
         QCOMPARE(v, 0);
 
         QCOMPARE(
-            Await([this](Requester r) { link->writeSingleRegister(1, 6, -1, r); }).reply.status,
+            await([this](Requester r) { link->writeSingleRegister(1, 6, -1, r); }).reply.status,
             255);
         QVERIFY(server.data(QModbusDataUnit::HoldingRegisters, 6, &v));
         QCOMPARE(v, 0xFFFF);
@@ -58,14 +58,14 @@ class TestPeers : public QObject {
         std::array<int32_t, 29> image{};
         for (int i = 7; i <= 26; ++i)
             image[static_cast<size_t>(i)] = i * 10;
-        o = Await([&](Requester r) { link->writeMultipleRegisters(1, 7, 20, image, r); });
+        o = await([&](Requester r) { link->writeMultipleRegisters(1, 7, 20, image, r); });
         QCOMPARE(o.reply.status, 255);
         for (int i = 7; i <= 26; ++i) {
             QVERIFY(server.data(QModbusDataUnit::HoldingRegisters, static_cast<quint16>(i), &v));
             QCOMPARE(v, i * 10);
         }
         // An address outside the server's map: its exception, 2.
-        o = Await([this](Requester r) { link->readHoldingRegisters(1, 100, 1, r); });
+        o = await([this](Requester r) { link->readHoldingRegisters(1, 100, 1, r); });
         QCOMPARE(o.reply.status, 2);
     }
 
@@ -74,7 +74,7 @@ private Q_SLOTS:
     void cleanup() { link.reset(); }
 
     void qtTcpServer() {
-        const quint16 port = FreeLoopbackPort();
+        const quint16 port = freeLoopbackPort();
         QVERIFY(port);
         const auto server = QtTcpServer(port);
         server->setServerAddress(1);
@@ -94,7 +94,7 @@ private Q_SLOTS:
         server->setServerAddress(1);
         server->setMap(map());
         QVERIFY(server->connectDevice());
-        QVERIFY(PortNames::Publish(2, pty.oursDevice()));
+        QVERIFY(PortNames::publish(2, pty.oursDevice()));
 
         exercise(*server, LinkSettings{});
 

@@ -201,15 +201,15 @@ private Q_SLOTS:
         QFETCH(QList<Answer>, answers);
         QFETCH(int, status);
         QCOMPARE(
-            Await([this](Requester r) { link->readHoldingRegisters(1, 0, 1, r); }).reply.status,
+            await([this](Requester r) { link->readHoldingRegisters(1, 0, 1, r); }).reply.status,
             255);
         way->script = [&](const Request& r) {
             Answer a = answers.takeFirst();
             return a.end == Answer::Whole ? echo(r) : a;
         };
         const Outcome o =
-            write ? Await([this](Requester r) { link->writeSingleRegister(1, 6, 7, r); })
-                  : Await([this](Requester r) { link->readHoldingRegisters(1, 0, 1, r); });
+            write ? await([this](Requester r) { link->writeSingleRegister(1, 6, 7, r); })
+                  : await([this](Requester r) { link->readHoldingRegisters(1, 0, 1, r); });
         QCOMPARE(o.reply.status, status);
         QVERIFY(answers.isEmpty());
         QCOMPARE(way->sentReused, (QList<bool>{false, true, false}.first(way->sent.size())));

@@ -15,7 +15,7 @@ QByteArray hex(const char* h) {
     return QByteArray::fromHex(h);
 }
 QByteArray threeRegisters() {
-    return WithCrc(hex("010306000A000B000C"));
+    return withCrc(hex("010306000A000B000C"));
 }
 } // namespace
 
@@ -61,7 +61,7 @@ private Q_SLOTS:
         QFETCH(int, speed);
         set([&](LinkSettings& s) { s.speed = chosen; });
         answer = {{threeRegisters()}};
-        const Outcome o = Await([this](Requester r) { link->readHoldingRegisters(1, 0, 3, r); });
+        const Outcome o = await([this](Requester r) { link->readHoldingRegisters(1, 0, 3, r); });
         QCOMPARE(o.reply.status, 255);
         const int fd = ::open(qPrintable(slave->device()), O_RDWR | O_NOCTTY | O_NONBLOCK);
         QVERIFY(fd >= 0);
@@ -89,9 +89,9 @@ private Q_SLOTS:
         bad[3] = '\x7F';
         QTest::newRow("wrong crc, early") << bad << 254 << false;
         QTest::newRow("silence") << QByteArray() << 253 << true;
-        QTest::newRow("five bytes without exception bit") << WithCrc(hex("010300")) << 253 << true;
+        QTest::newRow("five bytes without exception bit") << withCrc(hex("010300")) << 253 << true;
         QTest::newRow("another unit's, our length")
-            << WithCrc(hex("020308000A000B000C")) << 253 << true;
+            << withCrc(hex("020308000A000B000C")) << 253 << true;
     }
     void repliesAndTheirStatus() {
         QFETCH(QByteArray, reply);
@@ -101,7 +101,7 @@ private Q_SLOTS:
             answer = {{reply.left(4)}, {reply.mid(4), 50}};
         if (!atTimeout)
             set([&](LinkSettings& s) { s.serialTimeoutMs = 60'000; });
-        const Outcome o = Await([this](Requester r) { link->readHoldingRegisters(1, 0, 3, r); });
+        const Outcome o = await([this](Requester r) { link->readHoldingRegisters(1, 0, 3, r); });
         QCOMPARE(slave->requests.value(0), hex("01030000000305CB"));
         QCOMPARE(o.reply.status, status);
         QCOMPARE(o.reply.bytes, reply.left(reply.size() - 2));
@@ -114,25 +114,25 @@ private Q_SLOTS:
         set([&](LinkSettings& s) {
             s.comPort = 30 + 1;
         }); // COM31: nothing published, nothing enumerated
-        const Outcome o = Await([this](Requester r) { link->testConnection(r); });
+        const Outcome o = await([this](Requester r) { link->testConnection(r); });
         QCOMPARE(o.reply.status, 252);
         QCOMPARE(log->texts,
                  QStringList{QStringLiteral(" The Comm Port you have selected is not available in "
                                             "your computer or being used by another program.")});
 
         log->texts.clear();
-        const Outcome t = Await([this](Requester r) { link->readHoldingRegisters(1, 0, 1, r); });
+        const Outcome t = await([this](Requester r) { link->readHoldingRegisters(1, 0, 1, r); });
         QCOMPARE(t.reply.status, 252);
         QCOMPARE(log->texts.size(), 1);
     }
 
     void openSerialPortProvesAndCloses() {
-        const Outcome o = Await([this](Requester r) { link->testConnection(r); });
+        const Outcome o = await([this](Requester r) { link->testConnection(r); });
         QCOMPARE(o.reply.status, 255);
         QVERIFY(!link->serialPortOpen());
-        answer = {{WithCrc(hex("0103020005"))}};
+        answer = {{withCrc(hex("0103020005"))}};
         QCOMPARE(
-            Await([this](Requester r) { link->readHoldingRegisters(1, 0, 1, r); }).reply.status,
+            await([this](Requester r) { link->readHoldingRegisters(1, 0, 1, r); }).reply.status,
             255);
         QVERIFY(link->serialPortOpen()); // stays open between transactions
     }
@@ -141,15 +141,15 @@ private Q_SLOTS:
     // earlier request) is not the reply: it is dropped and the wait goes on.
     void otherFramesAreNotTheReply_data() {
         QTest::addColumn<QByteArray>("other");
-        QTest::newRow("another unit") << WithCrc(hex("020306000A000B000C"));
-        QTest::newRow("another function") << WithCrc(hex("0104020005"));
-        QTest::newRow("another unit's exception") << WithCrc(hex("028302"));
-        QTest::newRow("an identification") << WithCrc(hex("021112") + QByteArray(18, '\1'));
+        QTest::newRow("another unit") << withCrc(hex("020306000A000B000C"));
+        QTest::newRow("another function") << withCrc(hex("0104020005"));
+        QTest::newRow("another unit's exception") << withCrc(hex("028302"));
+        QTest::newRow("an identification") << withCrc(hex("021112") + QByteArray(18, '\1'));
     }
     void otherFramesAreNotTheReply() {
         QFETCH(QByteArray, other);
         answer = {{other}, {threeRegisters(), 50}};
-        const Outcome o = Await([this](Requester r) { link->readHoldingRegisters(1, 0, 3, r); });
+        const Outcome o = await([this](Requester r) { link->readHoldingRegisters(1, 0, 3, r); });
         QCOMPARE(o.reply.status, 255);
         QCOMPARE(o.reply.bytes, threeRegisters().chopped(2));
     }
@@ -169,12 +169,12 @@ private Q_SLOTS:
                 late = false;
                 QTimer::singleShot(1300, this,
                                    [&] { QTimer::singleShot(0, this, [&] { late = true; }); });
-                return {{WithCrc(hex("0103020005")), 1300}};
+                return {{withCrc(hex("0103020005")), 1300}};
             }
-            return {{WithCrc(rq.left(1) + hex("03020009")), rq[0] == 2 ? 0 : 600}};
+            return {{withCrc(rq.left(1) + hex("03020009")), rq[0] == 2 ? 0 : 600}};
         };
         const auto read = [this](uint8_t unit) {
-            return Await([&](Requester r) { link->readHoldingRegisters(unit, 0, 1, r); }).reply;
+            return await([&](Requester r) { link->readHoldingRegisters(unit, 0, 1, r); }).reply;
         };
         QCOMPARE(read(1).status, 253);
         QCOMPARE(read(2).status, 255);
@@ -191,13 +191,13 @@ private Q_SLOTS:
     // is written: the transaction ends at once (during the wait: tst_hostile).
     void portVanishesBeforeTheWrite() {
         set([&](LinkSettings& s) { s.serialTimeoutMs = 60'000; }); // it ends at once, not then
-        answer = {{WithCrc(hex("0103020005"))}};
+        answer = {{withCrc(hex("0103020005"))}};
         QCOMPARE(
-            Await([this](Requester r) { link->readHoldingRegisters(1, 0, 1, r); }).reply.status,
+            await([this](Requester r) { link->readHoldingRegisters(1, 0, 1, r); }).reply.status,
             255);
         answer = {};
         slave->vanish();
-        const Outcome o = Await([this](Requester r) { link->readHoldingRegisters(1, 0, 1, r); });
+        const Outcome o = await([this](Requester r) { link->readHoldingRegisters(1, 0, 1, r); });
         QCOMPARE(o.reply.status, 252);
         QCOMPARE(log->texts.size(), 1);
         QVERIFY(!link->serialPortOpen());

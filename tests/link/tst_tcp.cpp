@@ -36,7 +36,7 @@ class TestTcp : public QObject {
         link->setSettings(s);
     }
     Outcome readTwelve() {
-        return Await([this](Requester r) { link->readInputRegisters(1, 0, 12, r); });
+        return await([this](Requester r) { link->readInputRegisters(1, 0, 12, r); });
     }
 
     // Runs one test function again in a network namespace of its own, where
@@ -109,7 +109,7 @@ private Q_SLOTS:
         QCOMPARE(server->connections, 1);
         QCOMPARE(server->requests.size(), 20);
         QCOMPARE(link->traffic().since(19).value(0).reply, twelveRegisters());
-        QCOMPARE(Await([this](Requester r) { link->testConnection(r); }).reply.status, 255);
+        QCOMPARE(await([this](Requester r) { link->testConnection(r); }).reply.status, 255);
         QCOMPARE(readTwelve().reply.status, 255);
         QCOMPARE(server->connections, 2);
     }
@@ -185,7 +185,7 @@ private Q_SLOTS:
             s.port = server == 2 ? hang.port() : s.port;
         });
         const Outcome o =
-            test ? Await([this](Requester r) { link->testConnection(r); }) : readTwelve();
+            test ? await([this](Requester r) { link->testConnection(r); }) : readTwelve();
         QCOMPARE(o.reply.status, status);
         QCOMPARE(link->tcpConnected(), status == 255);
         QCOMPARE(log->texts,

@@ -17,7 +17,7 @@
 
 namespace paneltest {
 
-inline QList<qimsim::RequestRecord> RequestsOf(const qimsim::Bus& bus, int function) {
+inline QList<qimsim::RequestRecord> requestsOf(const qimsim::Bus& bus, int function) {
     QList<qimsim::RequestRecord> out;
     for (const auto& r : bus.requests())
         if (r.function == function)
@@ -25,7 +25,7 @@ inline QList<qimsim::RequestRecord> RequestsOf(const qimsim::Bus& bus, int funct
     return out;
 }
 
-inline qimsim::Fault FaultOf(qimsim::Fault::Kind kind, int delayMs = 0) {
+inline qimsim::Fault faultOf(qimsim::Fault::Kind kind, int delayMs = 0) {
     qimsim::Fault f;
     f.kind = kind;
     f.delayMs = delayMs;
@@ -88,7 +88,7 @@ protected:
     int polls() const { return sb(2).mid(6).toInt(); }
     // Every message shown so far, each box answered with OK.
     QStringList messages() {
-        seen += qimtest::TakeMessages();
+        seen += qimtest::takeMessages();
         return seen;
     }
 

@@ -114,7 +114,7 @@ private Q_SLOTS:
         };
         for (const auto& [request, unit, expected] : rows) {
             bus.clearRequests();
-            QVERIFY(qimtest::Await([&](Requester r) {
+            QVERIFY(qimtest::await([&](Requester r) {
                         request.send(link, uint8_t(unit), r);
                     }).reply.ok());
             const qimsim::RequestRecord seen = bus.requests().value(0);
@@ -207,7 +207,7 @@ private Q_SLOTS:
             QLocale::setDefault(QLocale(QString::fromLatin1(c.locale)));
             const QString text = QString::fromLatin1(c.text);
             const auto e =
-                c.above ? ParseEntryAbove(text, c.low, c.high) : ParseEntry(text, c.low, c.high);
+                c.above ? parseEntryAbove(text, c.low, c.high) : parseEntry(text, c.low, c.high);
             QVERIFY2((e ? e->rounded : -1) == c.rounded, c.text);
             QVERIFY2(!e || e->value == QLocale().toDouble(text.trimmed()), c.text);
         }
@@ -219,17 +219,17 @@ private Q_SLOTS:
         const QLocale c(QLocale::C);
         for (int code = 0; code < 5; ++code)
             for (int counts = 0; counts <= 65535; ++counts)
-                if (Analog::VoltsText(counts, code, c) != ExactVoltsText(counts, code))
+                if (Analog::voltsText(counts, code, c) != ExactVoltsText(counts, code))
                     QFAIL(qPrintable(QStringLiteral("count %1 code %2: %3, expected %4")
                                          .arg(counts)
                                          .arg(code)
-                                         .arg(Analog::VoltsText(counts, code, c),
+                                         .arg(Analog::voltsText(counts, code, c),
                                               ExactVoltsText(counts, code))));
-        QCOMPARE(Analog::RoundDecimals(0.12345, 4), 0.1234); // a half as written goes to even
-        QCOMPARE(Analog::RoundDecimals(0.12355, 4), 0.1236);
+        QCOMPARE(Analog::roundDecimals(0.12345, 4), 0.1234); // a half as written goes to even
+        QCOMPARE(Analog::roundDecimals(0.12355, 4), 0.1236);
         const QLocale german(QLocale::German, QLocale::Germany);
-        QCOMPARE(Analog::VoltsText(1, 0, german), QStringLiteral("-10,2397"));
-        QCOMPARE(Analog::Volts(1000, 7), Analog::Volts(1000, Analog::DefaultRange)); // no such code
+        QCOMPARE(Analog::voltsText(1, 0, german), QStringLiteral("-10,2397"));
+        QCOMPARE(Analog::volts(1000, 7), Analog::volts(1000, Analog::DefaultRange)); // no such code
     }
 };
 

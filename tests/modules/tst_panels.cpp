@@ -91,7 +91,7 @@ class TestPanels : public QObject, PanelFixture {
 
 private Q_SLOTS:
     void initTestCase() {
-        qimtest::QuietOffscreenPlatform();
+        qimtest::quietOffscreenPlatform();
         QLocale::setDefault(QLocale::c());
     }
     void init() { QVERIFY(tcpBus()); }
@@ -154,7 +154,7 @@ private Q_SLOTS:
         };
         QVERIFY(red(1) > 200 && red(2) < 160);
         click("Chk_Output8");
-        QTRY_VERIFY(RequestsOf(*bus, 6).last().values == QVector<uint16_t>{0x84});
+        QTRY_VERIFY(requestsOf(*bus, 6).last().values == QVector<uint16_t>{0x84});
         QVERIFY(stop());
 
         const auto reqs = bus->requests();
@@ -171,7 +171,7 @@ private Q_SLOTS:
     // Each output write the module refuses is an error.
     void discreteRefusedWritesCount() {
         openFor<DiscretePanel>(5, 10);
-        module->setFault(6, FaultOf(Kind::Exception));
+        module->setFault(6, faultOf(Kind::Exception));
         scan("0");
         QTRY_VERIFY(polls() >= 2);
         QVERIFY(stop());
@@ -189,7 +189,7 @@ private Q_SLOTS:
     void lastCycleIsNotDrawn() {
         QFETCH(bool, linkLost);
         openFor<DiscretePanel>(5, 10);
-        module->setFault(3, FaultOf(Kind::Exception));
+        module->setFault(3, faultOf(Kind::Exception));
         scan("0");
         if (linkLost) {
             QTRY_VERIFY(polls() >= 3);
@@ -228,7 +228,7 @@ private Q_SLOTS:
         const TrendStore& st = trend->store();
         QVERIFY(st.size() >= 1);
         for (int k = 0; k < 8; ++k)
-            QCOMPARE(QString::fromLatin1(TrendValueText(st.value(k, st.size() - 1))), volts[k]);
+            QCOMPARE(QString::fromLatin1(trendValueText(st.value(k, st.size() - 1))), volts[k]);
 
         // Counts from the next good poll on: a scale of their own in the trend.
         pick("ComboADCData", 1);
@@ -244,7 +244,7 @@ private Q_SLOTS:
         forceAll({65535});
         QVERIFY(pollUntil(QStringList(8, "10.24")));
         forceAll({0});
-        module->setFault(4, FaultOf(Kind::MissingByte));
+        module->setFault(4, faultOf(Kind::MissingByte));
         scan("0");
         for (const char* name : {"CmdScan", "CmdConfigADC", "CmdWriteDAC", "CmdCancel"})
             QVERIFY2(!enabled(name), name);
@@ -259,8 +259,8 @@ private Q_SLOTS:
     void analogWritesSendWhatTheBoxesShow() {
         openFor<AnalogPanel>(4, 20);
         QVERIFY(press("CmdConfigADC"));
-        QCOMPARE(RequestsOf(*bus, 16).value(0).values, (QVector<uint16_t>{2563, 6939, 6939}));
-        QCOMPARE(RequestsOf(*bus, 16).value(0).transactionId, 0);
+        QCOMPARE(requestsOf(*bus, 16).value(0).values, (QVector<uint16_t>{2563, 6939, 6939}));
+        QCOMPARE(requestsOf(*bus, 16).value(0).transactionId, 0);
         for (int n = 1; n <= 8; ++n)
             setRange(n, n <= 4 ? n : 0);
         pick("ComboAverage", 0);
@@ -273,13 +273,13 @@ private Q_SLOTS:
                                           "AO2 must be a number from 0 to 4095"}));
         type("TextTS", "255");
         QVERIFY(press("CmdConfigADC"));
-        QCOMPARE(RequestsOf(*bus, 16).last().values, (QVector<uint16_t>{65408, 8977, 0}));
+        QCOMPARE(requestsOf(*bus, 16).last().values, (QVector<uint16_t>{65408, 8977, 0}));
         type("TextDAC2", "7");
         type("TextDAC5", "4094.6");
         QVERIFY(press("CmdWriteDAC"));
-        QCOMPARE(RequestsOf(*bus, 16).last().values,
+        QCOMPARE(requestsOf(*bus, 16).last().values,
                  (QVector<uint16_t>{0, 7, 0, 0, 4095, 0, 0, 0}));
-        QCOMPARE(RequestsOf(*bus, 16).size(), 3);
+        QCOMPARE(requestsOf(*bus, 16).size(), 3);
         QCOMPARE((QStringList{sb(1), sb(2)}), (QStringList{"Err: 0", "Poll: 3"}));
     }
 
@@ -353,7 +353,7 @@ private Q_SLOTS:
             QCOMPARE(q.transactionId, 0);
         QCOMPARE(sb(1), QStringLiteral("Err: 0"));
         // One command: all three go out whatever the first returns, one error.
-        module->setFault(6, FaultOf(qimsim::Fault::Kind::Exception));
+        module->setFault(6, faultOf(qimsim::Fault::Kind::Exception));
         click("Cmd_Write");
         QTRY_COMPARE(sb(1), QStringLiteral("Err: 1"));
         QCOMPARE(bus->requests().size(), 6);

@@ -48,7 +48,7 @@ void issue(Link* link, int function, uint8_t unit, Requester who) {
 // it framed, with the MBAP length field set to `length` (-1: the true one).
 QByteArray framed(bool tcp, uint8_t unit, const QByteArray& pdu, int length = -1) {
     if (!tcp)
-        return WithCrc(QByteArray(1, static_cast<char>(unit)) + pdu);
+        return withCrc(QByteArray(1, static_cast<char>(unit)) + pdu);
     const int len = length < 0 ? static_cast<int>(pdu.size()) + 1 : length;
     QByteArray f = hex("00000000");
     f += static_cast<char>(len >> 8);
@@ -78,7 +78,7 @@ class TestHostile : public QObject {
         link->setSettings(s);
     }
     Reply ask(int function, uint8_t unit) {
-        return Await([&](Requester r) { issue(link.get(), function, unit, std::move(r)); }).reply;
+        return await([&](Requester r) { issue(link.get(), function, unit, std::move(r)); }).reply;
     }
     void fault(int function, uint8_t unit, qimsim::Fault::Kind kind, QByteArray bytes = {}) {
         qimsim::Fault f;
@@ -180,9 +180,9 @@ private Q_SLOTS:
         useLink(false, 3000);
         fault(3, 3, qimsim::Fault::Silence);
         QTimer::singleShot(100, this, [this] { bus->closePty(); });
-        const Outcome o = Await([this](Requester r) { issue(link.get(), 3, 3, r); });
+        const Outcome o = await([this](Requester r) { issue(link.get(), 3, 3, r); });
         QCOMPARE(o.reply.status, 252);
-        QCOMPARE(log->texts, QStringList{Errors::PortUnavailableMessage()});
+        QCOMPARE(log->texts, QStringList{Errors::portUnavailableMessage()});
         // While the port is gone every request says so...
         QCOMPARE(ask(4, 4).status, 252);
         // ...and once the adapter is back, the link works again.

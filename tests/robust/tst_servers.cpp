@@ -53,18 +53,18 @@ private:
                 return;
             }
             *buffer += s->readAll();
-            while (buffer->size() >= 8 && buffer->size() >= 6 + qim::WordAt(*buffer, 4)) {
-                const QByteArray frame = buffer->left(6 + qim::WordAt(*buffer, 4));
+            while (buffer->size() >= 8 && buffer->size() >= 6 + qim::wordAt(*buffer, 4)) {
+                const QByteArray frame = buffer->left(6 + qim::wordAt(*buffer, 4));
                 buffer->remove(0, frame.size());
                 const int fn = static_cast<uint8_t>(frame[7]);
                 const bool write = fn == 5 || fn == 6 || fn == 16;
                 if (write)
-                    writes << qMakePair(fn, int(qim::WordAt(frame, 8)));
+                    writes << qMakePair(fn, int(qim::wordAt(frame, 8)));
                 if (write && m_kind.silentWrites)
                     continue;
                 QByteArray reply = frame.left(12); // the echo of a write
                 if (!write) {
-                    const int bytes = fn == 1 ? 1 : 2 * qim::WordAt(frame, 10);
+                    const int bytes = fn == 1 ? 1 : 2 * qim::wordAt(frame, 10);
                     reply = frame.left(7) + char(fn) + char(bytes) + QByteArray(bytes, '\0');
                     reply[5] = char(3 + bytes);
                 } else {
@@ -106,7 +106,7 @@ class TestServers : public QObject, PanelFixture {
     }
 
 private Q_SLOTS:
-    void initTestCase() { qimtest::QuietOffscreenPlatform(); }
+    void initTestCase() { qimtest::quietOffscreenPlatform(); }
 
     void everyWriteArrivesOnce_data() {
         QTest::addColumn<bool>("simulator");
@@ -131,7 +131,7 @@ private Q_SLOTS:
         bus->setTcpServing({kind.closeAfter, kind.idleCloseMs});
         if (kind.silentWrites)
             for (int fn : {5, 6, 16})
-                module->setFault(fn, FaultOf(qimsim::Fault::Kind::Silence));
+                module->setFault(fn, faultOf(qimsim::Fault::Kind::Silence));
         KindServer own(kind);
         if (!simulator) {
             LinkSettings s = link->settings();

@@ -66,7 +66,7 @@ class TestSoak : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { qimtest::QuietOffscreenPlatform(); }
+    void initTestCase() { qimtest::quietOffscreenPlatform(); }
 
     void hundredThousandPollsAtIntervalZero() {
         qimsim::Bus bus;
@@ -141,7 +141,7 @@ private Q_SLOTS:
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QTEST_FUNCTION_TIMEOUT"))
         qputenv("QTEST_FUNCTION_TIMEOUT", "3600000");
-    qimtest::PrepareEnvironment();
+    qimtest::prepareEnvironment();
     QApplication app(argc, argv);
     app.setAttribute(Qt::AA_Use96Dpi, true);
     TestSoak tc;

@@ -30,7 +30,7 @@ void UseTransport(Link& link, const qimsim::Bus& bus, bool tcp) {
 // One request as the panels send it: v is the count of a read (3, 4), the
 // value of a single write (5, 6) or the values of a write from start (16).
 Reply Ask(Link& link, uint8_t unit, int fc, int start = 0, QList<int> v = {1}) {
-    return qimtest::Await([&](Requester r) {
+    return qimtest::await([&](Requester r) {
                const auto s = static_cast<int16_t>(start);
                const auto n = static_cast<int16_t>(fc == 16 ? v.size() : v.value(0));
                std::vector<int32_t> image(static_cast<size_t>(start));
@@ -283,7 +283,7 @@ private Q_SLOTS:
         ] })";
         double speed = 1;
         QString error;
-        QVERIFY2(qimsim::LoadBusJson(json, bus, &error, &speed), qPrintable(error));
+        QVERIFY2(qimsim::loadBusJson(json, bus, &error, &speed), qPrintable(error));
         QCOMPARE(speed, 4.0);
         UseTransport(*link, bus, true);
         QCOMPARE(Ask(*link, 7, 4, 0, {12}).status, 11);
@@ -305,7 +305,7 @@ private Q_SLOTS:
                  "0a0000000000000700000000000000000000");
 
         qimsim::Bus other;
-        QVERIFY2(qimsim::LoadBusFile(QStringLiteral(QIM_SOURCE_DIR "/sim/buses/workbench.json"),
+        QVERIFY2(qimsim::loadBusFile(QStringLiteral(QIM_SOURCE_DIR "/sim/buses/workbench.json"),
                                      other, &error),
                  qPrintable(error));
         QCOMPARE(other.modules().size(), 7);
@@ -333,7 +333,7 @@ private Q_SLOTS:
         QVERIFY(file.open());
         file.write(json);
         file.close();
-        QVERIFY(!qimsim::LoadBusFile(file.fileName(), bus, &error));
+        QVERIFY(!qimsim::loadBusFile(file.fileName(), bus, &error));
         QVERIFY2(error.startsWith(file.fileName() + QStringLiteral(": ")) && error.contains(says),
                  qPrintable(error));
         QCOMPARE(bus.modules(), before);

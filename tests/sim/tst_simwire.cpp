@@ -14,7 +14,7 @@
 #include <QTcpSocket>
 #include <numeric>
 
-using qimtest::WithCrc;
+using qimtest::withCrc;
 
 namespace {
 const auto Hex = &QByteArray::fromHex;
@@ -43,7 +43,7 @@ class TestSimWire : public QObject {
         QTRY_VERIFY((got += line.readAll()).size() >= total);
         int at = 0;
         for (const int len : lengths) {
-            QVERIFY2(qim::CheckCRC(got.mid(at, len), len), got.toHex().constData());
+            QVERIFY2(qim::checkCRC(got.mid(at, len), len), got.toHex().constData());
             at += len;
         }
         QCOMPARE(got.size(), at);
@@ -66,8 +66,8 @@ private Q_SLOTS:
     // However slowly the bytes come: the frame's length, not a pause, ends it.
     void rtuRequestFedByteByByteIsAnsweredOnce() {
         bus.setRtuGapMs(60'000);
-        for (const QByteArray& frame : {WithCrc(Hex("0111")), WithCrc(Hex("0110000000010200AA")),
-                                        WithCrc(Hex("04040000000C"))}) {
+        for (const QByteArray& frame : {withCrc(Hex("0111")), withCrc(Hex("0110000000010200AA")),
+                                        withCrc(Hex("04040000000C"))}) {
             bus.clearRequests();
             for (const char c : frame) {
                 line.write(QByteArray(1, c));
@@ -90,8 +90,8 @@ private Q_SLOTS:
             // Looks like the head of a long write: must not swallow the real frame.
             QTest::addRow("a long claim, %s", how) << Hex("01100000004080") << apart;
             QTest::addRow("a bad CRC, %s", how)
-                << WithCrc(Hex("010300000001")).replace(7, 1, "\x00") << apart;
-            QTest::addRow("a request for nobody, %s", how) << WithCrc(Hex("4D0300000001")) << apart;
+                << withCrc(Hex("010300000001")).replace(7, 1, "\x00") << apart;
+            QTest::addRow("a request for nobody, %s", how) << withCrc(Hex("4D0300000001")) << apart;
         }
     }
     void rtuNoiseBeforeAFrame() {
@@ -100,13 +100,13 @@ private Q_SLOTS:
         line.write(noise);
         if (apart)
             QTest::qWait(5);
-        line.write(WithCrc(Hex("020300000001")));
+        line.write(withCrc(Hex("020300000001")));
         expectRtuReplies({7});
         QCOMPARE(bus.requests().last().address, 2);
     }
 
     void rtuFunctionOfUnknownLengthEndsWithTheSilence() {
-        line.write(WithCrc(Hex("0141AABBCC")));
+        line.write(withCrc(Hex("0141AABBCC")));
         expectRtuReplies({5});
         QCOMPARE(bus.requests().size(), 1);
         QCOMPARE(bus.requests()[0].function, 0x41); // answered with exception 1
@@ -162,9 +162,9 @@ private Q_SLOTS:
         // afterwards a good request is answered as ever.
         for (int i = 0; i < 50; ++i)
             line.write(noise(rng.bounded(1, 64)));
-        line.write(WithCrc(Hex("0111")));
+        line.write(withCrc(Hex("0111")));
         QByteArray got;
-        QTRY_VERIFY((got += line.readAll()).size() >= 23 && qim::CheckCRC(got.right(23), 23) &&
+        QTRY_VERIFY((got += line.readAll()).size() >= 23 && qim::checkCRC(got.right(23), 23) &&
                     got.right(23).startsWith(Hex("0111")));
         for (int i = 0; i < 20; ++i) {
             QTcpSocket s;
@@ -204,7 +204,7 @@ private Q_SLOTS:
         QString out;
         QTRY_VERIFY((out += QString::fromLocal8Bit(sim.readAllStandardOutput()))
                         .contains(QRegularExpression(QStringLiteral("port \\d+\\n|COM32|8N2"))));
-        const QString com = qim::PortNames::PortFolder() + QStringLiteral("/COM32");
+        const QString com = qim::PortNames::portFolder() + QStringLiteral("/COM32");
         std::unique_ptr<QModbusClient> client;
         if (how.startsWith(QStringLiteral("--tcp"))) {
             client = std::make_unique<QModbusTcpClient>();

@@ -17,7 +17,7 @@
 namespace qimtest {
 
 // A loopback port free now (for a server that must be told its port up front).
-inline quint16 FreeLoopbackPort() {
+inline quint16 freeLoopbackPort() {
     QTcpServer probe;
     if (!probe.listen(QHostAddress::LocalHost, 0))
         return 0;

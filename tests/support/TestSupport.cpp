@@ -21,7 +21,7 @@
 
 namespace qimtest {
 
-void PrepareEnvironment() {
+void prepareEnvironment() {
     static QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/qimtest-XXXXXX"));
     qputenv("XDG_RUNTIME_DIR", dir.path().toLocal8Bit());
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen")
@@ -40,13 +40,13 @@ void quietHandler(QtMsgType type, const QMessageLogContext& context, const QStri
 }
 } // namespace
 
-void QuietOffscreenPlatform() {
+void quietOffscreenPlatform() {
     QtMessageHandler previous = qInstallMessageHandler(quietHandler);
     if (previous != quietHandler)
         g_previous = previous;
 }
 
-int RtuRequestLength(const QByteArray& head) {
+int rtuRequestLength(const QByteArray& head) {
     if (head.size() < 2)
         return 0;
     switch (static_cast<uint8_t>(head[1])) {
@@ -59,17 +59,17 @@ int RtuRequestLength(const QByteArray& head) {
     }
 }
 
-QStringList ReadCsvLines(const QString& path) {
+QStringList readCsvLines(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
 }
 
-QByteArray WithCrc(QByteArray body) {
-    const int32_t crc = qim::CRC16(body, static_cast<int>(body.size()));
-    body.append(static_cast<char>(qim::LoByte(crc)));
-    body.append(static_cast<char>(qim::HiByte(crc)));
+QByteArray withCrc(QByteArray body) {
+    const int32_t crc = qim::crc16(body, static_cast<int>(body.size()));
+    body.append(static_cast<char>(qim::loByte(crc)));
+    body.append(static_cast<char>(qim::hiByte(crc)));
     return body;
 }
 
@@ -96,7 +96,7 @@ PtySlave::~PtySlave() {
 }
 
 bool PtySlave::publishAs(int n) {
-    return qim::PortNames::Publish(n, m_device);
+    return qim::PortNames::publish(n, m_device);
 }
 
 void PtySlave::vanish() {
@@ -115,7 +115,7 @@ void PtySlave::onReadable() {
         return;
     m_rx.append(buf, n);
     for (;;) {
-        const int len = RtuRequestLength(m_rx);
+        const int len = rtuRequestLength(m_rx);
         if (len == 0 || m_rx.size() < len)
             return;
         const QByteArray request = m_rx.left(len);
@@ -204,7 +204,7 @@ NeverAccepting::~NeverAccepting() {
     ::close(m_listen);
 }
 
-QStringList TakeMessages() {
+QStringList takeMessages() {
     QStringList texts;
     // Bounded: a program that raised a box for every OK would otherwise hang the test.
     for (int i = 0; i < 100; ++i) {

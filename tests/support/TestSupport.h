@@ -22,13 +22,13 @@ namespace qimtest {
 
 // Points XDG_RUNTIME_DIR at a private temporary folder, so tests never see a
 // demo simulator's published ports and Qt has a valid runtime folder.
-void PrepareEnvironment();
+void prepareEnvironment();
 
 // The offscreen platform warns that it "does not support" raise() and size
 // hints; those are limits of the test platform, not faults of ours. Call in
 // initTestCase (after QtTest has installed its own handler): it drops exactly
 // those lines and passes every other message on to QtTest.
-void QuietOffscreenPlatform();
+void quietOffscreenPlatform();
 
 // One piece of a scripted reply: bytes sent after a pause.
 struct Chunk {
@@ -39,13 +39,13 @@ using Script = std::function<QList<Chunk>(const QByteArray& request)>;
 
 // The length of a complete RTU request that starts with these bytes, or 0
 // when more bytes are needed to tell.
-int RtuRequestLength(const QByteArray& head);
+int rtuRequestLength(const QByteArray& head);
 
-QByteArray WithCrc(QByteArray body);
+QByteArray withCrc(QByteArray body);
 
 // The lines of a CSV file the program saved (CRLF line ends), empty lines
 // left out; nothing when the file cannot be read.
-QStringList ReadCsvLines(const QString& path);
+QStringList readCsvLines(const QString& path);
 
 // A pty whose slave side our link opens; the test plays the module on the
 // master side.
@@ -105,7 +105,7 @@ private:
 
 // The texts of the message boxes on screen, oldest first, pressing OK on
 // each as a user does (the presenter then shows the next one).
-QStringList TakeMessages();
+QStringList takeMessages();
 
 // A link on the program's own transports, as main() makes it.
 struct OwnTransports {
@@ -130,7 +130,7 @@ public:
 // QTEST_MAIN with the environment prepared first.
 #define QIM_TEST_MAIN(TestObject)                                                                  \
     int main(int argc, char** argv) {                                                              \
-        qimtest::PrepareEnvironment();                                                             \
+        qimtest::prepareEnvironment();                                                             \
         QApplication app(argc, argv);                                                              \
         app.setAttribute(Qt::AA_Use96Dpi, true);                                                   \
         TestObject tc;                                                                             \
@@ -140,7 +140,7 @@ public:
 
 #define QIM_TEST_GUILESS_MAIN(TestObject)                                                          \
     int main(int argc, char** argv) {                                                              \
-        qimtest::PrepareEnvironment();                                                             \
+        qimtest::prepareEnvironment();                                                             \
         QCoreApplication app(argc, argv);                                                          \
         TestObject tc;                                                                             \
         QTEST_SET_MAIN_SOURCE_PATH                                                                 \
@@ -164,7 +164,7 @@ struct Outcome {
     bool arrived = false;
 };
 template <class Issue>
-Outcome Await(Issue issue, int timeoutMs = 15000,
+Outcome await(Issue issue, int timeoutMs = 15000,
               std::source_location where = std::source_location::current()) {
     auto box = std::make_shared<std::optional<qim::Reply>>();
     QElapsedTimer t;

@@ -118,7 +118,7 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(path)); // written from the event loop, appears when whole
         QVERIFY(done.wait(10000));
         QVERIFY(done.first().at(0).toBool());
-        const QStringList lines = qimtest::ReadCsvLines(path);
+        const QStringList lines = qimtest::readCsvLines(path);
         QCOMPARE(lines.size(), 12'001); // the header and every row but the first
         QCOMPARE(lines.mid(0, 3), (QStringList{"Time,PV1 (degC),\"a,b \"\"c\"\"\",Power1 (%)",
                                                "2026-03-04 05:06:07.089,231,250,",

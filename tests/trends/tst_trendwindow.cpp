@@ -27,14 +27,14 @@ class TestTrendWindow : public QObject {
     static std::vector<double> loops(double pv) { return std::vector<double>(12, pv); }
 
 private Q_SLOTS:
-    void initTestCase() { qimtest::QuietOffscreenPlatform(); }
+    void initTestCase() { qimtest::quietOffscreenPlatform(); }
     void cleanup() {
         delete w;
         presenter.dismissAll();
     }
 
     void missingPollsBreakTheLines() {
-        make(TemperatureTrendLayout());
+        make(temperatureTrendLayout());
         const qint64 t = QDateTime::currentMSecsSinceEpoch() - 30'000;
         // Polls 0..3 good, 4 and 5 failed, 6..8 good; then Scan again (0, 1).
         const int polls[] = {0, 1, 2, 3, 6, 7, 8, 0, 1};
@@ -54,7 +54,7 @@ private Q_SLOTS:
     }
 
     void displayChangeStartsANewScale() {
-        make(AnalogTrendLayout());
+        make(analogTrendLayout());
         const qint64 t = QDateTime::currentMSecsSinceEpoch() - 10'000;
         w->addPollAt(t, 0, std::vector<double>(8, 5.12), 0);
         w->addPollAt(t + 100, 1, std::vector<double>(8, 5.12), 0);
@@ -70,7 +70,7 @@ private Q_SLOTS:
     }
 
     void checkBoxesChooseWhatIsDrawnAndSaved() {
-        make(TemperatureTrendLayout());
+        make(temperatureTrendLayout());
         const qint64 t = QDateTime::currentMSecsSinceEpoch() - 5000;
         for (int i = 0; i < 5; ++i)
             w->addPollAt(t + i * 1000, i, loops(20 + i));
@@ -83,7 +83,7 @@ private Q_SLOTS:
         QSignalSpy finished(w.data(), &TrendWindow::exportFinished);
         w->exportCsv(dir.filePath(QStringLiteral("shown.csv")));
         QVERIFY(finished.wait(10000));
-        const QStringList lines = qimtest::ReadCsvLines(dir.filePath(QStringLiteral("shown.csv")));
+        const QStringList lines = qimtest::readCsvLines(dir.filePath(QStringLiteral("shown.csv")));
         QCOMPARE(lines.size(), 6);
         QCOMPARE(lines[0], QStringLiteral("Time,PV1 (degC),PV3 (degC),PV4 (degC),Power1 (%),"
                                           "Power3 (%),Power4 (%)"));
@@ -91,7 +91,7 @@ private Q_SLOTS:
         // A file that cannot be written is told, once.
         w->exportCsv(dir.filePath(QStringLiteral("no/such/folder/x.csv")));
         QVERIFY(finished.wait(10000));
-        const QStringList shown = qimtest::TakeMessages();
+        const QStringList shown = qimtest::takeMessages();
         QCOMPARE(shown.size(), 1);
         QVERIFY(shown[0].startsWith(QStringLiteral("The trend could not be saved")));
     }
