@@ -20,8 +20,9 @@ constexpr qint64 TenMinutesMs = 600'000;
 } // namespace
 
 TrendChart::TrendChart(const TrendLayout& layout, QWidget* parent)
-    : QChartView(parent), m_layout(layout), m_chart(new QChart) {
-    setChart(m_chart);
+    // The chart goes to the view's constructor: setChart() would leave the
+    // view's own default chart behind, owned by nobody.
+    : QChartView(new QChart, parent), m_layout(layout), m_chart(chart()) {
     setMouseTracking(true);
     setRenderHint(QPainter::Antialiasing);
     m_chart->legend()->hide();
