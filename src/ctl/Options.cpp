@@ -13,7 +13,7 @@ namespace qim::ctl {
 
 namespace {
 
-constexpr unsigned AllCommands = 0xF;
+constexpr unsigned AllCommands = 0x1F;
 constexpr unsigned bit(Command c) {
     return 1u << static_cast<unsigned>(c);
 }
@@ -28,8 +28,8 @@ constexpr std::array<OptionRule, 13> OptionRules{{
     {"baud", true, AllCommands},
     {"tcp", true, AllCommands},
     {"timeout", true, AllCommands},
-    {"json", false, AllCommands},
-    {"csv", false, AllCommands},
+    {"json", false, AllCommands & ~bit(Command::Config)},
+    {"csv", false, AllCommands & ~bit(Command::Config)},
     {"help", false, AllCommands},
     {"from", true, bit(Command::Scan)},
     {"to", true, bit(Command::Scan)},
@@ -39,7 +39,8 @@ constexpr std::array<OptionRule, 13> OptionRules{{
     {"stop-on-error", false, bit(Command::Read)},
 }};
 
-const char* const CommandNames[] = {"scan", "info", "read", "write"};
+const char* const CommandNames[] = {"scan", "info", "read", "write", "config"};
+const char* const ConfigActions[] = {"check", "send", "save"};
 
 const char* const LinkHelp = R"(Link options:
   --port COMn|DEVICE  serial port, Modbus RTU 8N2 (default COM2; COMn as the
@@ -69,7 +70,9 @@ QString helpOf(std::optional<Command> c) {
                            "  read ADDRESS [--watch MS] [--count N] [--counts] [--stop-on-error]\n"
                            "                              a module's inputs, decoded by model\n"
                            "  write ADDRESS outputs BITS | dac CH VALUE | relay N on|off\n"
-                           "              | pwm N PERCENT | setpoint N DEGREES\n\n"
+                           "              | pwm N PERCENT | setpoint N DEGREES\n"
+                           "  config check FILE | send ADDRESS FILE | save ADDRESS FILE\n"
+                           "                              a QIM-M640's or QIM-P750's configuration\n\n"
                            "qimctl COMMAND --help tells more.\n\n");
     } else if (*c == Command::Scan) {
         text = QStringLiteral(
@@ -80,6 +83,25 @@ QString helpOf(std::optional<Command> c) {
             "module answers. In text the table comes when the scan ends (JSON and CSV\n"
             "give a row as each module answers); Ctrl+C ends the scan after the address\n"
             "being asked, lists what answered and exits 130.\n\n");
+    } else if (*c == Command::Config) {
+        text = QStringLiteral(
+            "Usage: qimctl config check FILE\n"
+            "       qimctl [link options] config send ADDRESS FILE\n"
+            "       qimctl [link options] config save ADDRESS FILE\n\n"
+            "A configuration file (README: Module configurations) holds what the analog\n"
+            "and temperature panels write: the QIM-M640's converter settings and DAC\n"
+            "outputs, the QIM-P750's configuration and control registers, loop\n"
+            "settings and PWM outputs.\n"
+            "  check  reads FILE and prints its fields; a file that cannot be used\n"
+            "         exits 1 with the field and its bound.\n"
+            "  send   identifies the module, refuses another model (exit 1), and sends\n"
+            "         the writes the panel's buttons send for those values, each once, in\n"
+            "         the panel's order: QIM-M640 Config then Write (holding registers\n"
+            "         8..10, then 0..7); QIM-P750 Write To Output Registers (5, 6, then\n"
+            "         7..26). PWM outputs are never sent from a file.\n"
+            "  save   reads back what the module holds (QIM-M640 holding registers\n"
+            "         0..10, QIM-P750 1..26) and writes FILE; a module that refuses the\n"
+            "         read exits 4 with its exception and no file is written.\n\n");
     } else if (*c == Command::Info) {
         text =
             QStringLiteral("Usage: qimctl [link options] info ADDRESS\n\n"
@@ -119,7 +141,7 @@ QString helpOf(std::optional<Command> c) {
 }
 
 std::optional<Command> commandNamed(const QString& name) {
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < int(std::size(CommandNames)); ++i) {
         if (name == QLatin1String(CommandNames[i]))
             return static_cast<Command>(i);
     }
@@ -345,6 +367,32 @@ Parsed parse(const QStringList& arguments) {
         return refuse(QStringLiteral("--stop-on-error needs --watch"));
     if (const QString why = BusScan::rangeRefusal(o.from, o.to); !why.isEmpty())
         return refuse(why);
+
+    if (o.command == Command::Config) {
+        const qsizetype a = positional.size() > 1
+                                ? QStringList{ConfigActions[0], ConfigActions[1], ConfigActions[2]}
+                                      .indexOf(positional.at(1))
+                                : -1;
+        if (a < 0)
+            return refuse(QStringLiteral("config needs check, send or save"));
+        o.configAction = static_cast<ConfigAction>(a);
+        const bool check = o.configAction == ConfigAction::Check;
+        const qsizetype need = check ? 3 : 4;
+        if (positional.size() < need)
+            return refuse(check ? QStringLiteral("config check needs a FILE")
+                                : QStringLiteral("config %1 needs an ADDRESS and a FILE")
+                                      .arg(positional.at(1)));
+        if (positional.size() > need)
+            return refuse(QStringLiteral("Too many arguments: %1").arg(positional.at(need)));
+        if (!check) {
+            const Number address = number(positional.at(2), 1, 247, QStringLiteral("Address"));
+            if (!address.value)
+                return refuse(address.error);
+            o.address = *address.value;
+        }
+        o.file = positional.at(need - 1);
+        return {o, {}, {}};
+    }
 
     // Positional arguments: the command, the address, and what a write writes.
     const qsizetype want = o.command == Command::Scan ? 1 : o.command != Command::Write ? 2 : -1;

@@ -11,7 +11,8 @@
 
 namespace qim::ctl {
 
-enum class Command { Scan, Info, Read, Write };
+enum class Command { Scan, Info, Read, Write, Config };
+enum class ConfigAction { Check, Send, Save };
 enum class WriteKind { Outputs, Dac, Relay, Pwm, Setpoint };
 enum class Format { Text, Json, Csv };
 
@@ -29,6 +30,8 @@ struct Options {
     WriteKind kind = WriteKind::Outputs;
     int channel = 0; // 1-based: DAC output, relay, PWM output or loop
     int value = 0;
+    ConfigAction configAction = ConfigAction::Check;
+    QString file; // a configuration file
 };
 
 // What the command line asks for: a run, or text to print and an exit code

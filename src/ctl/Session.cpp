@@ -95,6 +95,10 @@ Session::Session(Link& link, const Options& options, Printer& out, QObject* pare
 }
 
 void Session::start() {
+    if (m_o.command == Command::Config && m_o.configAction == ConfigAction::Check) {
+        checkConfig();
+        return;
+    }
     m_link.setSettings(m_o.link);
     m_link.restartTransactions();
     switch (m_o.command) {
@@ -109,6 +113,21 @@ void Session::start() {
         return;
     case Command::Write:
         identify([this] { write(); });
+        return;
+    case Command::Config:
+        if (m_o.configAction == ConfigAction::Save) {
+            identify([this] { saveConfig(); });
+            return;
+        }
+        // A file that cannot be used is told before anything is sent.
+        const ConfigFile::Loaded loaded = ConfigFile::load(m_o.file, ModuleKind::None);
+        if (!loaded.settings) {
+            printFailure(loaded.error);
+            finish(Exit::BadArguments);
+            return;
+        }
+        m_settings = loaded.settings;
+        identify([this] { sendConfig(); });
         return;
     }
 }
@@ -550,6 +569,107 @@ void Session::write() {
                       printed(m_out.row(rec));
                       finish(Exit::Ok);
                   }});
+}
+
+// ---------------------------------------------------------------- config
+
+void Session::checkConfig() {
+    const ConfigFile::Loaded loaded = ConfigFile::load(m_o.file, ModuleKind::None);
+    if (!loaded.settings) {
+        printFailure(loaded.error);
+        finish(Exit::BadArguments);
+        return;
+    }
+    bool ok = true;
+    for (const QString& line : ConfigFile::describe(*loaded.settings))
+        ok = ok && m_out.line(line);
+    printed(ok);
+    finish(Exit::Ok);
+}
+
+bool Session::configures(ModuleKind kind) {
+    const ModuleKind module = moduleKindOf(m_module.code);
+    if (kind == ModuleKind::None ? module == ModuleKind::Analog || module == ModuleKind::Temperature
+                                 : module == kind)
+        return true;
+    const QString model =
+        deviceNameOf(uint8_t(kind == ModuleKind::Analog ? DeviceCode::M640 : DeviceCode::P750));
+    const QString said =
+        kind == ModuleKind::None
+            ? QStringLiteral(": it has no configuration to save; nothing was saved.")
+            : QStringLiteral(", not a %1: nothing was written.").arg(model);
+    printFailure(QStringLiteral("Module %1 is a %2").arg(m_o.address).arg(moduleName(m_module)) +
+                 said);
+    finish(Exit::BadArguments);
+    return false;
+}
+
+void Session::sendConfig() {
+    const ConfigFile::Settings& settings = *m_settings;
+    if (!configures(ConfigFile::kindOf(settings)))
+        return;
+    // The panel's buttons in the panel's order; every write is sent, each
+    // failure told, and the run exits with the first.
+    QList<ModuleRequest> writes;
+    if (const auto* a = std::get_if<ConfigFile::AnalogSettings>(&settings)) {
+        writes << Analog::writeConfig(a->adc) << Analog::writeDac(a->dac);
+    } else {
+        for (const ModuleRequest& w :
+             Temperature::writeOutputRegisters(std::get<Temperature::Image>(settings)))
+            writes << w;
+    }
+    auto left = std::make_shared<qsizetype>(writes.size());
+    for (const ModuleRequest& w : writes) {
+        w.send(m_link, uint8_t(m_o.address),
+               {this, [this, left, what = w.what()](const Reply& r) {
+                    if (const Failure f = failure(r, what)) {
+                        complain(f);
+                        if (m_code == Exit::Ok)
+                            m_code = f.code;
+                    }
+                    if (--*left > 0)
+                        return;
+                    if (m_code == Exit::Ok)
+                        printed(m_out.line(QStringLiteral("Module %1 (%2): %3 was "
+                                                          "sent.")
+                                               .arg(m_o.address)
+                                               .arg(moduleName(m_module), m_o.file)));
+                    finish(m_code);
+                }});
+    }
+}
+
+void Session::saveConfig() {
+    if (!configures(ModuleKind::None))
+        return;
+    const ModuleKind kind = moduleKindOf(m_module.code);
+    const ModuleRequest read = ConfigFile::readBack(kind);
+    read.send(m_link, uint8_t(m_o.address),
+              {this, [this, kind, read](const Reply& r) {
+                   if (const Failure f = failure(r, read.what(), read.replyBytes())) {
+                       complain(f);
+                       finish(f.code);
+                       return;
+                   }
+                   const ConfigFile::Loaded held =
+                       ConfigFile::fromReply(kind, r, QStringLiteral("Module %1").arg(m_o.address));
+                   if (!held.settings) {
+                       printFailure(held.error + QStringLiteral("; nothing was saved."));
+                       finish(Exit::NoReply);
+                       return;
+                   }
+                   if (const QString why = ConfigFile::save(m_o.file, *held.settings);
+                       !why.isEmpty()) {
+                       printFailure(why);
+                       finish(Exit::OutputFailed);
+                       return;
+                   }
+                   printed(m_out.line(QStringLiteral("Module %1 (%2): its configuration was "
+                                                     "saved to %3.")
+                                          .arg(m_o.address)
+                                          .arg(moduleName(m_module), m_o.file)));
+                   finish(Exit::Ok);
+               }});
 }
 
 } // namespace qim::ctl

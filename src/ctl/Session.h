@@ -4,6 +4,7 @@
 // Nothing waits: each step continues in the completion of the one before.
 
 #include "BusScan.h"
+#include "ConfigFile.h"
 #include "DeviceTable.h"
 #include "ModuleRequest.h"
 #include "Options.h"
@@ -57,6 +58,12 @@ private:
     // without one), printed, or told as failed.
     void pollRead(const ModuleRequest& request, std::function<Record(const Reply*)> row, Done done);
     void write();
+    // config: check a file here, send one to the module, or save what it holds.
+    void checkConfig();
+    void sendConfig();
+    void saveConfig();
+    // The module is of the file's model; otherwise it is said and the run ends.
+    bool configures(ModuleKind kind);
     // A failed transaction: "the read of ... failed (no reply)", the link's
     // or the port's trouble included, and the exit code it gives.
     struct Failure {
@@ -82,6 +89,7 @@ private:
     Printer& m_out;
     DeviceTable m_table;
     DeviceRecord m_module;
+    std::optional<ConfigFile::Settings> m_settings; // the file config send sends
     QString m_linkMessage;
     BusScan* m_scan = nullptr;
     int m_found = 0; // modules a scan listed

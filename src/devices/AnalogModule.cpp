@@ -57,6 +57,22 @@ AdcConfig AdcConfig::unpack(std::span<const uint16_t, 3> words) {
     return c;
 }
 
+ModuleRequest readSettings() {
+    return {ModuleRequest::Kind::ReadHolding, FirstDac, ConfigAddress + 3, {}};
+}
+
+std::optional<Settings> decodeSettings(const Reply& reply) {
+    if (!reply.hasRegisters(ConfigAddress + 3))
+        return std::nullopt;
+    Settings s;
+    for (int k = 0; k < Outputs; ++k)
+        s.dac[k] = *reply.reg(FirstDac + k);
+    const std::array<uint16_t, 3> words{*reply.reg(ConfigAddress), *reply.reg(ConfigAddress + 1),
+                                        *reply.reg(ConfigAddress + 2)};
+    s.adc = AdcConfig::unpack(words);
+    return s;
+}
+
 ModuleRequest writeConfig(const AdcConfig& config) {
     const auto words = config.pack();
     return {ModuleRequest::Kind::WriteRegisters, ConfigAddress, 3, {words[0], words[1], words[2]}};

@@ -34,6 +34,10 @@ constexpr std::array<int16_t, Inputs> DefaultRanges = [] {
     return r;
 }();
 
+// The texts of the converter's averaging and mode lists, by value.
+inline constexpr const char* AverageItems[4] = {"No Average", "2 Sampels", "4 Sampels", "8 Sampels"};
+inline constexpr const char* ModeItems[2] = {"Auto", "Manual"};
+
 // The converter's settings.
 struct AdcConfig {
     int sampling = 10;                                  // ms between samples, 1..255
@@ -69,5 +73,14 @@ EntryRule dacRule(int channel);
 ModuleRequest writeDac(const DacValues& values);
 // One output (channel 1..8) alone.
 ModuleRequest writeDacOutput(int channel, int32_t value);
+
+// What the program sets, read back: the DAC outputs and the converter's
+// settings (holding registers 0..10).
+struct Settings {
+    AdcConfig adc;
+    DacValues dac{};
+};
+ModuleRequest readSettings();
+std::optional<Settings> decodeSettings(const Reply& reply);
 
 } // namespace qim::Analog

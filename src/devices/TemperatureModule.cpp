@@ -43,6 +43,26 @@ EntryRule loopRule(int reg) {
     return rules[reg];
 }
 
+ModuleRequest readImage() {
+    return {ModuleRequest::Kind::ReadHolding, FirstPwm, loopBase(Loops + 1) - FirstPwm, {}};
+}
+
+std::optional<Image> decodeImage(const Reply& reply) {
+    const int count = loopBase(Loops + 1) - FirstPwm;
+    if (!reply.hasRegisters(count))
+        return std::nullopt;
+    const auto at = [&reply](int address) { return *reply.reg(address - FirstPwm); };
+    Image image;
+    for (int k = 0; k < PwmOutputs; ++k)
+        image.pwm[k] = at(FirstPwm + k);
+    image.config = at(ConfigAddress);
+    image.control = at(ControlAddress);
+    for (int n = 1; n <= Loops; ++n)
+        for (int i = 0; i < LoopRegisters; ++i)
+            image.loops[n - 1][i] = at(loopBase(n) + i);
+    return image;
+}
+
 ModuleRequest readLoops() {
     return {ModuleRequest::Kind::ReadHolding, LoopsStart, Loops * LoopRegisters, {}};
 }
@@ -109,6 +129,12 @@ std::array<ModuleRequest, 3> writeOutputRegisters(const Image& image) {
 
 ModuleRequest writeSetPoint(int loop, int32_t degrees) {
     return {ModuleRequest::Kind::WriteRegisters, loopBase(loop), 1, {degrees}};
+}
+
+QString samplingItem(int value) {
+    const int ms = 100 * (value + 1);
+    return ms < 1000 ? QStringLiteral("%1 - %2msec").arg(value).arg(ms)
+                     : QStringLiteral("%1 - %2sec").arg(value).arg(ms / 1000.0);
 }
 
 QString registerHexText(int32_t value) {

@@ -54,6 +54,17 @@ EntryRule loopRule(int reg);
 ModuleRequest readLoops();
 std::optional<LoopBlocks> decodeLoops(const Reply& reply);
 
+// The texts of the configuration word's lists and of a loop's mode, by value
+// (the list position is the value).
+inline constexpr const char* AverageItems[4] = {"0 - 1 Sample", "1 - 2 Samples", "3 - 4 Samples",
+                                                "4 - 8 Samples"};
+inline constexpr const char* TypeItems[7] = {"0 - K", "1 - J", "2 - N", "3 - S",
+                                             "4 - T", "5 - E", "6 - R"};
+constexpr int SamplingItems = 16;
+// "0 - 100msec" .. "8 - 900msec", "9 - 1sec" .. "15 - 1.6sec".
+QString samplingItem(int value);
+inline constexpr const char* ModeItems[3] = {"0 - Manual", "1 - ON/OFF", "2 - Proportional"};
+
 // The configuration word's fields (list positions and alarm enables).
 struct ConfigFields {
     int average = 0;            // bits 0..3 (0..3)
@@ -90,6 +101,9 @@ EntryRule pwmRule(int n);
 // "Write To Output Registers": the configuration word, the control word and
 // the four loop blocks, one command of three writes.
 std::array<ModuleRequest, 3> writeOutputRegisters(const Image& image);
+// The image as the module holds it (holding registers 1..26).
+ModuleRequest readImage();
+std::optional<Image> decodeImage(const Reply& reply);
 // One loop's set point alone.
 ModuleRequest writeSetPoint(int loop, int32_t degrees);
 

@@ -29,6 +29,12 @@ QComboBox* combo(const QString& name, const QStringList& items, QWidget* parent)
     c->addItems(items);
     return c;
 }
+QStringList texts(std::span<const char* const> items) {
+    QStringList out;
+    for (const char* item : items)
+        out << QString::fromLatin1(item);
+    return out;
+}
 // A list position set from code counts as a change, like a user's.
 template <class F> void onPick(QComboBox* box, QObject* context, F store) {
     QObject::connect(box, &QComboBox::currentIndexChanged, context, [store](int index) {
@@ -83,14 +89,10 @@ AnalogPanel::AnalogPanel(Link& link, MessagePresenter& presenter)
     m_adcData = combo(QStringLiteral("ComboADCData"),
                       {QStringLiteral("Voltage"), QStringLiteral("Counts")}, frame2);
     settings->addWidget(m_adcData, 0, 0, 1, 3);
-    m_average = combo(QStringLiteral("ComboAverage"),
-                      {QStringLiteral("No Average"), QStringLiteral("2 Sampels"),
-                       QStringLiteral("4 Sampels"), QStringLiteral("8 Sampels")},
-                      frame2);
+    m_average = combo(QStringLiteral("ComboAverage"), texts(Analog::AverageItems), frame2);
     settings->addWidget(label(QStringLiteral("Ave"), QStringLiteral("lblAverage"), frame2), 1, 0);
     settings->addWidget(m_average, 1, 1, 1, 2);
-    m_mode = combo(QStringLiteral("ComboMode"), {QStringLiteral("Auto"), QStringLiteral("Manual")},
-                   frame2);
+    m_mode = combo(QStringLiteral("ComboMode"), texts(Analog::ModeItems), frame2);
     settings->addWidget(label(QStringLiteral("Mode"), QStringLiteral("lblMode"), frame2), 2, 0);
     settings->addWidget(m_mode, 2, 1, 1, 2);
     m_ts = new QLineEdit(QStringLiteral("100"), frame2);
@@ -130,6 +132,13 @@ AnalogPanel::AnalogPanel(Link& link, MessagePresenter& presenter)
     dacGrid->setRowStretch(10, 1);
     frames->addWidget(frame1);
     root->addLayout(frames);
+
+    auto* files = new QHBoxLayout;
+    makeConfigControls(this);
+    files->addStretch(1);
+    files->addWidget(m_openConfig);
+    files->addWidget(m_saveConfig);
+    root->addLayout(files);
 
     auto* bottom = new QHBoxLayout;
     auto* frame3 = new QGroupBox(QStringLiteral("Time between polls"), this);
@@ -200,19 +209,51 @@ void AnalogPanel::configClicked() {
     send(Analog::writeConfig(m_config));
 }
 
-void AnalogPanel::writeClicked() {
-    // All eight are checked before any is stored: a bad entry stores nothing.
+std::optional<Analog::DacValues> AnalogPanel::dacEntries() {
+    // All eight are checked before any is used: a bad entry stores nothing.
     Analog::DacValues values{};
     for (int i = 0; i < Analog::Outputs; ++i) {
         const EntryRule rule = Analog::dacRule(i + 1);
         const auto value = rule.parse(m_dac[i]->text());
         if (!value) {
             m_presenter.show(rule.message());
-            return;
+            return std::nullopt;
         }
         values[i] = *value;
     }
-    send(Analog::writeDac(values));
+    return values;
+}
+
+void AnalogPanel::writeClicked() {
+    if (const auto values = dacEntries())
+        send(Analog::writeDac(*values));
+}
+
+std::optional<ConfigFile::Settings> AnalogPanel::currentSettings() {
+    // What Config and Write would send: the same entries, the same messages.
+    const auto sampling = Analog::parseSampling(m_ts->text());
+    if (!sampling) {
+        m_presenter.show(Analog::samplingMessage());
+        return std::nullopt;
+    }
+    const auto dac = dacEntries();
+    if (!dac)
+        return std::nullopt;
+    ConfigFile::AnalogSettings settings{m_config, *dac};
+    settings.adc.sampling = *sampling;
+    return settings;
+}
+
+void AnalogPanel::applySettings(const ConfigFile::Settings& settings) {
+    // As if typed and picked: each list's pick stores its field.
+    const auto& s = std::get<ConfigFile::AnalogSettings>(settings);
+    m_ts->setText(QString::number(s.adc.sampling));
+    m_mode->setCurrentIndex(s.adc.mode);
+    m_average->setCurrentIndex(s.adc.average);
+    for (int i = 0; i < Analog::Inputs; ++i)
+        m_range[i]->setCurrentIndex(s.adc.ranges[i]);
+    for (int i = 0; i < Analog::Outputs; ++i)
+        m_dac[i]->setText(QString::number(s.dac[i]));
 }
 
 void AnalogPanel::send(const ModuleRequest& request) {

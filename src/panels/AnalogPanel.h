@@ -30,6 +30,10 @@ private:
     void writeClicked();
     // Counts a one-shot write's outcome the way the poll loop counts polls.
     void send(const ModuleRequest& request);
+    std::optional<ConfigFile::Settings> currentSettings() override;
+    void applySettings(const ConfigFile::Settings& settings) override;
+    // The DAC entries, checked in order; nullopt once the first bad one is told.
+    std::optional<Analog::DacValues> dacEntries();
 
     Analog::Counts m_counts{};
     Analog::AdcConfig m_config;

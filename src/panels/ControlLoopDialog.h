@@ -30,6 +30,9 @@ public:
     // Loads loop n (1..4) unless it shows that loop already (what was typed
     // then stays); nothing for n outside 1..4.
     void showLoop(int n);
+    // Shows its loop's block afresh, what was typed discarded (a
+    // configuration file was opened).
+    void reload() { load(m_loop); }
     int loop() const { return m_loop; }
 
 private:

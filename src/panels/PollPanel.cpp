@@ -11,9 +11,13 @@
 #include "TrendWindow.h"
 
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStandardPaths>
 
 namespace qim {
 
@@ -68,6 +72,62 @@ void PollPanel::makePollControls(QWidget* intervalParent,
         });
     }
     focusFollowsCommands(m_scan, m_stop);
+}
+
+void PollPanel::makeConfigControls(QWidget* parent) {
+    m_configDir = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    m_saveConfig = new QPushButton(QStringLiteral("Save Configuration..."), parent);
+    m_saveConfig->setObjectName(QStringLiteral("CmdSaveConfig"));
+    m_openConfig = new QPushButton(QStringLiteral("Open Configuration..."), parent);
+    m_openConfig->setObjectName(QStringLiteral("CmdOpenConfig"));
+    for (QPushButton* b : {m_saveConfig, m_openConfig})
+        b->setAutoDefault(false);
+    connect(m_saveConfig, &QPushButton::clicked, this, &PollPanel::saveConfig);
+    connect(m_openConfig, &QPushButton::clicked, this, &PollPanel::openConfig);
+}
+
+QString PollPanel::suggestedConfigName() const {
+    return QDir(m_configDir).filePath(QStringLiteral("%1 address %2.json")
+                                          .arg(windowTitle())
+                                          .arg(m_slave));
+}
+
+void PollPanel::saveConfig() {
+    // What the fields hold now is what is saved, however long the dialog stays open.
+    const auto settings = currentSettings();
+    if (!settings)
+        return;
+    auto* dialog = new QFileDialog(this, QStringLiteral("Save Configuration"), m_configDir,
+                                   QStringLiteral("Configurations (*.json);;All files (*)"));
+    dialog->setObjectName(QStringLiteral("dlgSaveConfig"));
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setDefaultSuffix(QStringLiteral("json"));
+    dialog->selectFile(suggestedConfigName());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QFileDialog::fileSelected, this, [this, settings](const QString& path) {
+        m_configDir = QFileInfo(path).absolutePath();
+        if (const QString error = ConfigFile::save(path, *settings); !error.isEmpty())
+            m_presenter.show(error);
+    });
+    dialog->open();
+}
+
+void PollPanel::openConfig() {
+    auto* dialog = new QFileDialog(this, QStringLiteral("Open Configuration"), m_configDir,
+                                   QStringLiteral("Configurations (*.json);;All files (*)"));
+    dialog->setObjectName(QStringLiteral("dlgOpenConfig"));
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& path) {
+        m_configDir = QFileInfo(path).absolutePath();
+        const ConfigFile::Loaded loaded = ConfigFile::load(path, m_kind);
+        if (loaded.settings)
+            applySettings(*loaded.settings);
+        else
+            m_presenter.show(loaded.error);
+    });
+    dialog->open();
 }
 
 TrendWindow* PollPanel::trendWindow() const {
@@ -130,6 +190,10 @@ void PollPanel::updateControls() {
     m_stop->setEnabled(m_polling);
     m_close->setEnabled(!m_polling);
     m_interval->setEnabled(!m_polling);
+    // Files only fill fields or save them: they send nothing.
+    for (QPushButton* b : {m_saveConfig, m_openConfig})
+        if (b)
+            b->setEnabled(m_ours);
     m_sb->setPanel(3, m_polling ? QStringLiteral("SCAN") : QStringLiteral("STOP"));
     enableCommands(ready);
 }

@@ -7,6 +7,7 @@
 // its loop: no further request goes out and its queued reads are dropped,
 // while the writes it gave still go out.
 
+#include "ConfigFile.h"
 #include "DeviceCodes.h"
 #include "PollLoop.h"
 
@@ -64,6 +65,16 @@ protected:
     // most once a frame) and told to the trend; any other counts an error.
     void pollRead(const ModuleRequest& request, PollLoop::Done done,
                   std::function<bool(const Reply&)> take);
+    // "Save Configuration..." (CmdSaveConfig) and "Open Configuration..."
+    // (CmdOpenConfig), for a panel whose module has a configuration file.
+    // Save takes what the panel's fields hold; Open fills them as typing the
+    // file's values would, and sends nothing. A file that cannot be used is
+    // told and changes nothing.
+    void makeConfigControls(QWidget* parent);
+    // What the fields hold, or nullopt once the panel has told why an entry
+    // cannot be saved (the message its write button would give).
+    virtual std::optional<ConfigFile::Settings> currentSettings() { return std::nullopt; }
+    virtual void applySettings(const ConfigFile::Settings&) {}
     // A write of the panel's own waits for its reply: nothing else is sent
     // from the panel meanwhile.
     void setWriting(bool writing);
@@ -87,10 +98,15 @@ protected:
     QPushButton* m_stop = nullptr;
     QPushButton* m_trend = nullptr;
     QPushButton* m_close = nullptr;
+    QPushButton* m_saveConfig = nullptr;
+    QPushButton* m_openConfig = nullptr;
     StatusPanels* m_sb = nullptr;
 
 private:
     void updateControls();
+    void saveConfig();
+    void openConfig();
+    QString suggestedConfigName() const;
 
     ModuleKind m_kind;
     bool m_loaded = false;
@@ -99,6 +115,7 @@ private:
     bool m_writing = false;
     FrameThrottle* m_readings;
     QPointer<TrendWindow> m_trendWindow;
+    QString m_configDir; // where the last configuration file was
 };
 
 } // namespace qim

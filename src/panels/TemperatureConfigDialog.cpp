@@ -11,10 +11,11 @@
 namespace qim {
 
 namespace {
-QComboBox* makeList(QWidget* parent, const char* name, const QStringList& items) {
+QComboBox* makeList(QWidget* parent, const char* name, std::span<const char* const> items) {
     auto* c = new QComboBox(parent);
     c->setObjectName(QLatin1String(name));
-    c->addItems(items);
+    for (const char* item : items)
+        c->addItem(QString::fromLatin1(item));
     c->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     return c;
 }
@@ -26,20 +27,11 @@ TemperatureConfigDialog::TemperatureConfigDialog(TemperatureRegisters& registers
     setWindowTitle(QStringLiteral("QIM-P750 Configuration Register"));
     setAttribute(Qt::WA_DeleteOnClose);
 
-    m_average = makeList(this, "Combo_Average",
-                         {QStringLiteral("0 - 1 Sample"), QStringLiteral("1 - 2 Samples"),
-                          QStringLiteral("3 - 4 Samples"), QStringLiteral("4 - 8 Samples")});
-    m_type = makeList(this, "Combo_Type",
-                      {QStringLiteral("0 - K"), QStringLiteral("1 - J"), QStringLiteral("2 - N"),
-                       QStringLiteral("3 - S"), QStringLiteral("4 - T"), QStringLiteral("5 - E"),
-                       QStringLiteral("6 - R")});
-    QStringList sampling;
-    for (int i = 0; i < 16; ++i) {
-        const int ms = 100 * (i + 1);
-        sampling << (ms < 1000 ? QStringLiteral("%1 - %2msec").arg(i).arg(ms)
-                               : QStringLiteral("%1 - %2sec").arg(i).arg(ms / 1000.0));
-    }
-    m_sampling = makeList(this, "Combo_Sampling", sampling);
+    m_average = makeList(this, "Combo_Average", Temperature::AverageItems);
+    m_type = makeList(this, "Combo_Type", Temperature::TypeItems);
+    m_sampling = makeList(this, "Combo_Sampling", {});
+    for (int i = 0; i < Temperature::SamplingItems; ++i)
+        m_sampling->addItem(Temperature::samplingItem(i));
 
     auto* grid = new QGridLayout;
     grid->addWidget(new QLabel(QStringLiteral("Average"), this), 0, 0);

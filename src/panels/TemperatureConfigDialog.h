@@ -20,8 +20,10 @@ public:
     // Loads the lists from registers.config.
     TemperatureConfigDialog(TemperatureRegisters& registers, QWidget* parent);
 
-private:
+    // Shows the registers afresh (a configuration file was opened).
     void load();
+
+private:
     void computeConfigRegister();
 
     TemperatureRegisters& m_regs;

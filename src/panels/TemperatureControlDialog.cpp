@@ -19,8 +19,8 @@ TemperatureControlDialog::TemperatureControlDialog(TemperatureRegisters& registe
     for (int n = 0; n < Temperature::Loops; ++n) {
         m_loop[n] = new QComboBox(this);
         m_loop[n]->setObjectName(QStringLiteral("Combo_ControlLoop%1").arg(n + 1));
-        m_loop[n]->addItems({QStringLiteral("0 - Manual"), QStringLiteral("1 - ON/OFF"),
-                             QStringLiteral("2 - Proportional")});
+        for (const char* item : Temperature::ModeItems)
+            m_loop[n]->addItem(QString::fromLatin1(item));
         m_loop[n]->setSizeAdjustPolicy(QComboBox::AdjustToContents);
         grid->addWidget(new QLabel(QStringLiteral("Control Loop %1").arg(n + 1), this), n, 0);
         grid->addWidget(m_loop[n], n, 1);

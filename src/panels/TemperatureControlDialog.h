@@ -19,8 +19,10 @@ public:
     // Loads the lists from registers.control.
     TemperatureControlDialog(TemperatureRegisters& registers, QWidget* parent);
 
-private:
+    // Shows the registers afresh (a configuration file was opened).
     void load();
+
+private:
     void computeControlRegister();
 
     TemperatureRegisters& m_regs;

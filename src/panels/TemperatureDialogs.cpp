@@ -29,6 +29,15 @@ void TemperatureDialogs::openControl() {
     bringForward(m_control);
 }
 
+void TemperatureDialogs::reload() {
+    if (m_config)
+        m_config->load();
+    if (m_control)
+        m_control->load();
+    if (m_loop && m_loop->loop() > 0)
+        m_loop->reload();
+}
+
 void TemperatureDialogs::openLoop(int n) {
     m_regs.selectedLoop = static_cast<uint8_t>(n);
     if (!m_loop)

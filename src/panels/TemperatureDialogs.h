@@ -28,6 +28,9 @@ public:
     void openControl();
     // The loop dialog for loop n (1..4), the loop selected from now on.
     void openLoop(int n);
+    // The registers changed under the open dialogs (a configuration file was
+    // opened): they show them afresh.
+    void reload();
 
 private:
     TemperatureRegisters& m_regs;

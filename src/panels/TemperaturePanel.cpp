@@ -164,6 +164,9 @@ TemperaturePanel::TemperaturePanel(Link& link, MessagePresenter& presenter,
     m_write =
         button(regs, QStringLiteral("Cmd_Write"), QStringLiteral("Write To Output Registers"));
     regGrid->addWidget(m_write, 3, 0, 1, 2);
+    makeConfigControls(regs);
+    regGrid->addWidget(m_openConfig, 4, 0);
+    regGrid->addWidget(m_saveConfig, 4, 1);
     connect(configReg, &QPushButton::clicked, this, [this] { m_dialogs.openConfig(); });
     connect(controlReg, &QPushButton::clicked, this, [this] { m_dialogs.openControl(); });
     connect(m_write, &QPushButton::clicked, this, &TemperaturePanel::writeOutputRegisters);
@@ -253,6 +256,23 @@ void TemperaturePanel::sliderMoved(int k, int value) {
     // One key per slider: a position still queued is replaced by the newer
     // one, so a drag never floods the link and the last position goes out.
     Temperature::writePwm(k, value).send(m_link, m_slave, {this, noReply, k});
+}
+
+std::optional<ConfigFile::Settings> TemperaturePanel::currentSettings() {
+    return m_regs.image;
+}
+
+void TemperaturePanel::applySettings(const ConfigFile::Settings& settings) {
+    m_regs.image = std::get<Temperature::Image>(settings);
+    // The sliders show the file's outputs without writing them: nothing goes
+    // to the module until the user writes.
+    for (int k = 1; k <= Temperature::PwmOutputs; ++k) {
+        const QSignalBlocker quiet(m_slider[k - 1]);
+        m_slider[k - 1]->setValue(m_regs.image.pwm[k - 1]);
+        m_pwmLabel[k - 1]->setText(QString::number(m_regs.image.pwm[k - 1]) + QLatin1Char('%'));
+    }
+    drawReadings();
+    m_dialogs.reload();
 }
 
 void TemperaturePanel::writeOutputRegisters() {

@@ -35,6 +35,8 @@ private:
     void showLoop(int n);
     void sliderMoved(int k, int value);
     void writeOutputRegisters();
+    std::optional<ConfigFile::Settings> currentSettings() override;
+    void applySettings(const ConfigFile::Settings& settings) override;
 
     TemperatureDialogs& m_dialogs;
     TemperatureRegisters& m_regs;

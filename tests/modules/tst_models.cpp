@@ -3,6 +3,7 @@
 // decodes, the registers' packing, what a user may enter and the message
 // for what not, and counts to volts against exact arithmetic.
 #include "AnalogModule.h"
+#include "ConfigFile.h"
 #include "DiscreteModule.h"
 #include "Link.h"
 #include "SimBus.h"
@@ -63,6 +64,20 @@ constexpr EntryCase Entries[] = {
     {"de", "2,5", 0, 10, false, 2},           {"de", "1.000", 0, 10000, false, -1},
 };
 // clang-format on
+
+// Settings with a value of its own in every field, each at a bound where it has one.
+Analog::Settings AnalogSample() {
+    return {{255, 1, 0, {0, 1, 2, 3, 4, 4, 3, 2}}, {0, 1, 2, 3, 4, 5, 4095, 77}};
+}
+Temperature::Image TemperatureSample() {
+    Temperature::Image t;
+    t.config = Temperature::ConfigFields{3, 6, 15, {1, 0, 1, 0}}.pack();
+    t.control = Temperature::LoopModes{{2, 1, 0, 2}}.pack();
+    t.pwm = {0, 100, 1, 50};
+    t.loops = {
+        {{1023, 127, 127, 1023, 0}, {0, 0, 0, 0, 1023}, {333, 3, 4, 5, 6}, {7, 8, 9, 10, 11}}};
+    return t;
+}
 } // namespace
 
 class TestModels : public QObject {
@@ -167,6 +182,103 @@ private Q_SLOTS:
         for (const Analog::AdcConfig c :
              {Analog::AdcConfig{}, Analog::AdcConfig{255, 1, 0, {1, 2, 3, 4, 4, 3, 2, 1}}})
             QCOMPARE(Analog::AdcConfig::unpack(c.pack()), c);
+    }
+
+    // A configuration survives the file and the module's registers whole:
+    // written to the module as the panels write it, read back, saved again.
+    void configurationRoundTrip() {
+        const std::pair<ConfigFile::Settings, int> samples[] = {{AnalogSample(), 3},
+                                                                {TemperatureSample(), 4}};
+        for (const auto& [settings, unit] : samples) {
+            const QByteArray json = ConfigFile::toJson(settings);
+            const ModuleKind kind = ConfigFile::kindOf(settings);
+            const auto loaded = ConfigFile::fromJson(json, QStringLiteral("a.json"), kind);
+            QVERIFY2(loaded.settings, qPrintable(loaded.error));
+            QCOMPARE(ConfigFile::toJson(*loaded.settings), json);
+
+            QList<ModuleRequest> writes;
+            if (const auto* a = std::get_if<Analog::Settings>(&settings))
+                writes << Analog::writeConfig(a->adc) << Analog::writeDac(a->dac);
+            else
+                for (const ModuleRequest& w :
+                     Temperature::writeOutputRegisters(std::get<Temperature::Image>(settings)))
+                    writes << w;
+            if (kind == ModuleKind::Temperature) // PWM outputs are written by their sliders
+                for (int n = 1; n <= Temperature::PwmOutputs; ++n)
+                    writes << Temperature::writePwm(
+                        n, std::get<Temperature::Image>(settings).pwm[n - 1]);
+            for (const ModuleRequest& w : writes)
+                QVERIFY(qimtest::await([&](Requester r) {
+                            w.send(link, uint8_t(unit), r);
+                        }).reply.ok());
+            const Reply held = qimtest::await([&](Requester r) {
+                                   ConfigFile::readBack(kind).send(link, uint8_t(unit), r);
+                               }).reply;
+            const auto back = ConfigFile::fromReply(kind, held, QStringLiteral("Module"));
+            QVERIFY2(back.settings, qPrintable(back.error));
+            QCOMPARE(ConfigFile::toJson(*back.settings), json);
+        }
+        // A code no list holds, read from a module, is not saved as something else.
+        QCOMPARE(
+            ConfigFile::fromReply(ModuleKind::Analog, ReadReply(QList<int>(11, 0xFFFF)),
+                                  QStringLiteral("Module 3"))
+                .error,
+            QStringLiteral("Module 3: adc.ranges.AIN1: must be one of \"+/- 10V\", \"+/- 5V\", "
+                           "\"+/- 2.5V\", \"+ 10V\", \"+ 5V\""));
+    }
+
+    // A file that cannot be used says which field and why, and gives nothing.
+    void configurationRefused_data() {
+        QTest::addColumn<bool>("analog"); // the sample file edited
+        QTest::addColumn<QString>("was");
+        QTest::addColumn<QString>("now");
+        QTest::addColumn<QString>("message");
+        const auto row = [](bool analog, const char* was, const char* now, const char* message) {
+            QTest::newRow(message) << analog << was << now << message;
+        };
+        row(true, "77\n    }\n}\n", "77\n    }\n",
+            "a.json is not a configuration file: unterminated object on line 29");
+        row(true, "*", "[1]", "a.json is not a configuration file: it holds no JSON object");
+        row(true, "\"format\": 1", "\"format\": 2",
+            "a.json has format 2; this QIMTool reads format 1");
+        row(true, "\"format\": 1", "\"format\": 0.5",
+            "a.json: format must be a whole number from 1");
+        row(false, "", "", "a.json is a configuration of a QIM-P750, not of a QIM-M640");
+        row(true, "QIM-M640", "QIM-M64", "a.json: model must be \"QIM-M640\" or \"QIM-P750\"");
+        row(true, ",\n        \"CL4\": 77", "", "a.json: dacCounts.CL4 is missing");
+        row(true, "\"CL4\": 77", "\"CL4\": \"77\"",
+            "a.json: dacCounts.CL4: CL4 must be a number from 0 to 4095");
+        row(true, "\"CL4\": 77", "\"CL4\": 4095.5",
+            "a.json: dacCounts.CL4: CL4 must be a number from 0 to 4095");
+        row(true, "\"samplingIntervalMs\": 255", "\"samplingIntervalMs\": 0.4",
+            "a.json: adc.samplingIntervalMs: Sampling Interval must be a number from 1 to 255");
+        row(true, "No Average", "16 Sampels",
+            "a.json: adc.average: must be one of \"No Average\", \"2 Sampels\", \"4 Sampels\", \"8 "
+            "Sampels\"");
+        row(false, "\"setPointC\": 333", "\"setPointC\": 1024",
+            "a.json: loops.loop3.setPointC: Set Point must be a number from 0 to 1023");
+        row(false, "\"loop1\": true", "\"loop1\": 1",
+            "a.json: configurationRegister.alarms.loop1: must be true or false");
+        row(false, "\"word\": \"0x5F63", "\"word\": \"0x1",
+            "a.json: configurationRegister.word: does not match its fields (0x5F63)");
+        row(false, "\"PWM2\": 100", "\"PWM2\": 101",
+            "a.json: pwmPercent.PWM2: PWM2 must be a number from 0 to 100");
+    }
+    void configurationRefused() {
+        QFETCH(bool, analog);
+        QFETCH(QString, was);
+        QFETCH(QString, now);
+        QFETCH(QString, message);
+        QString json = QString::fromUtf8(analog ? ConfigFile::toJson(AnalogSample())
+                                                : ConfigFile::toJson(TemperatureSample()));
+        QVERIFY(json.count(was) == 1 || was.isEmpty() || was == QLatin1String("*"));
+        json = was == QLatin1String("*") ? now : json.replace(was, now);
+        // A temperature file unedited is one opened where an analog one belongs.
+        const auto loaded = ConfigFile::fromJson(json.toUtf8(), QStringLiteral("a.json"),
+                                                 analog || was.isEmpty() ? ModuleKind::Analog
+                                                                         : ModuleKind::Temperature);
+        QCOMPARE(loaded.error, message);
+        QVERIFY(!loaded.settings);
     }
 
     // What a user may enter for a module (-1: refused) and the message then.
