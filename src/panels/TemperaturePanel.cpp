@@ -271,7 +271,7 @@ void TemperaturePanel::applySettings(const ConfigFile::Settings& settings) {
         m_slider[k - 1]->setValue(m_regs.image.pwm[k - 1]);
         m_pwmLabel[k - 1]->setText(QString::number(m_regs.image.pwm[k - 1]) + QLatin1Char('%'));
     }
-    drawReadings();
+    // The set point labels follow at the next poll, as after a loop dialog's OK.
     m_dialogs.reload();
 }
 

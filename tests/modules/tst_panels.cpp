@@ -13,7 +13,10 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QSlider>
+#include <QTemporaryDir>
 
 using namespace qim;
 using namespace paneltest;
@@ -84,6 +87,31 @@ class TestPanels : public QObject, PanelFixture {
         for (int i = 0; i < 5; ++i)
             dialog("ControlLoop").type(loopBoxes[i], values[i]);
         dialog("ControlLoop").click(QStringLiteral("Cmd_OK"));
+    }
+    // Every entry, box, slider and value label of the panel, by name.
+    QStringList fields() const {
+        QStringList f;
+        for (const QWidget* c : panel->findChildren<QWidget*>()) {
+            if (c->window() != panel) // a file dialog's own boxes
+                continue;
+            const QString name = c->objectName() + '=';
+            if (const auto* e = qobject_cast<const QLineEdit*>(c); e && !c->inherits("QSpinBox"))
+                f << name + e->text();
+            else if (const auto* b = qobject_cast<const QComboBox*>(c))
+                f << name + b->currentText();
+            else if (const auto* s = qobject_cast<const QSlider*>(c))
+                f << name + QString::number(s->value());
+            else if (c->objectName().contains(QRegularExpression("PWM|SPTemp")))
+                f << name + qobject_cast<const QLabel*>(c)->text();
+        }
+        return f;
+    }
+    // Answers the panel's file dialog with path, as a user picks a file.
+    void answer(const char* dialogName, const QString& path) const {
+        QFileDialog* d = nullptr;
+        QTRY_VERIFY((d = panel->findChild<QFileDialog*>(QLatin1String(dialogName))));
+        d->selectFile(path);
+        static_cast<QDialog*>(d)->accept(); // the dialog's own Open or Save button
     }
     bool idle() const {
         return QTest::qWaitFor([&] { return link->pending() == 0; }, 5000);
@@ -357,6 +385,87 @@ private Q_SLOTS:
         click("Cmd_Write");
         QTRY_COMPARE(sb(1), QStringLiteral("Err: 1"));
         QCOMPARE(bus->requests().size(), 6);
+    }
+
+    // Saved from one panel and opened in a fresh one (the registers anew, as
+    // after a restart), a configuration gives the same fields and the same
+    // writes; opening sends nothing, and a file that cannot be used changes nothing.
+    void configurationsSaveAndOpen_data() {
+        QTest::addColumn<bool>("analog");
+        QTest::newRow("QIM-M640") << true;
+        QTest::newRow("QIM-P750") << false;
+    }
+    void configurationsSaveAndOpen() {
+        QFETCH(bool, analog);
+        QTemporaryDir dir;
+        const auto reopen = [&] {
+            if (analog)
+                open<AnalogPanel>(4, 20);
+            else
+                open<TemperaturePanel>(4, 30, dialogs);
+        };
+        const auto writes = [&] {
+            bus->clearRequests();
+            if (analog)
+                return press("CmdConfigADC") && press("CmdWriteDAC");
+            click("Cmd_Write");
+            return idle();
+        };
+        if (analog) {
+            openFor<AnalogPanel>(4, 20);
+            for (int n = 1; n <= 8; ++n)
+                setRange(n, n % 5);
+            pick("ComboAverage", 1);
+            pick("ComboMode", 1);
+            type("TextTS", "37");
+            type("TextDAC2", "7");
+            type("TextDAC8", "4095");
+        } else {
+            openFor<TemperaturePanel>(4, 30, dialogs);
+            click("Cmd_ConfigReg");
+            dialog("Config").pick("Combo_Sampling", 5);
+            dialog("Config").get<QCheckBox>("Check_Alarm2")->setChecked(true);
+            click("Cmd_ControlReg");
+            dialog("Control").pick("Combo_ControlLoop3", 2);
+            enterLoop(2, {"1023", "127", "0", "600", "7"});
+            w<QSlider>("Slider_PWM3")->setValue(60);
+            QVERIFY(idle());
+        }
+        QVERIFY(writes());
+        const auto sent = bus->requests();
+        const QStringList before = fields();
+        click("CmdSaveConfig");
+        answer("dlgSaveConfig", dir.filePath("a.json"));
+        QVERIFY(closePanel());
+        regs = {};
+        dialogs.reload();
+        reopen();
+        QVERIFY(fields() != before);
+        const QStringList fresh = fields();
+
+        QFile other(dir.filePath("other.json"));
+        QVERIFY(other.open(QIODevice::WriteOnly));
+        other.write(ConfigFile::toJson(analog ? ConfigFile::Settings(Temperature::Image{})
+                                              : ConfigFile::Settings(Analog::Settings{})));
+        other.close();
+        bus->clearRequests();
+        click("CmdOpenConfig");
+        answer("dlgOpenConfig", other.fileName());
+        QCOMPARE(messages(), QStringList{analog ? "other.json is a configuration of a QIM-P750, "
+                                                  "not of a QIM-M640"
+                                                : "other.json is a configuration of a QIM-M640, "
+                                                  "not of a QIM-P750"});
+        QCOMPARE(fields(), fresh);
+        click("CmdOpenConfig");
+        answer("dlgOpenConfig", dir.filePath("a.json"));
+        QCOMPARE(fields(), before);
+        QVERIFY(bus->requests().isEmpty());
+        QVERIFY(writes());
+        const auto again = bus->requests();
+        QCOMPARE(again.size(), sent.size());
+        for (qsizetype i = 0; i < sent.size(); ++i)
+            QVERIFY(again[i].function == sent[i].function && again[i].start == sent[i].start &&
+                    again[i].values == sent[i].values);
     }
 
     // The panel goes, the registers and the dialogs stay: a dialog lives until
