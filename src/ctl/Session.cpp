@@ -610,14 +610,7 @@ void Session::sendConfig() {
         return;
     // The panel's buttons in the panel's order; every write is sent, each
     // failure told, and the run exits with the first.
-    QList<ModuleRequest> writes;
-    if (const auto* a = std::get_if<ConfigFile::AnalogSettings>(&settings)) {
-        writes << Analog::writeConfig(a->adc) << Analog::writeDac(a->dac);
-    } else {
-        for (const ModuleRequest& w :
-             Temperature::writeOutputRegisters(std::get<Temperature::Image>(settings)))
-            writes << w;
-    }
+    const QList<ModuleRequest> writes = ConfigFile::writesOf(settings);
     auto left = std::make_shared<qsizetype>(writes.size());
     for (const ModuleRequest& w : writes) {
         w.send(m_link, uint8_t(m_o.address),

@@ -17,8 +17,8 @@ namespace {
 
 const QString AnalogModel = QStringLiteral("QIM-M640");
 const QString TemperatureModel = QStringLiteral("QIM-P750");
-const char* const LoopKeys[Temperature::LoopRegisters] = {
-    "setPointC", "cycleTimeScaler", "bandGain", "alarmHighC", "alarmLowC"};
+const char* const LoopKeys[Temperature::LoopRegisters] = {"setPointC", "cycleTimeScaler",
+                                                          "bandGain", "alarmHighC", "alarmLowC"};
 
 QString loopName(int n) {
     return QStringLiteral("loop%1").arg(n);
@@ -33,7 +33,8 @@ QByteArray object(const Members& members, int depth) {
     const QByteArray in(4 * (depth + 1), ' ');
     QByteArray out = "{\n";
     for (qsizetype i = 0; i < members.size(); ++i) {
-        out += in + QJsonDocument(QJsonArray{members[i].first}).toJson(QJsonDocument::Compact).mid(1);
+        out +=
+            in + QJsonDocument(QJsonArray{members[i].first}).toJson(QJsonDocument::Compact).mid(1);
         out.chop(1); // the array's closing bracket
         out += ": " + members[i].second + (i + 1 < members.size() ? ",\n" : "\n");
     }
@@ -214,8 +215,8 @@ AnalogSettings readAnalog(const QJsonObject& root, Reader& r) {
             r.item(rangeObject, QStringLiteral("adc.ranges.AIN%1").arg(k + 1), ranges));
     const QJsonObject dac = r.object(root, QStringLiteral("dacCounts"));
     for (int ch = 1; ch <= Analog::Outputs; ++ch)
-        a.dac[ch - 1] = r.number(dac, QStringLiteral("dacCounts.") + Analog::dacName(ch),
-                                 Analog::dacRule(ch));
+        a.dac[ch - 1] =
+            r.number(dac, QStringLiteral("dacCounts.") + Analog::dacName(ch), Analog::dacRule(ch));
     return a;
 }
 
@@ -299,11 +300,10 @@ Loaded fromJson(const QByteArray& json, const QString& name, ModuleKind kind) {
         format->toDouble() < 1)
         return {std::nullopt, QStringLiteral("%1: format must be a whole number from 1").arg(name)};
     if (format->toDouble() > Format)
-        return {std::nullopt,
-                QStringLiteral("%1 has format %2; this QIMTool reads format %3")
-                    .arg(name)
-                    .arg(format->toDouble())
-                    .arg(Format)};
+        return {std::nullopt, QStringLiteral("%1 has format %2; this QIMTool reads format %3")
+                                  .arg(name)
+                                  .arg(format->toDouble())
+                                  .arg(Format)};
     const QString m = model->toString();
     const ModuleKind found = m == AnalogModel        ? ModuleKind::Analog
                              : m == TemperatureModel ? ModuleKind::Temperature
@@ -355,7 +355,8 @@ QStringList describe(const Settings& settings) {
         for (int k = 0; k < Analog::Inputs; ++k)
             add(QStringLiteral("adc.ranges.AIN%1").arg(k + 1), rangeText(a->adc.ranges[k]));
         for (int ch = 1; ch <= Analog::Outputs; ++ch)
-            add(QStringLiteral("dacCounts.") + Analog::dacName(ch), QString::number(a->dac[ch - 1]));
+            add(QStringLiteral("dacCounts.") + Analog::dacName(ch),
+                QString::number(a->dac[ch - 1]));
         const auto words = a->adc.pack();
         add(QStringLiteral("holding registers 8..10"),
             QStringLiteral("%1 %2 %3").arg(words[0]).arg(words[1]).arg(words[2]));
@@ -367,7 +368,8 @@ QStringList describe(const Settings& settings) {
     const auto modes = LoopModes::unpack(image.control);
     add(QStringLiteral("model"), TemperatureModel);
     add(QStringLiteral("configurationRegister.word"), registerHexText(image.config));
-    add(QStringLiteral("configurationRegister.average"), QString::fromLatin1(AverageItems[f.average]));
+    add(QStringLiteral("configurationRegister.average"),
+        QString::fromLatin1(AverageItems[f.average]));
     add(QStringLiteral("configurationRegister.type"), QString::fromLatin1(TypeItems[f.type]));
     add(QStringLiteral("configurationRegister.sampling"), samplingItem(f.sampling));
     for (int n = 1; n <= Loops; ++n)
@@ -384,6 +386,13 @@ QStringList describe(const Settings& settings) {
     for (int n = 1; n <= PwmOutputs; ++n)
         add(QStringLiteral("pwmPercent.PWM%1").arg(n), QString::number(image.pwm[n - 1]));
     return lines;
+}
+
+QList<ModuleRequest> writesOf(const Settings& settings) {
+    if (const auto* a = std::get_if<AnalogSettings>(&settings))
+        return {Analog::writeConfig(a->adc), Analog::writeDac(a->dac)};
+    const auto writes = Temperature::writeOutputRegisters(std::get<Temperature::Image>(settings));
+    return {writes.begin(), writes.end()};
 }
 
 ModuleRequest readBack(ModuleKind kind) {

@@ -46,6 +46,12 @@ QString save(const QString& path, const Settings& settings);
 // The fields as a person reads them, one "name  value" line each.
 QStringList describe(const Settings& settings);
 
+// The writes the panels' buttons send for these settings, in their order:
+// the analog module's Config then Write, the temperature module's Write To
+// Output Registers. The PWM outputs are not among them: only their sliders
+// drive them.
+QList<ModuleRequest> writesOf(const Settings& settings);
+
 // What a module of kind holds of a file's fields: the read, and its reply
 // decoded and checked against the file's bounds (an error names the field).
 ModuleRequest readBack(ModuleKind kind);

@@ -411,6 +411,109 @@ private Q_SLOTS:
         QVERIFY2(Matches(out, r.out) && Matches(err, r.err), qPrintable(r.out + r.err));
     }
 
+    // config send puts on the wire what the panels put for the same fields
+    // (their tests: holding registers 8..10 as 65408,8977,0; 5 and 6 as
+    // 0x4542 and 0x2100), save gives back the same file, and nothing is sent
+    // for a file that cannot be used or to a module of another model.
+    void configurations() {
+        bus.module(4)->forceRead(3, 12, std::nullopt); // the set point it holds is read back
+        QTemporaryDir dir;
+        const auto file = [&dir](const char* name, const QByteArray& text) {
+            QFile f(dir.filePath(QLatin1String(name)));
+            return f.open(QIODevice::WriteOnly) && f.write(text) == text.size() ? f.fileName()
+                                                                                : QString();
+        };
+        const QString m640 = file(
+            "m640.json",
+            R"({"format":1,"model":"QIM-M640","adc":{"samplingIntervalMs":255,"mode":"Manual",)"
+            R"("average":"No Average","ranges":{"AIN1":"+/- 5V","AIN2":"+/- 2.5V","AIN3":"+ 10V",)"
+            R"("AIN4":"+ 5V","AIN5":"+/- 10V","AIN6":"+/- 10V","AIN7":"+/- 10V","AIN8":"+/- 10V"}},)"
+            R"("dacCounts":{"AO1":0,"AO2":7,"AO3":0,"AO4":0,"CL1":4095,"CL2":0,"CL3":0,"CL4":0}})");
+        QByteArray loops;
+        for (int n = 1; n <= 4; ++n)
+            loops += QStringLiteral(R"(%1"loop%2":{"setPointC":%3,"cycleTimeScaler":%4,)"
+                                    R"("bandGain":%5,"alarmHighC":%6,"alarmLowC":%7})")
+                         .arg(n > 1 ? "," : "")
+                         .arg(n)
+                         .arg(n == 4 ? 1000 : 0)
+                         .arg(n == 4 ? 3 : 0)
+                         .arg(n == 4 ? 20 : 0)
+                         .arg(n == 4 ? 1010 : 0)
+                         .arg(n == 4 ? 5 : 0)
+                         .toUtf8();
+        const QString p750 = file(
+            "p750.json",
+            R"({"format":1,"model":"QIM-P750","configurationRegister":{"average":"3 - 4 Samples",)"
+            R"("type":"4 - T","sampling":"5 - 600msec","alarms":{"loop1":false,"loop2":false,)"
+            R"("loop3":true,"loop4":false}},"controlRegister":{"word":"0x2100","loop1":"0 - Manual",)"
+            R"("loop2":"0 - Manual","loop3":"1 - ON/OFF","loop4":"2 - Proportional"},"loops":{)" +
+                loops + R"(},"pwmPercent":{"PWM1":0,"PWM2":0,"PWM3":0,"PWM4":0}})");
+        const QString tcp = links["tcp"];
+        const auto sent = [this] {
+            QStringList s;
+            for (const auto& r : bus.requests())
+                s << Request(r);
+            return s;
+        };
+        const QString zeros = QStringLiteral("0,").repeated(15);
+        const std::tuple<QString, QStringList, QString> sends[] = {
+            {m640, {"17:0:", "16:8:65408,8977,0", "16:0:0,7,0,0,4095,0,0,0"}, "3"},
+            {p750, {"17:0:", "6:5:17730", "6:6:8448", "16:7:" + zeros + "1000,3,20,1010,5"}, "4"},
+        };
+        for (const auto& [path, requests, address] : sends) {
+            bus.clearRequests();
+            Run r = Ctl(tcp + "config send " + address + ' ' + path);
+            QCOMPARE(r.code, 0);
+            QCOMPARE(sent(), requests);
+            r = Ctl(tcp + "config save " + address + ' ' + dir.filePath("back.json"));
+            QCOMPARE(r.out, QStringLiteral("Module %1 (%2): its configuration was saved to %3.\n")
+                                .arg(address, address == "3" ? "QIM-M640" : "QIM-P750",
+                                     dir.filePath("back.json")));
+            // All but the PWM outputs, which a file never sets.
+            static const QRegularExpression pwm(QStringLiteral("pwmPercent.*\n"));
+            QCOMPARE(Ctl("config check " + dir.filePath("back.json")).out.remove(pwm),
+                     Ctl("config check " + path).out.remove(pwm));
+        }
+        QVERIFY(Matches("model +QIM-P750\nconfigurationRegister.word +0x4542\n(.*\n)+"
+                        "loops.loop4.alarmLowC +5\n(.*\n)+",
+                        Ctl("config check " + p750).out));
+
+        // Refused, each with its message and code, and nothing written.
+        faultFromRow(QStringLiteral("3 3 exception 2"));
+        const QString bad = file("bad.json", "{\"format\":1,\"model\":\"QIM-P750\"}");
+        const QString missing = dir.filePath("none.json");
+        const std::tuple<QString, int, QString, QStringList> refused[] = {
+            {"config save 3 " + missing,
+             4,
+             "Module 3: the read of holding registers 0 to 10 failed (exception code 2, Illegal "
+             "Data Address).",
+             {"17:0:", "3:0:"}},
+            {"config save 1 " + missing,
+             1,
+             "Module 1 is a QIM-K520: it has no configuration to save; nothing was saved.",
+             {"17:0:"}},
+            {"config send 4 " + m640,
+             1,
+             "Module 4 is a QIM-P750, not a QIM-M640: nothing was written.",
+             {"17:0:"}},
+            {"config send 4 " + bad, 1, "bad.json: configurationRegister is missing", {}},
+            {"config send 4 " + missing,
+             1,
+             "none.json could not be read: No such file or directory",
+             {}},
+            {"config check " + bad, 1, "bad.json: configurationRegister is missing", {}},
+            {"config frob", 1, "config needs check, send or save", {}},
+        };
+        for (const auto& [args, code, err, requests] : refused) {
+            bus.clearRequests();
+            const Run r = Ctl(tcp + args);
+            QCOMPARE(r.err, "qimctl: " + err);
+            QCOMPARE(r.code, code);
+            QCOMPARE(sent(), requests);
+        }
+        QVERIFY(!QFile::exists(missing));
+    }
+
     // Slaves nobody here wrote: Qt's Modbus RTU server as a QIM-K520, on a
     // pty pair whose end qimctl opens by its device name; Qt's Modbus TCP
     // server, gone for 3 s in the middle of a watch: the outage is rows, and

@@ -1,5 +1,6 @@
 // Our requests against Modbus servers that nobody here wrote: Qt's own
 // QModbusTcpServer, and QModbusRtuSerialServer over a socat pty pair.
+#include "ConfigFile.h"
 #include "Link.h"
 #include "PortNames.h"
 #include "QtPeers.h"
@@ -67,6 +68,27 @@ class TestPeers : public QObject {
         // An address outside the server's map: its exception, 2.
         o = await([this](Requester r) { link->readHoldingRegisters(1, 100, 1, r); });
         QCOMPARE(o.reply.status, 2);
+
+        // A configuration of each kind, written as the panels write it, reads
+        // back whole. The PWM outputs (registers 1..4) are their sliders' own.
+        Temperature::Image temperature;
+        temperature.config = 0x4542;
+        temperature.control = 0x2100;
+        temperature.loops[3] = {1000, 3, 20, 1010, 5};
+        const ConfigFile::Settings configurations[] = {
+            Analog::Settings{{255, 1, 0, {1, 2, 3, 4, 0, 0, 0, 0}}, {0, 7, 0, 0, 4095, 0, 0, 77}},
+            temperature};
+        for (const ConfigFile::Settings& settings : configurations) {
+            for (quint16 pwm = 1; pwm <= 4; ++pwm)
+                server.setData(QModbusDataUnit::HoldingRegisters, pwm, 0);
+            for (const ModuleRequest& w : ConfigFile::writesOf(settings))
+                QCOMPARE(await([&](Requester r) { w.send(*link, 1, r); }).reply.status, 255);
+            const ModuleKind kind = ConfigFile::kindOf(settings);
+            o = await([&](Requester r) { ConfigFile::readBack(kind).send(*link, 1, r); });
+            const auto back = ConfigFile::fromReply(kind, o.reply, QStringLiteral("peer"));
+            QVERIFY2(back.settings, qPrintable(back.error));
+            QCOMPARE(ConfigFile::toJson(*back.settings), ConfigFile::toJson(settings));
+        }
     }
 
 private Q_SLOTS:

@@ -196,13 +196,7 @@ private Q_SLOTS:
             QVERIFY2(loaded.settings, qPrintable(loaded.error));
             QCOMPARE(ConfigFile::toJson(*loaded.settings), json);
 
-            QList<ModuleRequest> writes;
-            if (const auto* a = std::get_if<Analog::Settings>(&settings))
-                writes << Analog::writeConfig(a->adc) << Analog::writeDac(a->dac);
-            else
-                for (const ModuleRequest& w :
-                     Temperature::writeOutputRegisters(std::get<Temperature::Image>(settings)))
-                    writes << w;
+            QList<ModuleRequest> writes = ConfigFile::writesOf(settings);
             if (kind == ModuleKind::Temperature) // PWM outputs are written by their sliders
                 for (int n = 1; n <= Temperature::PwmOutputs; ++n)
                     writes << Temperature::writePwm(
