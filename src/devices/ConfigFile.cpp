@@ -188,13 +188,6 @@ private:
     QString m_error;
 };
 
-QStringList texts(std::span<const char* const> items) {
-    QStringList out;
-    for (const char* i : items)
-        out << QString::fromLatin1(i);
-    return out;
-}
-
 AnalogSettings readAnalog(const QJsonObject& root, Reader& r) {
     AnalogSettings a;
     const QJsonObject adc = r.object(root, QStringLiteral("adc"));
@@ -204,8 +197,8 @@ AnalogSettings readAnalog(const QJsonObject& root, Reader& r) {
     if (sampling && (!sampling->isDouble() || !(s > 0 && s <= 255) || roundHalfEven(s) < 1))
         r.fail(QStringLiteral("adc.samplingIntervalMs"), Analog::samplingMessage());
     a.adc.sampling = static_cast<int>(roundHalfEven(s));
-    a.adc.mode = r.item(adc, QStringLiteral("adc.mode"), texts(Analog::ModeItems));
-    a.adc.average = r.item(adc, QStringLiteral("adc.average"), texts(Analog::AverageItems));
+    a.adc.mode = r.item(adc, QStringLiteral("adc.mode"), itemTexts(Analog::ModeItems));
+    a.adc.average = r.item(adc, QStringLiteral("adc.average"), itemTexts(Analog::AverageItems));
     QStringList ranges;
     for (const auto& range : Analog::Ranges)
         ranges << QString::fromLatin1(range.item);
@@ -226,8 +219,8 @@ Temperature::Image readTemperature(const QJsonObject& root, Reader& r) {
     const QString cw = QStringLiteral("configurationRegister");
     const QJsonObject c = r.object(root, cw);
     ConfigFields f;
-    f.average = r.item(c, cw + QStringLiteral(".average"), texts(AverageItems));
-    f.type = r.item(c, cw + QStringLiteral(".type"), texts(TypeItems));
+    f.average = r.item(c, cw + QStringLiteral(".average"), itemTexts(AverageItems));
+    f.type = r.item(c, cw + QStringLiteral(".type"), itemTexts(TypeItems));
     QStringList sampling;
     for (int i = 0; i < SamplingItems; ++i)
         sampling << samplingItem(i);
@@ -243,7 +236,7 @@ Temperature::Image readTemperature(const QJsonObject& root, Reader& r) {
     LoopModes modes;
     for (int n = 1; n <= Loops; ++n)
         modes.mode[n - 1] = static_cast<int16_t>(
-            r.item(control, ctl + QLatin1Char('.') + loopName(n), texts(ModeItems)));
+            r.item(control, ctl + QLatin1Char('.') + loopName(n), itemTexts(ModeItems)));
     image.control = modes.pack();
     r.word(control, ctl + QStringLiteral(".word"), image.control);
 

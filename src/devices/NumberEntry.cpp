@@ -50,4 +50,11 @@ std::optional<int> EntryRule::parse(const QString& text) const {
     return e ? std::optional<int>(e->rounded) : std::nullopt;
 }
 
+QStringList itemTexts(std::span<const char* const> items) {
+    QStringList out;
+    for (const char* item : items)
+        out << QString::fromLatin1(item);
+    return out;
+}
+
 } // namespace qim

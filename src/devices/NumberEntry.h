@@ -6,7 +6,9 @@
 // to even.
 
 #include <QString>
+#include <QStringList>
 #include <optional>
+#include <span>
 
 namespace qim {
 
@@ -36,5 +38,8 @@ struct EntryRule {
     // The accepted value, rounded; nullopt for a refused text.
     std::optional<int> parse(const QString& text) const;
 };
+
+// The texts of a list the user picks from, in the order of their values.
+QStringList itemTexts(std::span<const char* const> items);
 
 } // namespace qim

@@ -29,12 +29,6 @@ QComboBox* combo(const QString& name, const QStringList& items, QWidget* parent)
     c->addItems(items);
     return c;
 }
-QStringList texts(std::span<const char* const> items) {
-    QStringList out;
-    for (const char* item : items)
-        out << QString::fromLatin1(item);
-    return out;
-}
 // A list position set from code counts as a change, like a user's.
 template <class F> void onPick(QComboBox* box, QObject* context, F store) {
     QObject::connect(box, &QComboBox::currentIndexChanged, context, [store](int index) {
@@ -89,10 +83,10 @@ AnalogPanel::AnalogPanel(Link& link, MessagePresenter& presenter)
     m_adcData = combo(QStringLiteral("ComboADCData"),
                       {QStringLiteral("Voltage"), QStringLiteral("Counts")}, frame2);
     settings->addWidget(m_adcData, 0, 0, 1, 3);
-    m_average = combo(QStringLiteral("ComboAverage"), texts(Analog::AverageItems), frame2);
+    m_average = combo(QStringLiteral("ComboAverage"), itemTexts(Analog::AverageItems), frame2);
     settings->addWidget(label(QStringLiteral("Ave"), QStringLiteral("lblAverage"), frame2), 1, 0);
     settings->addWidget(m_average, 1, 1, 1, 2);
-    m_mode = combo(QStringLiteral("ComboMode"), texts(Analog::ModeItems), frame2);
+    m_mode = combo(QStringLiteral("ComboMode"), itemTexts(Analog::ModeItems), frame2);
     settings->addWidget(label(QStringLiteral("Mode"), QStringLiteral("lblMode"), frame2), 2, 0);
     settings->addWidget(m_mode, 2, 1, 1, 2);
     m_ts = new QLineEdit(QStringLiteral("100"), frame2);
