@@ -62,18 +62,18 @@ Exit codes: 0 ok, 1 bad arguments (nothing sent), 2 link not available,
 QString helpOf(std::optional<Command> c) {
     QString text;
     if (!c) {
-        text =
-            QStringLiteral("Usage: qimctl [link options] COMMAND ARGUMENTS [options]\n\n"
-                           "Commands:\n"
-                           "  scan [--from 1 --to 247]    the modules on the bus\n"
-                           "  info ADDRESS                a module's identification\n"
-                           "  read ADDRESS [--watch MS] [--count N] [--counts] [--stop-on-error]\n"
-                           "                              a module's inputs, decoded by model\n"
-                           "  write ADDRESS outputs BITS | dac CH VALUE | relay N on|off\n"
-                           "              | pwm N PERCENT | setpoint N DEGREES\n"
-                           "  config check FILE | send ADDRESS FILE | save ADDRESS FILE\n"
-                           "                              a QIM-M640's or QIM-P750's configuration\n\n"
-                           "qimctl COMMAND --help tells more.\n\n");
+        text = QStringLiteral(
+            "Usage: qimctl [link options] COMMAND ARGUMENTS [options]\n\n"
+            "Commands:\n"
+            "  scan [--from 1 --to 247]    the modules on the bus\n"
+            "  info ADDRESS                a module's identification\n"
+            "  read ADDRESS [--watch MS] [--count N] [--counts] [--stop-on-error]\n"
+            "                              a module's inputs, decoded by model\n"
+            "  write ADDRESS outputs BITS | dac CH VALUE | relay N on|off\n"
+            "              | pwm N PERCENT | setpoint N DEGREES\n"
+            "  config check FILE | send ADDRESS FILE | save ADDRESS FILE\n"
+            "                              a QIM-M640's or QIM-P750's configuration\n\n"
+            "qimctl COMMAND --help tells more.\n\n");
     } else if (*c == Command::Scan) {
         text = QStringLiteral(
             "Usage: qimctl [link options] scan [--from 1] [--to 247]\n\n"
@@ -369,10 +369,11 @@ Parsed parse(const QStringList& arguments) {
         return refuse(why);
 
     if (o.command == Command::Config) {
-        const qsizetype a = positional.size() > 1
-                                ? QStringList{ConfigActions[0], ConfigActions[1], ConfigActions[2]}
-                                      .indexOf(positional.at(1))
-                                : -1;
+        const qsizetype a =
+            positional.size() > 1
+                ? QStringList{ConfigActions[0], ConfigActions[1], ConfigActions[2]}.indexOf(
+                      positional.at(1))
+                : -1;
         if (a < 0)
             return refuse(QStringLiteral("config needs check, send or save"));
         o.configAction = static_cast<ConfigAction>(a);
