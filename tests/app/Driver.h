@@ -30,17 +30,12 @@ struct App {
         delete main.data();
     }
     Window window() const { return Window(main.data()); }
-    template <class Edit> void settings(Edit edit) {
-        qim::LinkSettings s = link.settings();
-        edit(s);
-        link.setSettings(s);
-    }
+    template <class Edit> void settings(Edit edit) { qimtest::configure(link, edit); }
     // Every message shown so far, each box answered with OK.
     QStringList messages() {
         seen += qimtest::takeMessages();
         return seen;
     }
-    void acceptMessages() { messages(); }
     QStringList seen;
 };
 

@@ -38,14 +38,8 @@ void quietHandler(QtMsgType type, const QMessageLogContext& context, const QStri
     if (g_previous)
         g_previous(type, context, message);
 }
-} // namespace
-
-void quietOffscreenPlatform() {
-    QtMessageHandler previous = qInstallMessageHandler(quietHandler);
-    if (previous != quietHandler)
-        g_previous = previous;
-}
-
+// The length of a complete RTU request that starts with these bytes, or 0
+// when more bytes are needed to tell.
 int rtuRequestLength(const QByteArray& head) {
     if (head.size() < 2)
         return 0;
@@ -57,6 +51,13 @@ int rtuRequestLength(const QByteArray& head) {
     default:
         return 8;
     }
+}
+} // namespace
+
+void quietOffscreenPlatform() {
+    QtMessageHandler previous = qInstallMessageHandler(quietHandler);
+    if (previous != quietHandler)
+        g_previous = previous;
 }
 
 QStringList readCsvLines(const QString& path) {

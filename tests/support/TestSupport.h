@@ -37,10 +37,6 @@ struct Chunk {
 };
 using Script = std::function<QList<Chunk>(const QByteArray& request)>;
 
-// The length of a complete RTU request that starts with these bytes, or 0
-// when more bytes are needed to tell.
-int rtuRequestLength(const QByteArray& head);
-
 QByteArray withCrc(QByteArray body);
 
 // The lines of a CSV file the program saved (CRLF line ends), empty lines
@@ -117,6 +113,22 @@ public:
     RealLink() : qim::Link(serial, tcp) {}
 };
 
+// Changes some of the link's settings.
+template <class Edit> void configure(qim::Link& link, Edit edit) {
+    qim::LinkSettings s = link.settings();
+    edit(s);
+    link.setSettings(s);
+}
+// Aims the link at a loopback TCP port, or at the serial port COMn it has.
+inline void aim(qim::Link& link, bool tcp, quint16 port) {
+    configure(link, [&](qim::LinkSettings& s) {
+        s.transport =
+            tcp ? qim::LinkSettings::Transport::Tcp : qim::LinkSettings::Transport::Serial;
+        s.host = QStringLiteral("127.0.0.1");
+        s.port = port;
+    });
+}
+
 // Records what the link asks the user to read.
 class MessageLog : public QObject {
     Q_OBJECT
@@ -127,25 +139,19 @@ public:
 
 } // namespace qimtest
 
-// QTEST_MAIN with the environment prepared first.
+// QTEST_MAIN with the environment prepared first, for a widget or a console test.
+#define QIM_TEST_MAIN_OF(Application, TestObject, ...)                                             \
+    int main(int argc, char** argv) {                                                              \
+        qimtest::prepareEnvironment();                                                             \
+        Application app(argc, argv);                                                               \
+        __VA_ARGS__;                                                                               \
+        TestObject tc;                                                                             \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
+        return QTest::qExec(&tc, argc, argv);                                                      \
+    }
 #define QIM_TEST_MAIN(TestObject)                                                                  \
-    int main(int argc, char** argv) {                                                              \
-        qimtest::prepareEnvironment();                                                             \
-        QApplication app(argc, argv);                                                              \
-        app.setAttribute(Qt::AA_Use96Dpi, true);                                                   \
-        TestObject tc;                                                                             \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
-        return QTest::qExec(&tc, argc, argv);                                                      \
-    }
-
-#define QIM_TEST_GUILESS_MAIN(TestObject)                                                          \
-    int main(int argc, char** argv) {                                                              \
-        qimtest::prepareEnvironment();                                                             \
-        QCoreApplication app(argc, argv);                                                          \
-        TestObject tc;                                                                             \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
-        return QTest::qExec(&tc, argc, argv);                                                      \
-    }
+    QIM_TEST_MAIN_OF(QApplication, TestObject, app.setAttribute(Qt::AA_Use96Dpi, true))
+#define QIM_TEST_GUILESS_MAIN(TestObject) QIM_TEST_MAIN_OF(QCoreApplication, TestObject)
 
 #include "Reply.h"
 #include <QElapsedTimer>
