@@ -30,6 +30,13 @@ struct App {
         delete main.data();
     }
     Window window() const { return Window(main.data()); }
+    // The panel of a module at address with code, opened as the main window does.
+    bool openPanel(uint8_t address, uint8_t code) {
+        qim::DeviceRecord module;
+        module.address = address;
+        module.code = code;
+        return main->openPanel(module);
+    }
     template <class Edit> void settings(Edit edit) { qimtest::configure(link, edit); }
     // Every message shown so far, each box answered with OK.
     QStringList messages() {

@@ -35,8 +35,7 @@ class TestMainWindow : public QObject {
     Window d{nullptr};
     std::unique_ptr<QSignalSpy> ended;
 
-    void open(const std::function<void(LinkSettings&)>& edit = [](LinkSettings&) {}) {
-        app->settings(edit);
+    void open() {
         app->window().click(QStringLiteral("mnuScan"));
         d = Window(QStringLiteral("frmScanBus"));
         ended = std::make_unique<QSignalSpy>(qobject_cast<ScanDialog*>(d.widget()),
@@ -112,10 +111,8 @@ private Q_SLOTS:
     }
     void scanShowsEachModule() {
         QFETCH(bool, tcp);
-        open([&](LinkSettings& s) {
-            s.transport = tcp ? LinkSettings::Transport::Tcp : LinkSettings::Transport::Serial;
-            s.port = bus->tcpPort();
-        });
+        aim(app->link, tcp, bus->tcpPort());
+        open();
         start("2", "5", "0");
         QCOMPARE(end(), End::Natural);
         QCOMPARE(d.text("lblSlaveAddress"), QStringLiteral("5"));
@@ -227,14 +224,8 @@ private Q_SLOTS:
         QFETCH(int, fault);
         qimsim::Module* module = bus->module(3);
         module->forceRead(3, 0, 0x01); // input 1 lit
-        app->settings([&](LinkSettings& s) {
-            s.transport = tcp ? LinkSettings::Transport::Tcp : LinkSettings::Transport::Serial;
-            s.port = bus->tcpPort();
-        });
-        DeviceRecord record;
-        record.address = 3;
-        record.code = 10;
-        QVERIFY(app->main->openPanel(record));
+        aim(app->link, tcp, bus->tcpPort());
+        QVERIFY(app->openPanel(3, 10));
         Window p(QStringLiteral("frmQIM_K520"));
         const auto lit = [&p](int n) {
             return p.get<StatePicture>(QStringLiteral("Image_Input%1").arg(n))->state() == 1;
@@ -302,18 +293,14 @@ private Q_SLOTS:
     void closingEndsTheLinkAndEveryWindow() {
         QVERIFY(
             await([this](Requester r) { app->link.readHoldingRegisters(3, 0, 1, r); }).reply.ok());
-        app->settings([this](LinkSettings& s) {
-            s.transport = LinkSettings::Transport::Tcp;
-            s.port = bus->tcpPort();
-        });
+        aim(app->link, true, bus->tcpPort());
         QVERIFY(await([this](Requester r) { app->link.testConnection(r); }).reply.ok());
         QVERIFY(app->link.serialPortOpen() && app->link.tcpConnected());
-        DeviceRecord module;
         for (int twice = 0; twice < 2; ++twice) {
             for (const char* menu : {"mnuAbout", "mnuScan", "mnuComm", "mnuTraffic"})
                 app->window().click(QString::fromLatin1(menu));
             for (const uint8_t code : {10, 11, 20, 30}) // both discrete models share a panel
-                QVERIFY((module.code = code, app->main->openPanel(module)));
+                QVERIFY(app->openPanel(0, code));
         }
         QList<QPointer<QWidget>> others;
         for (QWidget* w : QApplication::topLevelWidgets())

@@ -44,10 +44,7 @@ private Q_SLOTS:
         QObject other; // nobody at address 9: its read waits for the timeout
         app.link.readHoldingRegisters(9, 0, 1, {&other, [](const Reply&) {}});
 
-        DeviceRecord record;
-        record.address = 1;
-        record.code = temperature ? 30 : 10;
-        QVERIFY(app.main->openPanel(record));
+        QVERIFY(app.openPanel(1, temperature ? 30 : 10));
         const Window panel(temperature ? QStringLiteral("frmQIM_P750")
                                        : QStringLiteral("frmQIM_K520"));
         int queuedAtClose = 0;

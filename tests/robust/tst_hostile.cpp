@@ -19,27 +19,15 @@ struct Kind {
     const char* name;
     int function;
     uint8_t unit;
+    int start;
+    QList<int> v;
 };
-const Kind kinds[] = {{"read holding", 3, 3}, {"read input", 4, 4}, {"coil", 5, 4},
-                      {"register", 6, 3},     {"multiple", 16, 4},  {"identify", 17, 3}};
-
-void issue(Link* link, int function, uint8_t unit, Requester who) {
-    static const std::array<int32_t, 29> image{};
-    switch (function) {
-    case 3:
-        return link->readHoldingRegisters(unit, 0, 1, std::move(who));
-    case 4:
-        return link->readInputRegisters(unit, 0, 12, std::move(who));
-    case 5:
-        return link->writeSingleCoil(unit, 2, 0xFF00, std::move(who));
-    case 6:
-        return link->writeSingleRegister(unit, 0, 0x55, std::move(who));
-    case 16:
-        return link->writeMultipleRegisters(unit, 7, 20, image, std::move(who));
-    default:
-        return link->reportSlaveId(unit, std::move(who));
-    }
-}
+const Kind kinds[] = {{"read holding", 3, 3, 0, {1}},
+                      {"read input", 4, 4, 0, {12}},
+                      {"coil", 5, 4, 2, {0xFF00}},
+                      {"register", 6, 3, 0, {0x55}},
+                      {"multiple", 16, 4, 7, QList<int>(20, 0)},
+                      {"identify", 17, 3, 0, {}}};
 
 } // namespace
 
@@ -54,9 +42,6 @@ class TestHostile : public QObject {
     void useLink(bool tcp, int timeoutMs = 1000) {
         aim(*link, tcp, bus->tcpPort());
         configure(*link, [&](LinkSettings& s) { s.serialTimeoutMs = s.tcpTimeoutMs = timeoutMs; });
-    }
-    Reply ask(int function, uint8_t unit) {
-        return await([&](Requester r) { issue(link.get(), function, unit, std::move(r)); }).reply;
     }
 
 private Q_SLOTS:
@@ -107,19 +92,19 @@ private Q_SLOTS:
         QFETCH(int, kind);
         QFETCH(int, fault);
         QFETCH(int, status);
-        const auto [name, function, unit] = kinds[kind];
+        const Kind& k = kinds[kind];
         useLink(tcp, status == 253 ? 250 : 1000);
         qimsim::Fault f;
         f.kind = qimsim::Fault::Kind(fault);
         f.exceptionCode = 4;
-        bus->module(unit)->setFault(function, f);
-        const Reply r = ask(function, unit);
+        bus->module(k.unit)->setFault(k.function, f);
+        const Reply r = ask(*link, k.unit, k.function, k.start, k.v);
         QCOMPARE(r.status, status);
         QVERIFY(log->texts.isEmpty());
         // Once the module behaves, the very next request succeeds.
-        bus->module(unit)->clearFaults();
+        bus->module(k.unit)->clearFaults();
         useLink(tcp);
-        QCOMPARE(ask(function, unit).status, 255);
+        QCOMPARE(ask(*link, k.unit, k.function, k.start, k.v).status, 255);
     }
 };
 

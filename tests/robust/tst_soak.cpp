@@ -70,10 +70,7 @@ private Q_SLOTS:
         // Generous: a late reply on a busy machine is not what this run looks for.
         qimtest::aim(app.link, true, bus.tcpPort());
         app.settings([](LinkSettings& s) { s.tcpTimeoutMs = s.tcpConnectTimeoutMs = 5000; });
-        DeviceRecord record;
-        record.address = 5;
-        record.code = 10;
-        QVERIFY(app.main->openPanel(record));
+        QVERIFY(app.openPanel(5, 10));
         Window p(QStringLiteral("frmQIM_K520"));
         auto* panel = qobject_cast<DiscretePanel*>(p.widget());
         QVERIFY(panel);

@@ -225,4 +225,24 @@ MessageLog::MessageLog(qim::Link& link) {
     connect(&link, &qim::Link::message, this, [this](const QString& t) { texts << t; });
 }
 
+qim::Reply ask(qim::Link& link, uint8_t unit, int fc, int start, QList<int> v) {
+    return await([&](qim::Requester r) {
+               const auto s = static_cast<int16_t>(start);
+               const auto n = static_cast<int16_t>(fc == 16 ? v.size() : v.value(0));
+               std::vector<int32_t> image(static_cast<size_t>(start));
+               image.insert(image.end(), v.begin(), v.end());
+               if (fc == 3 || fc == 4)
+                   fc == 3 ? link.readHoldingRegisters(unit, s, n, r)
+                           : link.readInputRegisters(unit, s, n, r);
+               else if (fc == 5 || fc == 6)
+                   fc == 5 ? link.writeSingleCoil(unit, s, v.value(0), r)
+                           : link.writeSingleRegister(unit, s, v.value(0), r);
+               else if (fc == 16)
+                   link.writeMultipleRegisters(unit, s, n, image, r);
+               else
+                   link.reportSlaveId(unit, r);
+           })
+        .reply;
+}
+
 } // namespace qimtest

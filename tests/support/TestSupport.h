@@ -184,4 +184,9 @@ Outcome await(Issue issue, int timeoutMs = 15000,
     return {**box, t.elapsed(), true};
 }
 
+// One request by its function code, as the panels send it: v is the count of
+// a read (3, 4), the value of a single write (5, 6) or the values of a write
+// from start (16); any other code asks for the identification.
+qim::Reply ask(qim::Link& link, uint8_t unit, int fc, int start = 0, QList<int> v = {1});
+
 } // namespace qimtest
