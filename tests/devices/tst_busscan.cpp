@@ -23,12 +23,9 @@ class TestBusScan : public QObject {
     std::unique_ptr<BusScan> scan;
 
     void aim(bool tcp, int timeoutMs = 1000) {
-        LinkSettings s;
-        s.transport = tcp ? LinkSettings::Transport::Tcp : LinkSettings::Transport::Serial;
-        s.host = QStringLiteral("127.0.0.1");
-        s.port = bus->tcpPort();
-        s.serialTimeoutMs = s.tcpTimeoutMs = timeoutMs;
-        link->setSettings(s);
+        qimtest::aim(*link, tcp, bus->tcpPort());
+        qimtest::configure(
+            *link, [&](LinkSettings& s) { s.serialTimeoutMs = s.tcpTimeoutMs = timeoutMs; });
     }
     void misbehave(int address, Kind kind, const QByteArray& garbage = {}) {
         qimsim::Fault f;
@@ -79,7 +76,7 @@ private Q_SLOTS:
         QFETCH(bool, tcp);
         // Good modules at 1 and 5; between them silence, an exception and a
         // well-formed reply that carries five bytes of the block. (Each bad
-        // reply's status is the link's: robust/tst_hostile.)
+        // reply's status is the link's: sim/tst_simbus.)
         const QByteArray cut = QByteArray::fromHex("0411050a01000141");
         misbehave(2, Kind::Silence);
         misbehave(3, Kind::Exception);

@@ -1,6 +1,6 @@
 // The simulated bus through the program's own link, over TCP and over the
 // published pty: identification, the register maps, the thermal loops, the
-// injected faults and the bus file.
+// injected faults (every one against every request kind) and the bus file.
 #include "DeviceTable.h"
 #include "Link.h"
 #include "SimModels.h"
@@ -236,6 +236,70 @@ private Q_SLOTS:
         QCOMPARE(ask(*link, 0, 6, 0, {0x0F}).status, Status::WrongLength);
         for (const uint8_t a : {1, 2, 3, 200})
             QCOMPARE(bus.module(a)->holding(0), 0x0F);
+    }
+
+    // Every request kind against every fault the simulator injects, on both
+    // links: each ends with the status it must and shows no message, and the
+    // very next request succeeds once the module behaves. (Exception replies
+    // of the wrong length: tst_frames.)
+    void everyKindAgainstEveryFault_data() {
+        QTest::addColumn<bool>("tcp");
+        QTest::addColumn<int>("unit");
+        QTest::addColumn<int>("fc");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<QList<int>>("v");
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<int>("status");
+        struct Kind {
+            const char* name;
+            int unit, fc, start;
+            QList<int> v;
+        };
+        const Kind kinds[] = {{"read holding", 1, 3, 0, {1}},
+                              {"read input", 4, 4, 0, {12}},
+                              {"coil", 4, 5, 2, {0xFF00}},
+                              {"register", 1, 6, 0, {0x55}},
+                              {"multiple", 4, 16, 7, QList<int>(20)},
+                              {"identify", 1, 17, 0, {}}};
+        for (const bool tcp : {false, true})
+            for (const Kind& k : kinds)
+                for (const auto& [what, fault, status] :
+                     std::initializer_list<std::tuple<const char*, Fault::Kind, int>>{
+                         {"short", Fault::MissingByte, 253},
+                         {"long", Fault::ExtraByte, 253},
+                         {"silent", Fault::Silence, 253},
+                         {"garbage", Fault::Garbage, 253},
+                         {"exception", Fault::Exception, 4}, // its code
+                         {tcp ? "closed mid-reply" : "wrong crc",
+                          tcp ? Fault::CloseMidReply : Fault::WrongCrc, tcp ? 253 : 254}})
+                    QTest::addRow("%s %s %s", tcp ? "tcp" : "rtu", k.name, what)
+                        << tcp << k.unit << k.fc << k.start << k.v << int(fault) << status;
+    }
+    void everyKindAgainstEveryFault() {
+        QFETCH(bool, tcp);
+        QFETCH(int, unit);
+        QFETCH(int, fc);
+        QFETCH(int, start);
+        QFETCH(QList<int>, v);
+        QFETCH(int, fault);
+        QFETCH(int, status);
+        // A reply that must arrive has the program's own timeout to do so;
+        // one that only a timeout ends may have a short one.
+        const auto timeout = [this](int ms) {
+            configure(*link, [ms](LinkSettings& s) { s.serialTimeoutMs = s.tcpTimeoutMs = ms; });
+        };
+        MessageLog log(*link);
+        aim(*link, tcp, bus.tcpPort());
+        timeout(status == Status::WrongLength ? 250 : 1000);
+        Fault f;
+        f.kind = Fault::Kind(fault);
+        f.exceptionCode = 4;
+        bus.module(uint8_t(unit))->setFault(fc, f);
+        QCOMPARE(ask(*link, uint8_t(unit), fc, start, v).status, status);
+        QVERIFY(log.texts.isEmpty());
+        bus.module(uint8_t(unit))->clearFaults();
+        timeout(1000);
+        QCOMPARE(ask(*link, uint8_t(unit), fc, start, v).status, Status::Ok);
     }
 
     void theBusFile() {
