@@ -82,7 +82,7 @@ class TestMainWindow : public QObject {
     // One read of module 3's register 0, the module misbehaving as told.
     void transact(qimsim::Fault::Kind fault = qimsim::Fault::None, uint8_t code = 0) {
         misbehave(3, fault, -1, code);
-        await([this](Requester r) { app->link.readHoldingRegisters(3, 0, 1, r); });
+        ask(app->link, 3, 3);
     }
 
 private Q_SLOTS:
@@ -291,8 +291,7 @@ private Q_SLOTS:
     // main window ends the program: the link closes, every other window
     // goes, and no message waits for an OK.
     void closingEndsTheLinkAndEveryWindow() {
-        QVERIFY(
-            await([this](Requester r) { app->link.readHoldingRegisters(3, 0, 1, r); }).reply.ok());
+        QVERIFY(ask(app->link, 3, 3).ok());
         aim(app->link, true, bus->tcpPort());
         QVERIFY(await([this](Requester r) { app->link.testConnection(r); }).reply.ok());
         QVERIFY(app->link.serialPortOpen() && app->link.tcpConnected());
@@ -377,7 +376,7 @@ private Q_SLOTS:
         QTest::qWait(200);
         QCOMPARE(m->rowCount(), 5);
         window.click("CmdPause");
-        await([this](Requester r) { app->link.readHoldingRegisters(9, 0, 1, r); });
+        ask(app->link, 9, 3);
         QTRY_COMPARE(m->rowCount(), 6);
 
         window.pick("ComboSlaveFilter", 3);

@@ -1,6 +1,6 @@
 // The simulated bus through the program's own link, over TCP and over the
 // published pty: identification, the register maps, the thermal loops, the
-// injected faults (every one against every request kind) and the bus file.
+// injected faults and the bus file.
 #include "DeviceTable.h"
 #include "Link.h"
 #include "SimModels.h"
@@ -71,7 +71,10 @@ private Q_SLOTS:
 
     // Each request is served or refused as the model's register map says; a
     // served write is stored, a refused request changes nothing, and the bus
-    // records what came over the wire.
+    // records what came over the wire. Every request kind against every fault
+    // the simulator injects ends with the status it must and shows no
+    // message, and the very next request succeeds once the module behaves.
+    // (Exception replies of the wrong length: tst_frames.)
     void registerMaps_data() {
         QTest::addColumn<bool>("tcp");
         QTest::addColumn<int>("unit");
@@ -79,12 +82,24 @@ private Q_SLOTS:
         QTest::addColumn<int>("start");
         QTest::addColumn<QList<int>>("v");
         QTest::addColumn<int>("status");
+        QTest::addColumn<int>("fault");
         const QList<int> one{1};
+        struct Kind {
+            const char* name;
+            int unit, fc, start;
+            QList<int> v;
+        };
+        const Kind kinds[] = {{"read holding", 1, 3, 0, {1}},
+                              {"read input", 4, 4, 0, {12}},
+                              {"coil", 4, 5, 2, {0xFF00}},
+                              {"register", 1, 6, 0, {0x55}},
+                              {"multiple", 4, 16, 7, QList<int>(20)},
+                              {"identify", 1, 17, 0, {}}};
         for (const bool tcp : {true, false}) {
             const auto row = [tcp](const char* name, int unit, int fc, int start, QList<int> v,
-                                   int status) {
+                                   int status, Fault::Kind fault = Fault::None) {
                 QTest::addRow("%s %s", tcp ? "tcp" : "rtu", name)
-                    << tcp << unit << fc << start << v << status;
+                    << tcp << unit << fc << start << v << status << int(fault);
             };
             row("K520 outputs", 1, 6, 0, {0x85}, Status::Ok);
             row("K530 outputs by 16", 2, 16, 0, {0x3C}, Status::Ok);
@@ -110,6 +125,18 @@ private Q_SLOTS:
             row("unknown past the map", 200, 16, 15, {1, 2}, 2);
             row("unknown 125 registers, past the map", 200, 3, 0, {125}, 2);
             row("nobody at 77", 77, 3, 0, one, Status::WrongLength);
+            for (const Kind& k : kinds)
+                for (const auto& [what, fault, status] :
+                     std::initializer_list<std::tuple<const char*, Fault::Kind, int>>{
+                         {"short", Fault::MissingByte, 253},
+                         {"long", Fault::ExtraByte, 253},
+                         {"silent", Fault::Silence, 253},
+                         {"garbage", Fault::Garbage, 253},
+                         {"exception", Fault::Exception, 4}, // its code
+                         {tcp ? "closed mid-reply" : "wrong crc",
+                          tcp ? Fault::CloseMidReply : Fault::WrongCrc, tcp ? 253 : 254}})
+                    row(qPrintable(QStringLiteral("%1 %2").arg(k.name, what)), k.unit, k.fc,
+                        k.start, k.v, status, fault);
         }
     }
     void registerMaps() {
@@ -119,12 +146,26 @@ private Q_SLOTS:
         QFETCH(int, start);
         QFETCH(QList<int>, v);
         QFETCH(int, status);
+        QFETCH(int, fault);
+        // A reply that must arrive has the program's own timeout to do so;
+        // one that only a timeout ends may have a short one.
+        const auto timeout = [this](int ms) {
+            configure(*link, [ms](LinkSettings& s) { s.serialTimeoutMs = s.tcpTimeoutMs = ms; });
+        };
         aim(*link, tcp, bus.tcpPort());
+        timeout(status == Status::WrongLength ? 250 : 1000);
         qimsim::Module* m = bus.module(static_cast<uint8_t>(unit));
         const QList<int> before = State(m);
+        Fault f;
+        f.kind = Fault::Kind(fault);
+        f.exceptionCode = 4;
+        if (fault != Fault::None)
+            m->setFault(fc, f);
+        MessageLog log(*link);
         QSignalSpy spy(&bus, &qimsim::Bus::requestReceived);
         const Reply r = ask(*link, static_cast<uint8_t>(unit), fc, start, v);
         QCOMPARE(r.status, status);
+        QVERIFY(log.texts.isEmpty());
 
         QCOMPARE(spy.size(), 1);
         QCOMPARE(bus.requests().size(), 1);
@@ -135,7 +176,12 @@ private Q_SLOTS:
         const bool read = fc == 3 || fc == 4;
         QCOMPARE(read ? QList<int>{rec.count} : QList<int>(rec.values.begin(), rec.values.end()),
                  read ? QList<int>{v[0]} : v);
-
+        if (fault != Fault::None) {
+            m->clearFaults();
+            timeout(1000);
+            QCOMPARE(ask(*link, static_cast<uint8_t>(unit), fc, start, v).status, Status::Ok);
+            return;
+        }
         if (status != Status::Ok)
             QCOMPARE(State(m), before);
         else if (fc == 5)
@@ -236,70 +282,6 @@ private Q_SLOTS:
         QCOMPARE(ask(*link, 0, 6, 0, {0x0F}).status, Status::WrongLength);
         for (const uint8_t a : {1, 2, 3, 200})
             QCOMPARE(bus.module(a)->holding(0), 0x0F);
-    }
-
-    // Every request kind against every fault the simulator injects, on both
-    // links: each ends with the status it must and shows no message, and the
-    // very next request succeeds once the module behaves. (Exception replies
-    // of the wrong length: tst_frames.)
-    void everyKindAgainstEveryFault_data() {
-        QTest::addColumn<bool>("tcp");
-        QTest::addColumn<int>("unit");
-        QTest::addColumn<int>("fc");
-        QTest::addColumn<int>("start");
-        QTest::addColumn<QList<int>>("v");
-        QTest::addColumn<int>("fault");
-        QTest::addColumn<int>("status");
-        struct Kind {
-            const char* name;
-            int unit, fc, start;
-            QList<int> v;
-        };
-        const Kind kinds[] = {{"read holding", 1, 3, 0, {1}},
-                              {"read input", 4, 4, 0, {12}},
-                              {"coil", 4, 5, 2, {0xFF00}},
-                              {"register", 1, 6, 0, {0x55}},
-                              {"multiple", 4, 16, 7, QList<int>(20)},
-                              {"identify", 1, 17, 0, {}}};
-        for (const bool tcp : {false, true})
-            for (const Kind& k : kinds)
-                for (const auto& [what, fault, status] :
-                     std::initializer_list<std::tuple<const char*, Fault::Kind, int>>{
-                         {"short", Fault::MissingByte, 253},
-                         {"long", Fault::ExtraByte, 253},
-                         {"silent", Fault::Silence, 253},
-                         {"garbage", Fault::Garbage, 253},
-                         {"exception", Fault::Exception, 4}, // its code
-                         {tcp ? "closed mid-reply" : "wrong crc",
-                          tcp ? Fault::CloseMidReply : Fault::WrongCrc, tcp ? 253 : 254}})
-                    QTest::addRow("%s %s %s", tcp ? "tcp" : "rtu", k.name, what)
-                        << tcp << k.unit << k.fc << k.start << k.v << int(fault) << status;
-    }
-    void everyKindAgainstEveryFault() {
-        QFETCH(bool, tcp);
-        QFETCH(int, unit);
-        QFETCH(int, fc);
-        QFETCH(int, start);
-        QFETCH(QList<int>, v);
-        QFETCH(int, fault);
-        QFETCH(int, status);
-        // A reply that must arrive has the program's own timeout to do so;
-        // one that only a timeout ends may have a short one.
-        const auto timeout = [this](int ms) {
-            configure(*link, [ms](LinkSettings& s) { s.serialTimeoutMs = s.tcpTimeoutMs = ms; });
-        };
-        MessageLog log(*link);
-        aim(*link, tcp, bus.tcpPort());
-        timeout(status == Status::WrongLength ? 250 : 1000);
-        Fault f;
-        f.kind = Fault::Kind(fault);
-        f.exceptionCode = 4;
-        bus.module(uint8_t(unit))->setFault(fc, f);
-        QCOMPARE(ask(*link, uint8_t(unit), fc, start, v).status, status);
-        QVERIFY(log.texts.isEmpty());
-        bus.module(uint8_t(unit))->clearFaults();
-        timeout(1000);
-        QCOMPARE(ask(*link, uint8_t(unit), fc, start, v).status, Status::Ok);
     }
 
     void theBusFile() {

@@ -2,7 +2,6 @@
 
 #include "Bytes.h"
 #include "Link.h"
-#include "PortNames.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -24,8 +23,8 @@ namespace qimtest {
 void prepareEnvironment() {
     static QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/qimtest-XXXXXX"));
     qputenv("XDG_RUNTIME_DIR", dir.path().toLocal8Bit());
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen")
-                                                                    : qgetenv("QT_QPA_PLATFORM"));
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
 namespace {
@@ -94,10 +93,6 @@ PtySlave::PtySlave(Script s, QObject* parent) : QObject(parent), script(std::mov
 
 PtySlave::~PtySlave() {
     vanish();
-}
-
-bool PtySlave::publishAs(int n) {
-    return qim::PortNames::publish(n, m_device);
 }
 
 void PtySlave::vanish() {
@@ -219,10 +214,6 @@ QStringList takeMessages() {
         box->button(QMessageBox::Ok)->click();
     }
     return texts;
-}
-
-MessageLog::MessageLog(qim::Link& link) {
-    connect(&link, &qim::Link::message, this, [this](const QString& t) { texts << t; });
 }
 
 qim::Reply ask(qim::Link& link, uint8_t unit, int fc, int start, QList<int> v) {

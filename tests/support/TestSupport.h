@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "Link.h"
+#include "PortNames.h"
 #include "SerialTransport.h"
 #include "TcpTransport.h"
 
@@ -52,7 +53,7 @@ public:
     ~PtySlave() override;
     QString device() const { return m_device; }
     // Publishes the pty as COMn in the runtime folder.
-    bool publishAs(int n);
+    bool publishAs(int n) { return qim::PortNames::publish(n, m_device); }
     QList<QByteArray> requests;
     int sent = 0; // replies written to the line
     Script script;
@@ -133,7 +134,9 @@ inline void aim(qim::Link& link, bool tcp, quint16 port) {
 class MessageLog : public QObject {
     Q_OBJECT
 public:
-    explicit MessageLog(qim::Link& link);
+    explicit MessageLog(qim::Link& link) {
+        connect(&link, &qim::Link::message, this, [this](const QString& t) { texts << t; });
+    }
     QStringList texts;
 };
 
