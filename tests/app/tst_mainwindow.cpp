@@ -1,6 +1,5 @@
-// The main window, its scan, a panel recovering from a faulty module and the
-// traffic window against the simulated bus, end to end as a user works them;
-// one window per kind, and the end of the program.
+// The main window, its scan, a panel and the traffic window against the
+// simulated bus, end to end as a user works them.
 #include "Driver.h"
 #include "Errors.h"
 #include "Pictures.h"

@@ -1,9 +1,4 @@
-// The bus scan without a window, against the simulated bus on both links:
-// every address asked once, in order, with transaction identifier 0; the
-// modules that answer decoded into the table in that order and every other
-// reply counted as an error, misbehaving modules included; Stop after the
-// request under way; a lost link ends the scan and the next one works once
-// the port is back; an abandoned scan takes no reply of its own later.
+// The bus scan without a window, against the simulated bus on both links.
 #include "BusScan.h"
 #include "Link.h"
 #include "SimBus.h"

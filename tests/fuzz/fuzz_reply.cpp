@@ -1,10 +1,7 @@
-// libFuzzer target: arbitrary bytes, in arbitrary pieces, as a slave's reply to
-// every request kind on both links, through the engines' reply collection and
-// verdict, the reply accessors, the identification decoding and the module
-// models' decoders (temperature loops, analog scaling, discrete bits).
-//
-// Input layout: byte 0 picks the request kind (bits 0-2) and the link
-// (bit 3); byte 1 seeds the piece sizes; the rest is what the slave sends.
+// libFuzzer target: arbitrary bytes, in arbitrary pieces, as a slave's reply
+// to every request kind on both links, through the reply collection, verdict,
+// accessors and every decoder. Byte 0 picks the request kind (bits 0-2) and
+// the link (bit 3); byte 1 seeds the piece sizes; the rest is the reply.
 
 #include "AnalogModule.h"
 #include "DeviceTable.h"

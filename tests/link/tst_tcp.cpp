@@ -41,9 +41,7 @@ class TestTcp : public QObject {
                               QStringLiteral("-n ip link set lo up").split(' ')) != 0)
             QSKIP("no network namespace of our own here (unshare -n needs root)");
         QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QIMTEST_NETNS"), QStringLiteral("1"));
-        child.setProcessEnvironment(env);
+        child.setEnvironment(QProcess::systemEnvironment() << QStringLiteral("QIMTEST_NETNS=1"));
         child.setProcessChannelMode(QProcess::MergedChannels);
         child.start(
             QStringLiteral("unshare"),

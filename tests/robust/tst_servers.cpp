@@ -1,8 +1,7 @@
 // Every write the temperature panel gives reaches the module exactly once,
-// whatever kind of Modbus TCP server stands in front of it: one that closes
-// after every reply (many small gateways), after every third, when idle, one
-// that keeps its connections, and one that reads a write and never answers.
-// Each kind is played by a small server written here and by the simulator.
+// whatever kind of Modbus TCP server stands in front of it (many small
+// gateways close after every reply), played by a server of our own and by
+// the simulator.
 #include "../modules/PanelTestKit.h"
 #include "TemperaturePanel.h"
 

@@ -1,8 +1,6 @@
 // The long run: the discrete panel polls a simulated module over TCP at
-// interval 0 until its own limit of 100,000 polls ends the scan. Every
-// request the module receives is accounted for against the panel's counts,
-// without keeping them: the run must not need memory that grows with it,
-// not even a hundred bytes a poll.
+// interval 0 until its own limit of 100,000 polls ends the scan, every
+// request accounted for, in memory that does not grow with the run.
 #include "../app/Driver.h"
 #include "DiscretePanel.h"
 #include "PollLoop.h"

@@ -1,6 +1,5 @@
 // The simulated bus through the program's own link, over TCP and over the
-// published pty: identification, the register maps, the thermal loops, the
-// injected faults and the bus file.
+// published pty.
 #include "DeviceTable.h"
 #include "Link.h"
 #include "SimModels.h"

@@ -73,8 +73,6 @@ QByteArray withCrc(QByteArray body) {
     return body;
 }
 
-// ------------------------------------------------------------------ pty
-
 PtySlave::PtySlave(Script s, QObject* parent) : QObject(parent), script(std::move(s)) {
     m_master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     grantpt(m_master);
@@ -133,8 +131,6 @@ void PtySlave::send(const QByteArray& bytes) {
         ++sent;
 }
 
-// ------------------------------------------------------------------ TCP
-
 TcpSlave::TcpSlave(Script s, QObject* parent) : QObject(parent), script(std::move(s)) {
     m_server.listen(QHostAddress::LocalHost, 0);
     connect(&m_server, &QTcpServer::newConnection, this, &TcpSlave::onConnection);
@@ -172,8 +168,6 @@ void TcpSlave::onConnection() {
         });
     }
 }
-
-// ------------------------------------------------------------------ never accepting
 
 NeverAccepting::NeverAccepting() {
     m_listen = ::socket(AF_INET, SOCK_STREAM, 0);

@@ -1,6 +1,5 @@
-// The trend's sample store: its two bounds, the reduction to a plot's width
-// (every pixel column keeps its lowest and highest sample), the breaks in
-// the line, and the CSV file of the samples.
+// The trend's sample store: its bounds, the reduction to a plot's width, the
+// breaks in the line, and its CSV file.
 #include "TestSupport.h"
 #include "TrendExport.h"
 #include "TrendStore.h"
