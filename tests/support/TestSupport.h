@@ -114,7 +114,6 @@ public:
     RealLink() : qim::Link(serial, tcp) {}
 };
 
-// Changes some of the link's settings.
 template <class Edit> void configure(qim::Link& link, Edit edit) {
     qim::LinkSettings s = link.settings();
     edit(s);
@@ -170,7 +169,6 @@ namespace qimtest {
 struct Outcome {
     qim::Reply reply;
     qint64 elapsedMs = 0;
-    bool arrived = false;
 };
 template <class Issue>
 Outcome await(Issue issue, int timeoutMs = 15000,
@@ -182,9 +180,9 @@ Outcome await(Issue issue, int timeoutMs = 15000,
     if (!QTest::qWaitFor([&] { return box->has_value(); }, timeoutMs)) {
         QTest::qFail(qPrintable(QStringLiteral("no reply within %1 ms").arg(timeoutMs)),
                      where.file_name(), static_cast<int>(where.line()));
-        return {{}, t.elapsed(), false};
+        return {{}, t.elapsed()};
     }
-    return {**box, t.elapsed(), true};
+    return {**box, t.elapsed()};
 }
 
 // One request by its function code, as the panels send it: v is the count of
