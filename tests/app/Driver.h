@@ -30,17 +30,19 @@ struct App {
         delete main.data();
     }
     Window window() const { return Window(main.data()); }
-    template <class Edit> void settings(Edit edit) {
-        qim::LinkSettings s = link.settings();
-        edit(s);
-        link.setSettings(s);
+    // The panel of a module at address with code, opened as the main window does.
+    bool openPanel(uint8_t address, uint8_t code) {
+        qim::DeviceRecord module;
+        module.address = address;
+        module.code = code;
+        return main->openPanel(module);
     }
+    template <class Edit> void settings(Edit edit) { qimtest::configure(link, edit); }
     // Every message shown so far, each box answered with OK.
     QStringList messages() {
         seen += qimtest::takeMessages();
         return seen;
     }
-    void acceptMessages() { messages(); }
     QStringList seen;
 };
 

@@ -1,5 +1,4 @@
-// The connection dialog: what it refuses and stores, and the link test
-// through the link's queue, whose outcome outlives the dialog.
+// The connection dialog: what it refuses and stores, and the link test.
 #include "ConnectionDialog.h"
 #include "Driver.h"
 #include "Errors.h"

@@ -1,6 +1,5 @@
-// The main window, its scan, a panel recovering from a faulty module and the
-// traffic window against the simulated bus, end to end as a user works them;
-// one window per kind, and the end of the program.
+// The main window, its scan, a panel and the traffic window against the
+// simulated bus, end to end as a user works them.
 #include "Driver.h"
 #include "Errors.h"
 #include "Pictures.h"
@@ -35,8 +34,7 @@ class TestMainWindow : public QObject {
     Window d{nullptr};
     std::unique_ptr<QSignalSpy> ended;
 
-    void open(const std::function<void(LinkSettings&)>& edit = [](LinkSettings&) {}) {
-        app->settings(edit);
+    void open() {
         app->window().click(QStringLiteral("mnuScan"));
         d = Window(QStringLiteral("frmScanBus"));
         ended = std::make_unique<QSignalSpy>(qobject_cast<ScanDialog*>(d.widget()),
@@ -83,7 +81,7 @@ class TestMainWindow : public QObject {
     // One read of module 3's register 0, the module misbehaving as told.
     void transact(qimsim::Fault::Kind fault = qimsim::Fault::None, uint8_t code = 0) {
         misbehave(3, fault, -1, code);
-        await([this](Requester r) { app->link.readHoldingRegisters(3, 0, 1, r); });
+        ask(app->link, 3, 3);
     }
 
 private Q_SLOTS:
@@ -112,10 +110,8 @@ private Q_SLOTS:
     }
     void scanShowsEachModule() {
         QFETCH(bool, tcp);
-        open([&](LinkSettings& s) {
-            s.transport = tcp ? LinkSettings::Transport::Tcp : LinkSettings::Transport::Serial;
-            s.port = bus->tcpPort();
-        });
+        aim(app->link, tcp, bus->tcpPort());
+        open();
         start("2", "5", "0");
         QCOMPARE(end(), End::Natural);
         QCOMPARE(d.text("lblSlaveAddress"), QStringLiteral("5"));
@@ -227,14 +223,8 @@ private Q_SLOTS:
         QFETCH(int, fault);
         qimsim::Module* module = bus->module(3);
         module->forceRead(3, 0, 0x01); // input 1 lit
-        app->settings([&](LinkSettings& s) {
-            s.transport = tcp ? LinkSettings::Transport::Tcp : LinkSettings::Transport::Serial;
-            s.port = bus->tcpPort();
-        });
-        DeviceRecord record;
-        record.address = 3;
-        record.code = 10;
-        QVERIFY(app->main->openPanel(record));
+        aim(app->link, tcp, bus->tcpPort());
+        QVERIFY(app->openPanel(3, 10));
         Window p(QStringLiteral("frmQIM_K520"));
         const auto lit = [&p](int n) {
             return p.get<StatePicture>(QStringLiteral("Image_Input%1").arg(n))->state() == 1;
@@ -300,20 +290,15 @@ private Q_SLOTS:
     // main window ends the program: the link closes, every other window
     // goes, and no message waits for an OK.
     void closingEndsTheLinkAndEveryWindow() {
-        QVERIFY(
-            await([this](Requester r) { app->link.readHoldingRegisters(3, 0, 1, r); }).reply.ok());
-        app->settings([this](LinkSettings& s) {
-            s.transport = LinkSettings::Transport::Tcp;
-            s.port = bus->tcpPort();
-        });
+        QVERIFY(ask(app->link, 3, 3).ok());
+        aim(app->link, true, bus->tcpPort());
         QVERIFY(await([this](Requester r) { app->link.testConnection(r); }).reply.ok());
         QVERIFY(app->link.serialPortOpen() && app->link.tcpConnected());
-        DeviceRecord module;
         for (int twice = 0; twice < 2; ++twice) {
             for (const char* menu : {"mnuAbout", "mnuScan", "mnuComm", "mnuTraffic"})
                 app->window().click(QString::fromLatin1(menu));
             for (const uint8_t code : {10, 11, 20, 30}) // both discrete models share a panel
-                QVERIFY((module.code = code, app->main->openPanel(module)));
+                QVERIFY(app->openPanel(0, code));
         }
         QList<QPointer<QWidget>> others;
         for (QWidget* w : QApplication::topLevelWidgets())
@@ -390,7 +375,7 @@ private Q_SLOTS:
         QTest::qWait(200);
         QCOMPARE(m->rowCount(), 5);
         window.click("CmdPause");
-        await([this](Requester r) { app->link.readHoldingRegisters(9, 0, 1, r); });
+        ask(app->link, 9, 3);
         QTRY_COMPARE(m->rowCount(), 6);
 
         window.pick("ComboSlaveFilter", 3);

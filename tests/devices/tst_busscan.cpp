@@ -1,9 +1,4 @@
-// The bus scan without a window, against the simulated bus on both links:
-// every address asked once, in order, with transaction identifier 0; the
-// modules that answer decoded into the table in that order and every other
-// reply counted as an error, misbehaving modules included; Stop after the
-// request under way; a lost link ends the scan and the next one works once
-// the port is back; an abandoned scan takes no reply of its own later.
+// The bus scan without a window, against the simulated bus on both links.
 #include "BusScan.h"
 #include "Link.h"
 #include "SimBus.h"
@@ -23,12 +18,9 @@ class TestBusScan : public QObject {
     std::unique_ptr<BusScan> scan;
 
     void aim(bool tcp, int timeoutMs = 1000) {
-        LinkSettings s;
-        s.transport = tcp ? LinkSettings::Transport::Tcp : LinkSettings::Transport::Serial;
-        s.host = QStringLiteral("127.0.0.1");
-        s.port = bus->tcpPort();
-        s.serialTimeoutMs = s.tcpTimeoutMs = timeoutMs;
-        link->setSettings(s);
+        qimtest::aim(*link, tcp, bus->tcpPort());
+        qimtest::configure(
+            *link, [&](LinkSettings& s) { s.serialTimeoutMs = s.tcpTimeoutMs = timeoutMs; });
     }
     void misbehave(int address, Kind kind, const QByteArray& garbage = {}) {
         qimsim::Fault f;
@@ -79,7 +71,7 @@ private Q_SLOTS:
         QFETCH(bool, tcp);
         // Good modules at 1 and 5; between them silence, an exception and a
         // well-formed reply that carries five bytes of the block. (Each bad
-        // reply's status is the link's: robust/tst_hostile.)
+        // reply's status is the link's: sim/tst_simbus.)
         const QByteArray cut = QByteArray::fromHex("0411050a01000141");
         misbehave(2, Kind::Silence);
         misbehave(3, Kind::Exception);

@@ -1,10 +1,7 @@
-// libFuzzer target: arbitrary bytes, in arbitrary pieces, as a slave's reply to
-// every request kind on both links, through the engines' reply collection and
-// verdict, the reply accessors, the identification decoding and the module
-// models' decoders (temperature loops, analog scaling, discrete bits).
-//
-// Input layout: byte 0 picks the request kind (bits 0-2) and the link
-// (bit 3); byte 1 seeds the piece sizes; the rest is what the slave sends.
+// libFuzzer target: arbitrary bytes, in arbitrary pieces, as a slave's reply
+// to every request kind on both links, through the reply collection, verdict,
+// accessors and every decoder. Byte 0 picks the request kind (bits 0-2) and
+// the link (bit 3); byte 1 seeds the piece sizes; the rest is the reply.
 
 #include "AnalogModule.h"
 #include "DeviceTable.h"
@@ -30,23 +27,17 @@ struct Asked {
 
 Asked build(int kind) {
     static const int32_t image[29] = {};
-    switch (kind) {
-    case 0: // the temperature panel's poll
-        return {Request::readInputRegisters(4, 0, 12), 12};
-    case 6: // the analog panel's poll
-        return {Request::readInputRegisters(2, 0, 8), 8};
-    case 1: // the discrete panel's poll
-    case 7:
-        return {Request::readHoldingRegisters(1, 0, 1), 1};
-    case 2:
-        return {Request::reportSlaveId(7), 0};
-    case 3:
-        return {Request::writeSingleCoil(4, 2, 0xFF00), 0};
-    case 4:
-        return {Request::writeSingleRegister(1, 0, 5), 0};
-    default:
-        return {Request::writeMultipleRegisters(4, 7, 20, image), 0};
-    }
+    const Asked asked[] = {
+        {Request::readInputRegisters(4, 0, 12), 12}, // the temperature panel's poll
+        {Request::readHoldingRegisters(1, 0, 1), 1}, // the discrete panel's poll
+        {Request::reportSlaveId(7), 0},
+        {Request::writeSingleCoil(4, 2, 0xFF00), 0},
+        {Request::writeSingleRegister(1, 0, 5), 0},
+        {Request::writeMultipleRegisters(4, 7, 20, image), 0},
+        {Request::readInputRegisters(2, 0, 8), 8}, // the analog panel's poll
+        {Request::readHoldingRegisters(1, 0, 1), 1},
+    };
+    return asked[kind];
 }
 
 // What the models make of a reply, with the checks that hold for any bytes.

@@ -114,6 +114,8 @@ private Q_SLOTS:
         QTest::newRow("silence") << QByteArray() << 11 << 253;
         QTest::newRow("exception") << hex("018302C0F1") << 7 << 2;
         QTest::newRow("exception bad crc") << hex("018302C0F2") << 7 << 254;
+        QTest::newRow("exception a byte long") << WithCrcHex("01830200") << 7 << 253;
+        QTest::newRow("exception a byte short") << WithCrcHex("0183") << 7 << 253;
         // Five bytes without the exception bit are a wrong length, not success.
         QTest::newRow("five bytes, no exception bit") << WithCrcHex("010300") << 7 << 253;
         // An exception code that reads as our own success never becomes success.
@@ -144,11 +146,18 @@ private Q_SLOTS:
         // Nine bytes without the exception bit are only a piece.
         QCOMPARE(evaluateTcpReply(hex("000100000003010402"), 27, false).complete, false);
         QCOMPARE(evaluateTcpReply(hex("000100000003010402"), 27, true).status, 253);
+        // An exception a byte long or short is only a piece, too.
+        for (const char* piece : {"00010000000401840200", "0001000000020184"}) {
+            QCOMPARE(evaluateTcpReply(hex(piece), 27, false).complete, false);
+            QCOMPARE(evaluateTcpReply(hex(piece), 27, true).status, 253);
+        }
         // The transaction identifier and length field of a reply are not checked.
         QByteArray other = good;
         other[0] = '\x7F';
-        other[5] = '\x00';
-        QCOMPARE(evaluateTcpReply(other, 27, false).status, 255);
+        for (const char length : {'\x00', '\x01', '\xFF'}) {
+            other[4] = other[5] = length;
+            QCOMPARE(evaluateTcpReply(other, 27, false).status, 255);
+        }
     }
 
 private:

@@ -1,5 +1,4 @@
-// The one transaction queue over a scripted transport: order, ownership of
-// replies, dropped requesters, coalescing, timeouts and the resend rule.
+// The one transaction queue, over a transport the test scripts.
 #include "Link.h"
 #include "TestSupport.h"
 

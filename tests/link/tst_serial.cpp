@@ -25,17 +25,15 @@ class TestSerial : public QObject {
     MessageLog* log = nullptr;
     QList<Chunk> answer;
     std::unique_ptr<Link> link;
-    void set(const std::function<void(LinkSettings&)>& edit) {
-        LinkSettings s = link->settings();
-        edit(s);
-        link->setSettings(s);
+    Outcome read(uint8_t unit = 1, int16_t count = 1) {
+        return await([&](Requester r) { link->readHoldingRegisters(unit, 0, count, r); });
     }
 
 private Q_SLOTS:
     void init() {
         link = std::make_unique<RealLink>();
         log = new MessageLog(*link);
-        set([&](LinkSettings& s) { s.serialTimeoutMs = 400; });
+        configure(*link, [&](LinkSettings& s) { s.serialTimeoutMs = 400; });
         answer.clear();
         slave = std::make_unique<PtySlave>([this](const QByteArray&) { return answer; });
         QVERIFY(slave->publishAs(2));
@@ -47,7 +45,8 @@ private Q_SLOTS:
     }
 
     // The modules talk 8N2 at the chosen speed; a pty carries any framing, so
-    // look at what the link set on the line itself.
+    // look at what the link set on the line itself. The port stays open
+    // between transactions; the connection test opens it and closes it again.
     void lineIs8N2AtTheChosenSpeed_data() {
         QTest::addColumn<LineSpeed>("chosen");
         QTest::addColumn<int>("speed");
@@ -59,10 +58,12 @@ private Q_SLOTS:
     void lineIs8N2AtTheChosenSpeed() {
         QFETCH(LineSpeed, chosen);
         QFETCH(int, speed);
-        set([&](LinkSettings& s) { s.speed = chosen; });
+        configure(*link, [&](LinkSettings& s) { s.speed = chosen; });
+        QCOMPARE(await([this](Requester r) { link->testConnection(r); }).reply.status, 255);
+        QVERIFY(!link->serialPortOpen());
         answer = {{threeRegisters()}};
-        const Outcome o = await([this](Requester r) { link->readHoldingRegisters(1, 0, 3, r); });
-        QCOMPARE(o.reply.status, 255);
+        QCOMPARE(read(1, 3).reply.status, 255);
+        QVERIFY(link->serialPortOpen());
         const int fd = ::open(qPrintable(slave->device()), O_RDWR | O_NOCTTY | O_NONBLOCK);
         QVERIFY(fd >= 0);
         termios t{};
@@ -76,7 +77,9 @@ private Q_SLOTS:
     }
 
     // Only the expected byte count, or a whole exception of the unit asked,
-    // ends the wait before the timeout (then far off). Each reply comes in
+    // ends the wait before the timeout (then far off). A whole frame of
+    // another unit or to another function (a late reply to an earlier
+    // request) before it is dropped and the wait goes on. Each reply comes in
     // two pieces; the requester gets it without its CRC.
     void repliesAndTheirStatus_data() {
         QTest::addColumn<QByteArray>("reply");
@@ -92,6 +95,10 @@ private Q_SLOTS:
         QTest::newRow("five bytes without exception bit") << withCrc(hex("010300")) << 253 << true;
         QTest::newRow("another unit's, our length")
             << withCrc(hex("020308000A000B000C")) << 253 << true;
+        for (const char* other : {"020306000A000B000C", "0104020005", "028302",
+                                  "021112010101010101010101010101010101010101"})
+            QTest::addRow("after %s", other)
+                << withCrc(hex(other)) + threeRegisters() << 255 << false;
     }
     void repliesAndTheirStatus() {
         QFETCH(QByteArray, reply);
@@ -100,58 +107,15 @@ private Q_SLOTS:
         if (!reply.isEmpty())
             answer = {{reply.left(4)}, {reply.mid(4), 50}};
         if (!atTimeout)
-            set([&](LinkSettings& s) { s.serialTimeoutMs = 60'000; });
-        const Outcome o = await([this](Requester r) { link->readHoldingRegisters(1, 0, 3, r); });
+            configure(*link, [&](LinkSettings& s) { s.serialTimeoutMs = 60'000; });
+        const Outcome o = read(1, 3);
         QCOMPARE(slave->requests.value(0), hex("01030000000305CB"));
         QCOMPARE(o.reply.status, status);
-        QCOMPARE(o.reply.bytes, reply.left(reply.size() - 2));
+        const QByteArray frame = status == 255 ? threeRegisters() : reply;
+        QCOMPARE(o.reply.bytes, frame.left(frame.size() - 2));
         QVERIFY(!atTimeout || o.elapsedMs >= 380); // timers run up to 5% early
         QCOMPARE(o.reply.hasRegisters(3), status == 255);
         QVERIFY(log->texts.isEmpty());
-    }
-
-    void portThatDoesNotExist() {
-        set([&](LinkSettings& s) {
-            s.comPort = 30 + 1;
-        }); // COM31: nothing published, nothing enumerated
-        const Outcome o = await([this](Requester r) { link->testConnection(r); });
-        QCOMPARE(o.reply.status, 252);
-        QCOMPARE(log->texts,
-                 QStringList{QStringLiteral(" The Comm Port you have selected is not available in "
-                                            "your computer or being used by another program.")});
-
-        log->texts.clear();
-        const Outcome t = await([this](Requester r) { link->readHoldingRegisters(1, 0, 1, r); });
-        QCOMPARE(t.reply.status, 252);
-        QCOMPARE(log->texts.size(), 1);
-    }
-
-    void openSerialPortProvesAndCloses() {
-        const Outcome o = await([this](Requester r) { link->testConnection(r); });
-        QCOMPARE(o.reply.status, 255);
-        QVERIFY(!link->serialPortOpen());
-        answer = {{withCrc(hex("0103020005"))}};
-        QCOMPARE(
-            await([this](Requester r) { link->readHoldingRegisters(1, 0, 1, r); }).reply.status,
-            255);
-        QVERIFY(link->serialPortOpen()); // stays open between transactions
-    }
-
-    // A frame of another unit or to another function (a late reply to an
-    // earlier request) is not the reply: it is dropped and the wait goes on.
-    void otherFramesAreNotTheReply_data() {
-        QTest::addColumn<QByteArray>("other");
-        QTest::newRow("another unit") << withCrc(hex("020306000A000B000C"));
-        QTest::newRow("another function") << withCrc(hex("0104020005"));
-        QTest::newRow("another unit's exception") << withCrc(hex("028302"));
-        QTest::newRow("an identification") << withCrc(hex("021112") + QByteArray(18, '\1'));
-    }
-    void otherFramesAreNotTheReply() {
-        QFETCH(QByteArray, other);
-        answer = {{other}, {threeRegisters(), 50}};
-        const Outcome o = await([this](Requester r) { link->readHoldingRegisters(1, 0, 3, r); });
-        QCOMPARE(o.reply.status, 255);
-        QCOMPARE(o.reply.bytes, threeRegisters().chopped(2));
     }
 
     // A unit that timed out may still be answering: its next request waits
@@ -159,7 +123,7 @@ private Q_SLOTS:
     // while another unit's request goes at once. A new link clears what
     // waits on the port before its first request.
     void lateReplyIsNotTheNextOnes() {
-        set([&](LinkSettings& s) { s.serialTimeoutMs = 1000; });
+        configure(*link, [&](LinkSettings& s) { s.serialTimeoutMs = 1000; });
         int asked = 0;
         bool late = false; // the late reply has been written
         QList<bool> lateWhenAsked;
@@ -173,34 +137,47 @@ private Q_SLOTS:
             }
             return {{withCrc(rq.left(1) + hex("03020009")), rq[0] == 2 ? 0 : 600}};
         };
-        const auto read = [this](uint8_t unit) {
-            return await([&](Requester r) { link->readHoldingRegisters(unit, 0, 1, r); }).reply;
-        };
-        QCOMPARE(read(1).status, 253);
-        QCOMPARE(read(2).status, 255);
-        QCOMPARE(read(1).reg(0).value_or(0), 9);
+        QCOMPARE(read(1).reply.status, 253);
+        QCOMPARE(read(2).reply.status, 255);
+        QCOMPARE(read(1).reply.reg(0).value_or(0), 9);
         QCOMPARE(lateWhenAsked, (QList<bool>{false, false, true}));
         // The port closes with the link; the late reply waits on it.
-        QCOMPARE(read(1).status, 253);
+        QCOMPARE(read(1).reply.status, 253);
         link = std::make_unique<RealLink>();
         QTRY_VERIFY(late);
-        QCOMPARE(read(1).reg(0).value_or(0), 9);
+        QCOMPARE(read(1).reply.reg(0).value_or(0), 9);
     }
 
-    // The adapter is pulled while the port is open, before the next request
-    // is written: the transaction ends at once (during the wait: tst_hostile).
-    void portVanishesBeforeTheWrite() {
-        set([&](LinkSettings& s) { s.serialTimeoutMs = 60'000; }); // it ends at once, not then
+    // A port that is not there: never published (COM31), or the adapter
+    // pulled while the port is open, before the next request is written or
+    // during the wait for its reply. The transaction ends at once (the
+    // timeout is far off), and so does every request after it, each saying why.
+    void portNotThere_data() {
+        QTest::addColumn<int>("when");
+        QTest::newRow("never there") << 0;
+        QTest::newRow("gone before the write") << 1;
+        QTest::newRow("gone during the wait") << 2;
+    }
+    void portNotThere() {
+        QFETCH(int, when);
+        configure(*link, [&](LinkSettings& s) {
+            s.serialTimeoutMs = 60'000;
+            s.comPort = when == 0 ? 31 : 2;
+        });
         answer = {{withCrc(hex("0103020005"))}};
-        QCOMPARE(
-            await([this](Requester r) { link->readHoldingRegisters(1, 0, 1, r); }).reply.status,
-            255);
+        if (when > 0)
+            QCOMPARE(read().reply.status, 255);
         answer = {};
-        slave->vanish();
-        const Outcome o = await([this](Requester r) { link->readHoldingRegisters(1, 0, 1, r); });
-        QCOMPARE(o.reply.status, 252);
-        QCOMPARE(log->texts.size(), 1);
+        if (when == 1)
+            slave->vanish();
+        else if (when == 2)
+            QTimer::singleShot(100, slave.get(), [this] { slave->vanish(); });
+        QCOMPARE(read().reply.status, 252);
         QVERIFY(!link->serialPortOpen());
+        QCOMPARE(await([this](Requester r) { link->testConnection(r); }).reply.status, 252);
+        const QString gone = QStringLiteral(" The Comm Port you have selected is not available in "
+                                            "your computer or being used by another program.");
+        QCOMPARE(log->texts, (QStringList{gone, gone}));
     }
 };
 

@@ -30,11 +30,6 @@ class TestTcp : public QObject {
     MessageLog* log = nullptr;
     QList<Chunk> answer;
     std::unique_ptr<Link> link;
-    void set(const std::function<void(LinkSettings&)>& edit) {
-        LinkSettings s = link->settings();
-        edit(s);
-        link->setSettings(s);
-    }
     Outcome readTwelve() {
         return await([this](Requester r) { link->readInputRegisters(1, 0, 12, r); });
     }
@@ -43,14 +38,10 @@ class TestTcp : public QObject {
     // only a couple of local ports are left for connections.
     void runInNamespace(const char* function) {
         if (QProcess::execute(QStringLiteral("unshare"),
-                              {QStringLiteral("-n"), QStringLiteral("ip"), QStringLiteral("link"),
-                               QStringLiteral("set"), QStringLiteral("lo"),
-                               QStringLiteral("up")}) != 0)
+                              QStringLiteral("-n ip link set lo up").split(' ')) != 0)
             QSKIP("no network namespace of our own here (unshare -n needs root)");
         QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QIMTEST_NETNS"), QStringLiteral("1"));
-        child.setProcessEnvironment(env);
+        child.setEnvironment(QProcess::systemEnvironment() << QStringLiteral("QIMTEST_NETNS=1"));
         child.setProcessChannelMode(QProcess::MergedChannels);
         child.start(
             QStringLiteral("unshare"),
@@ -69,12 +60,10 @@ private Q_SLOTS:
         log = new MessageLog(*link);
         answer.clear();
         server = std::make_unique<TcpSlave>([this](const QByteArray&) { return answer; });
-        set([&](LinkSettings& s) {
-            s.transport = LinkSettings::Transport::Tcp;
+        aim(*link, true, server->port());
+        configure(*link, [](LinkSettings& s) {
             s.tcpTimeoutMs = 400;
             s.tcpConnectTimeoutMs = 1000;
-            s.host = QStringLiteral("127.0.0.1");
-            s.port = server->port();
         });
     }
     void cleanup() {
@@ -83,78 +72,58 @@ private Q_SLOTS:
         server.reset();
     }
 
-    // The reply's last byte ends the wait: the timeout is far off.
-    void goodReplyAtTheSameIndicesAsSerial() {
-        set([](LinkSettings& s) { s.tcpTimeoutMs = 60'000; });
-        link->advanceTransaction();
-        const QByteArray r = twelveRegisters();
-        answer = {{r.left(10)}, {r.mid(10), 120}}; // in two segments
-        const Outcome o = readTwelve();
-        QCOMPARE(o.reply.status, 255);
-        QCOMPARE(o.reply.bytes.size(), 27);
-        QCOMPARE(o.reply.byteAt(0), 1);
-        QCOMPARE(o.reply.reg(0).value(), 1);
-        QCOMPARE(o.reply.reg(11).value(), 12);
-        QVERIFY(o.reply.hasRegisters(12));
-        QCOMPARE(server->requests.value(0), hex("00010000000601040000000C"));
-    }
-
-    // Polls follow each other on one connection, each traffic record with
-    // its own reply; the connection test proves a fresh connection, which
-    // the next poll then uses.
+    // Polls follow each other on one connection, each ended by its reply's
+    // last byte (the timeout is far off; the reply comes in two segments) and
+    // each traffic record with its own reply; the connection test proves a
+    // fresh connection, which the next poll then uses.
     void pollsShareOneConnection() {
-        answer = {{twelveRegisters()}};
+        configure(*link, [](LinkSettings& s) { s.tcpTimeoutMs = 60'000; });
+        const QByteArray whole = twelveRegisters();
+        answer = {{whole.left(10)}, {whole.mid(10), 20}};
         for (int i = 0; i < 20; ++i)
             QCOMPARE(readTwelve().reply.status, 255);
         QCOMPARE(server->connections, 1);
         QCOMPARE(server->requests.size(), 20);
-        QCOMPARE(link->traffic().since(19).value(0).reply, twelveRegisters());
+        QCOMPARE(server->requests.value(0), hex("00000000000601040000000C"));
+        QCOMPARE(link->traffic().since(19).value(0).reply, whole);
         QCOMPARE(await([this](Requester r) { link->testConnection(r); }).reply.status, 255);
-        QCOMPARE(readTwelve().reply.status, 255);
+        const Reply last = readTwelve().reply;
+        QVERIFY(last.hasRegisters(12) && last.bytes.size() == 27 && last.byteAt(0) == 1);
+        QVERIFY(last.reg(0) == 1 && last.reg(11) == 12);
         QCOMPARE(server->connections, 2);
     }
 
-    // A kept connection that goes between polls (a second without a
-    // transaction, or the server closing it) is replaced quietly: the next
-    // request goes out once, on a fresh connection.
-    void connectionGoneBetweenPolls_data() {
-        QTest::addColumn<QByteArray>("serverEnd");
+    // A kept connection that went between polls (a second without a
+    // transaction, or the server closing it), or whose host or port is no
+    // longer the one set, is replaced quietly: the next request goes out
+    // once, on a fresh connection.
+    void keptConnectionReplaced_data() {
+        QTest::addColumn<QByteArray>("end"); // what the server does after its reply, or what is set
         QTest::newRow("a second idle") << QByteArray();
         QTest::newRow("server closes it") << QByteArray("<close>");
         QTest::newRow("server resets it") << QByteArray("<reset>");
+        QTest::newRow("other port") << QByteArray("port");
+        QTest::newRow("other host name") << QByteArray("host");
     }
-    void connectionGoneBetweenPolls() {
-        QFETCH(QByteArray, serverEnd);
+    void keptConnectionReplaced() {
+        QFETCH(QByteArray, end);
         answer = {{twelveRegisters()}};
-        if (!serverEnd.isEmpty())
-            answer << Chunk{serverEnd, 20};
-        QCOMPARE(readTwelve().reply.status, 255);
-        QTRY_VERIFY_WITH_TIMEOUT(!link->tcpConnected(), 5 * TcpTransport::IdleMs);
-        answer = {{twelveRegisters()}};
-        QCOMPARE(readTwelve().reply.status, 255);
-        QCOMPARE(server->connections, 2);
-        QCOMPARE(server->requests.size(), 2);
-        QVERIFY(log->texts.isEmpty());
-    }
-
-    // The host or port set now is compared with the kept connection's.
-    void otherSettingsOpenANewConnection_data() {
-        QTest::addColumn<bool>("otherPort");
-        QTest::newRow("other port") << true;
-        QTest::newRow("other host name") << false;
-    }
-    void otherSettingsOpenANewConnection() {
-        QFETCH(bool, otherPort);
-        answer = {{twelveRegisters()}};
+        if (end.startsWith('<'))
+            answer << Chunk{end, 20};
         QCOMPARE(readTwelve().reply.status, 255);
         TcpSlave other([](const QByteArray&) { return QList<Chunk>{{twelveRegisters()}}; });
-        if (otherPort)
-            set([&](LinkSettings& s) { s.port = other.port(); });
+        if (end == "port")
+            configure(*link, [&](LinkSettings& s) { s.port = other.port(); });
+        else if (end == "host")
+            configure(*link, [](LinkSettings& s) { s.host = QStringLiteral("localhost"); });
         else
-            set([&](LinkSettings& s) { s.host = QStringLiteral("localhost"); });
+            QTRY_VERIFY_WITH_TIMEOUT(!link->tcpConnected(), 5 * TcpTransport::IdleMs);
+        answer = {{twelveRegisters()}};
         QCOMPARE(readTwelve().reply.status, 255);
-        QCOMPARE(other.connections, otherPort ? 1 : 0);
-        QCOMPARE(server->connections, otherPort ? 1 : 2);
+        QCOMPARE(other.connections, end == "port" ? 1 : 0);
+        QCOMPARE(server->connections + other.connections, 2);
+        QCOMPARE(server->requests.size() + other.requests.size(), 2);
+        QVERIFY(log->texts.isEmpty());
     }
 
     // How each kind of server answers a transaction and the connection test:
@@ -180,7 +149,7 @@ private Q_SLOTS:
             this->server.reset(); // the port is free now: connections are refused
         // Only a server that never accepts makes the link wait its connect
         // timeout: for the others it is far off.
-        set([&](LinkSettings& s) {
+        configure(*link, [&](LinkSettings& s) {
             s.tcpConnectTimeoutMs = server == 2 ? 1000 : 60'000;
             s.port = server == 2 ? hang.port() : s.port;
         });

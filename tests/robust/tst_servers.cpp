@@ -1,8 +1,7 @@
 // Every write the temperature panel gives reaches the module exactly once,
-// whatever kind of Modbus TCP server stands in front of it: one that closes
-// after every reply (many small gateways), after every third, when idle, one
-// that keeps its connections, and one that reads a write and never answers.
-// Each kind is played by a small server written here and by the simulator.
+// whatever kind of Modbus TCP server stands in front of it (many small
+// gateways close after every reply), played by a server of our own and by
+// the simulator.
 #include "../modules/PanelTestKit.h"
 #include "TemperaturePanel.h"
 
@@ -23,16 +22,15 @@ struct Kind {
 };
 
 // Answers reads with zeros and echoes writes; closes as its kind says.
-class KindServer : public QObject {
+class KindServer : public QTcpServer {
 public:
     explicit KindServer(Kind kind) : m_kind(kind) {
-        m_server.listen(QHostAddress::LocalHost, 0);
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* s = m_server.nextPendingConnection())
+        listen(QHostAddress::LocalHost, 0);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* s = nextPendingConnection())
                 serve(s);
         });
     }
-    quint16 port() const { return m_server.serverPort(); }
     QList<QPair<int, int>> writes; // function and address, as they arrived
     int connections = 0;
     int crossed = 0; // requests that reached a connection it was closing
@@ -48,34 +46,32 @@ private:
         auto buffer = std::make_shared<QByteArray>();
         auto closing = std::make_shared<bool>(false);
         connect(s, &QTcpSocket::readyRead, this, [=, this] {
-            if (*closing) {
-                crossed += s->readAll().isEmpty() ? 0 : 1;
-                return;
-            }
             *buffer += s->readAll();
+            if (*closing) {
+                crossed += buffer->isEmpty() ? 0 : 1;
+                return buffer->clear();
+            }
             while (buffer->size() >= 8 && buffer->size() >= 6 + qim::wordAt(*buffer, 4)) {
-                const QByteArray frame = buffer->left(6 + qim::wordAt(*buffer, 4));
+                QByteArray frame = buffer->left(6 + qim::wordAt(*buffer, 4));
                 buffer->remove(0, frame.size());
                 const int fn = static_cast<uint8_t>(frame[7]);
-                const bool write = fn == 5 || fn == 6 || fn == 16;
-                if (write)
+                if (fn == 5 || fn == 6 || fn == 16) { // a write: its echo, the first 12 bytes
                     writes << qMakePair(fn, int(qim::wordAt(frame, 8)));
-                if (write && m_kind.silentWrites)
-                    continue;
-                QByteArray reply = frame.left(12); // the echo of a write
-                if (!write) {
-                    const int bytes = fn == 1 ? 1 : 2 * qim::wordAt(frame, 10);
-                    reply = frame.left(7) + char(fn) + char(bytes) + QByteArray(bytes, '\0');
-                    reply[5] = char(3 + bytes);
+                    if (m_kind.silentWrites)
+                        continue;
+                    frame.truncate(12);
                 } else {
-                    reply[5] = char(6);
+                    const int bytes = fn == 1 ? 1 : 2 * qim::wordAt(frame, 10);
+                    frame = frame.left(8) + char(bytes) + QByteArray(bytes, '\0');
                 }
-                s->write(reply);
+                frame[5] = char(frame.size() - 6);
+                s->write(frame);
                 s->flush();
                 if (m_kind.closeAfter > 0 && ++*replies % m_kind.closeAfter == 0) {
                     // Anything after the reply is never read.
                     *closing = true;
                     crossed += buffer->isEmpty() ? 0 : 1;
+                    buffer->clear();
                     QTimer::singleShot(m_kind.closeLateMs, s, &QTcpSocket::disconnectFromHost);
                     return;
                 }
@@ -85,7 +81,6 @@ private:
         });
     }
     Kind m_kind;
-    QTcpServer m_server;
 };
 
 } // namespace
@@ -133,11 +128,8 @@ private Q_SLOTS:
             for (int fn : {5, 6, 16})
                 module->setFault(fn, faultOf(qimsim::Fault::Kind::Silence));
         KindServer own(kind);
-        if (!simulator) {
-            LinkSettings s = link->settings();
-            s.port = own.port();
-            link->setSettings(s);
-        }
+        if (!simulator)
+            qimtest::configure(*link, [&](LinkSettings& s) { s.port = own.serverPort(); });
         open<TemperaturePanel>(4, 30, dialogs);
 
         QList<QPair<int, int>> given;

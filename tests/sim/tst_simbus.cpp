@@ -1,6 +1,5 @@
 // The simulated bus through the program's own link, over TCP and over the
-// published pty: identification, the register maps, the thermal loops, the
-// injected faults and the bus file.
+// published pty.
 #include "DeviceTable.h"
 #include "Link.h"
 #include "SimModels.h"
@@ -11,44 +10,12 @@
 #include <numeric>
 
 using namespace qim;
+using namespace qimtest;
 using qimsim::Fault;
 using T = qimsim::TemperatureModule;
 Q_DECLARE_METATYPE(qimsim::Fault)
 
 namespace {
-// A fresh link aimed at the bus: TCP on its port, or RTU on COM2 where the bus
-// published its pty.
-void UseTransport(Link& link, const qimsim::Bus& bus, bool tcp) {
-    LinkSettings s;
-    s.transport = tcp ? LinkSettings::Transport::Tcp : LinkSettings::Transport::Serial;
-    s.host = QStringLiteral("127.0.0.1");
-    s.port = bus.tcpPort();
-    s.comPort = 2;
-    link.setSettings(s);
-}
-
-// One request as the panels send it: v is the count of a read (3, 4), the
-// value of a single write (5, 6) or the values of a write from start (16).
-Reply Ask(Link& link, uint8_t unit, int fc, int start = 0, QList<int> v = {1}) {
-    return qimtest::await([&](Requester r) {
-               const auto s = static_cast<int16_t>(start);
-               const auto n = static_cast<int16_t>(fc == 16 ? v.size() : v.value(0));
-               std::vector<int32_t> image(static_cast<size_t>(start));
-               image.insert(image.end(), v.begin(), v.end());
-               if (fc == 3 || fc == 4)
-                   fc == 3 ? link.readHoldingRegisters(unit, s, n, r)
-                           : link.readInputRegisters(unit, s, n, r);
-               else if (fc == 5 || fc == 6)
-                   fc == 5 ? link.writeSingleCoil(unit, s, v.value(0), r)
-                           : link.writeSingleRegister(unit, s, v.value(0), r);
-               else if (fc == 16)
-                   link.writeMultipleRegisters(unit, s, n, image, r);
-               else
-                   link.reportSlaveId(unit, r);
-           })
-        .reply;
-}
-
 QByteArray Words(const QList<int>& v) {
     QByteArray b;
     for (const int x : v)
@@ -71,11 +38,11 @@ QList<int> State(const qimsim::Module* m) {
 }
 
 int Pv(Link& link, int loop) { // 12-bit two's complement
-    const int v = Ask(link, 4, 4, loop).reg(0).value_or(-9999);
+    const int v = ask(link, 4, 4, loop).reg(0).value_or(-9999);
     return v >= 2048 ? v - 4096 : v;
 }
 int StatusWord(Link& link, int loop) {
-    return Ask(link, 4, 4, 4 + loop).reg(0).value_or(-1);
+    return ask(link, 4, 4, 4 + loop).reg(0).value_or(-1);
 }
 } // namespace
 
@@ -103,7 +70,10 @@ private Q_SLOTS:
 
     // Each request is served or refused as the model's register map says; a
     // served write is stored, a refused request changes nothing, and the bus
-    // records what came over the wire.
+    // records what came over the wire. Every request kind against every fault
+    // the simulator injects ends with the status it must and shows no
+    // message, and the very next request succeeds once the module behaves.
+    // (Exception replies of the wrong length: tst_frames.)
     void registerMaps_data() {
         QTest::addColumn<bool>("tcp");
         QTest::addColumn<int>("unit");
@@ -111,12 +81,24 @@ private Q_SLOTS:
         QTest::addColumn<int>("start");
         QTest::addColumn<QList<int>>("v");
         QTest::addColumn<int>("status");
+        QTest::addColumn<int>("fault");
         const QList<int> one{1};
+        struct Kind {
+            const char* name;
+            int unit, fc, start;
+            QList<int> v;
+        };
+        const Kind kinds[] = {{"read holding", 1, 3, 0, {1}},
+                              {"read input", 4, 4, 0, {12}},
+                              {"coil", 4, 5, 2, {0xFF00}},
+                              {"register", 1, 6, 0, {0x55}},
+                              {"multiple", 4, 16, 7, QList<int>(20)},
+                              {"identify", 1, 17, 0, {}}};
         for (const bool tcp : {true, false}) {
             const auto row = [tcp](const char* name, int unit, int fc, int start, QList<int> v,
-                                   int status) {
+                                   int status, Fault::Kind fault = Fault::None) {
                 QTest::addRow("%s %s", tcp ? "tcp" : "rtu", name)
-                    << tcp << unit << fc << start << v << status;
+                    << tcp << unit << fc << start << v << status << int(fault);
             };
             row("K520 outputs", 1, 6, 0, {0x85}, Status::Ok);
             row("K530 outputs by 16", 2, 16, 0, {0x3C}, Status::Ok);
@@ -142,6 +124,18 @@ private Q_SLOTS:
             row("unknown past the map", 200, 16, 15, {1, 2}, 2);
             row("unknown 125 registers, past the map", 200, 3, 0, {125}, 2);
             row("nobody at 77", 77, 3, 0, one, Status::WrongLength);
+            for (const Kind& k : kinds)
+                for (const auto& [what, fault, status] :
+                     std::initializer_list<std::tuple<const char*, Fault::Kind, int>>{
+                         {"short", Fault::MissingByte, 253},
+                         {"long", Fault::ExtraByte, 253},
+                         {"silent", Fault::Silence, 253},
+                         {"garbage", Fault::Garbage, 253},
+                         {"exception", Fault::Exception, 4}, // its code
+                         {tcp ? "closed mid-reply" : "wrong crc",
+                          tcp ? Fault::CloseMidReply : Fault::WrongCrc, tcp ? 253 : 254}})
+                    row(qPrintable(QStringLiteral("%1 %2").arg(k.name, what)), k.unit, k.fc,
+                        k.start, k.v, status, fault);
         }
     }
     void registerMaps() {
@@ -151,12 +145,26 @@ private Q_SLOTS:
         QFETCH(int, start);
         QFETCH(QList<int>, v);
         QFETCH(int, status);
-        UseTransport(*link, bus, tcp);
+        QFETCH(int, fault);
+        // A reply that must arrive has the program's own timeout to do so;
+        // one that only a timeout ends may have a short one.
+        const auto timeout = [this](int ms) {
+            configure(*link, [ms](LinkSettings& s) { s.serialTimeoutMs = s.tcpTimeoutMs = ms; });
+        };
+        aim(*link, tcp, bus.tcpPort());
+        timeout(status == Status::WrongLength ? 250 : 1000);
         qimsim::Module* m = bus.module(static_cast<uint8_t>(unit));
         const QList<int> before = State(m);
+        Fault f;
+        f.kind = Fault::Kind(fault);
+        f.exceptionCode = 4;
+        if (fault != Fault::None)
+            m->setFault(fc, f);
+        MessageLog log(*link);
         QSignalSpy spy(&bus, &qimsim::Bus::requestReceived);
-        const Reply r = Ask(*link, static_cast<uint8_t>(unit), fc, start, v);
+        const Reply r = ask(*link, static_cast<uint8_t>(unit), fc, start, v);
         QCOMPARE(r.status, status);
+        QVERIFY(log.texts.isEmpty());
 
         QCOMPARE(spy.size(), 1);
         QCOMPARE(bus.requests().size(), 1);
@@ -167,13 +175,18 @@ private Q_SLOTS:
         const bool read = fc == 3 || fc == 4;
         QCOMPARE(read ? QList<int>{rec.count} : QList<int>(rec.values.begin(), rec.values.end()),
                  read ? QList<int>{v[0]} : v);
-
+        if (fault != Fault::None) {
+            m->clearFaults();
+            timeout(1000);
+            QCOMPARE(ask(*link, static_cast<uint8_t>(unit), fc, start, v).status, Status::Ok);
+            return;
+        }
         if (status != Status::Ok)
             QCOMPARE(State(m), before);
         else if (fc == 5)
             QCOMPARE(m->coil(start), v[0] != 0);
         else if (!read) // what is written reads back (a discrete module's outputs as its inputs)
-            QCOMPARE(Ask(*link, static_cast<uint8_t>(unit), 3, start, {int(v.size())})
+            QCOMPARE(ask(*link, static_cast<uint8_t>(unit), 3, start, {int(v.size())})
                          .bytes.mid(3, 2 * v.size()),
                      Words(v));
         for (int k = 0; fc == 4 && status == Status::Ok && k < v[0]; ++k)
@@ -181,10 +194,10 @@ private Q_SLOTS:
     }
 
     void analogInputsFollowTheDacThroughTheRanges() {
-        UseTransport(*link, bus, true);
+        aim(*link, true, bus.tcpPort());
         // AO1..4 and the 20 mA loop of CL1; manual conversion, no averaging.
         const QList<int> dac{4095, 2048, 0, 1000, 4095};
-        QCOMPARE(Ask(*link, 3, 16, 0, dac + QList<int>{0, 0, 0, 10 * 256 + 128}).status,
+        QCOMPARE(ask(*link, 3, 16, 0, dac + QList<int>{0, 0, 0, 10 * 256 + 128}).status,
                  Status::Ok);
         const auto word = [](QList<int> c) { return c[0] + c[1] * 8 + c[2] * 256 + c[3] * 2048; };
         static constexpr double span[] = {20.48, 10.24, 5.12, 10.24, 5.12};
@@ -192,8 +205,8 @@ private Q_SLOTS:
         // Inputs 1..4 take their ranges from register 9, 5..8 from register 10.
         for (const QList<int>& c :
              {QList<int>{3, 3, 3, 3, 3}, QList<int>{0, 4, 2, 1, 0}, QList<int>{3, 1, 4, 2, 4}}) {
-            QCOMPARE(Ask(*link, 3, 16, 9, {word(c), word({c[4], 3, 3, 3})}).status, Status::Ok);
-            const Reply r = Ask(*link, 3, 4, 0, {5});
+            QCOMPARE(ask(*link, 3, 16, 9, {word(c), word({c[4], 3, 3, 3})}).status, Status::Ok);
+            const Reply r = ask(*link, 3, 4, 0, {5});
             for (int k = 0; k < 5; ++k) {
                 const double v = r.reg(k).value_or(0) * span[c[k]] / 65535.0 - offset[c[k]];
                 QVERIFY2(qAbs(v - 10.0 * dac[k] / 4095 / (k == 4 ? 2 : 1)) < 0.001,
@@ -201,71 +214,71 @@ private Q_SLOTS:
             }
         }
         // Beyond its range (10 V on 0..5 V) the converter saturates.
-        QCOMPARE(Ask(*link, 3, 6, 9, {word({4, 4, 4, 4})}).status, Status::Ok);
-        QCOMPARE(Ask(*link, 3, 4, 0).reg(0), 65535);
+        QCOMPARE(ask(*link, 3, 6, 9, {word({4, 4, 4, 4})}).status, Status::Ok);
+        QCOMPARE(ask(*link, 3, 4, 0).reg(0), 65535);
         // AIN6 and AIN7 are waveforms: they move with time.
-        const QByteArray before = Ask(*link, 3, 4, 5, {2}).bytes;
+        const QByteArray before = ask(*link, 3, 4, 5, {2}).bytes;
         bus.advanceTime(5);
-        const QByteArray after = Ask(*link, 3, 4, 5, {2}).bytes;
+        const QByteArray after = ask(*link, 3, 4, 5, {2}).bytes;
         QVERIFY(before.mid(3, 2) != after.mid(3, 2) && before.mid(5, 2) != after.mid(5, 2));
     }
 
     // Manual heat, ON/OFF and proportional control, alarms, sensor faults and
     // values below zero, as the panel reads them.
     void thermalLoops() {
-        UseTransport(*link, bus, true);
+        aim(*link, true, bus.tcpPort());
         const int room = Pv(*link, 0);
-        QCOMPARE(Ask(*link, 4, 6, 1, {100}).status, Status::Ok); // loop 1 manual at 100 %
+        QCOMPARE(ask(*link, 4, 6, 1, {100}).status, Status::Ok); // loop 1 manual at 100 %
         bus.advanceTime(60);
         QVERIFY(Pv(*link, 0) > room + 100);
         QCOMPARE(StatusWord(*link, 0), 100 << 8 | T::HeaterOn);
         QVERIFY(qAbs(Pv(*link, 1) - room) <= 3); // the next loop stays cold
         // Loop 1 ON/OFF at 150, loop 3 proportional to 200 with a band of 50.
-        QCOMPARE(Ask(*link, 4, 6, 6, {0x0201}).status, Status::Ok);
-        QCOMPARE(Ask(*link, 4, 16, 7, {150}).status, Status::Ok);
-        QCOMPARE(Ask(*link, 4, 16, 17, {200, 0, 50}).status, Status::Ok);
+        QCOMPARE(ask(*link, 4, 6, 6, {0x0201}).status, Status::Ok);
+        QCOMPARE(ask(*link, 4, 16, 7, {150}).status, Status::Ok);
+        QCOMPARE(ask(*link, 4, 16, 17, {200, 0, 50}).status, Status::Ok);
         bus.advanceTime(3600);
         QVERIFY(StatusWord(*link, 0) & T::Stable && qAbs(Pv(*link, 0) - 150) <= 3);
         const int pv = Pv(*link, 2), power = StatusWord(*link, 2) >> 8;
         QVERIFY(pv > 150 && pv < 200 && qAbs(power - 100 * (200 - pv) / 50) <= 3);
         // Loop 2's alarms (high 10, low 100) show only once enabled.
-        QCOMPARE(Ask(*link, 4, 16, 15, {10, 100}).status, Status::Ok);
+        QCOMPARE(ask(*link, 4, 16, 15, {10, 100}).status, Status::Ok);
         QCOMPARE(StatusWord(*link, 1) & (T::AlarmHigh | T::AlarmLow), 0);
-        QCOMPARE(Ask(*link, 4, 6, 5, {0x2000}).status, Status::Ok);
+        QCOMPARE(ask(*link, 4, 6, 5, {0x2000}).status, Status::Ok);
         QCOMPARE(StatusWord(*link, 1) & (T::AlarmHigh | T::AlarmLow), T::AlarmHigh | T::AlarmLow);
         // Below zero: 12 bits for a process value, 8 for the cold junction.
         auto* t = static_cast<T*>(bus.module(4));
         t->setRoomTemperature(-10);
         t->setSensor(3, T::Sensor::Open); // a loop that cannot see says why, reads open
         bus.advanceTime(3600);
-        QVERIFY(qAbs(Ask(*link, 4, 4, 1).reg(0).value_or(0) - (4096 - 10)) <= 2);
-        QVERIFY(qAbs(Ask(*link, 4, 4, 8).reg(0).value_or(0) - 256 + 7) <= 1);
+        QVERIFY(qAbs(ask(*link, 4, 4, 1).reg(0).value_or(0) - (4096 - 10)) <= 2);
+        QVERIFY(qAbs(ask(*link, 4, 4, 8).reg(0).value_or(0) - 256 + 7) <= 1);
         QCOMPARE(StatusWord(*link, 3) & 0xFF, 0x09);
         QCOMPARE(Pv(*link, 3), T::OpenReading);
     }
 
     void faultsCountDownAndKeepToTheirFunction() {
-        UseTransport(*link, bus, true);
+        aim(*link, true, bus.tcpPort());
         qimsim::Module* m = bus.module(2);
         Fault f;
         f.kind = Fault::Exception;
         f.exceptionCode = 6;
         f.times = 2;
         m->setFault(6, f);
-        QCOMPARE(Ask(*link, 2, 3).status, Status::Ok); // another function
-        QCOMPARE(Ask(*link, 2, 6, 0, {1}).status, 6);
-        QCOMPARE(Ask(*link, 2, 6, 0, {2}).status, 6);
-        QCOMPARE(Ask(*link, 2, 6, 0, {3}).status, Status::Ok);
+        QCOMPARE(ask(*link, 2, 3).status, Status::Ok); // another function
+        QCOMPARE(ask(*link, 2, 6, 0, {1}).status, 6);
+        QCOMPARE(ask(*link, 2, 6, 0, {2}).status, 6);
+        QCOMPARE(ask(*link, 2, 6, 0, {3}).status, Status::Ok);
         // Function 0 means every function; a fault for the function wins.
         f.times = -1;
         m->setFault(17, f);
         f.kind = Fault::Silence;
         m->setFault(0, f);
-        QCOMPARE(Ask(*link, 2, 17).status, 6);
-        QCOMPARE(Ask(*link, 2, 3).status, Status::WrongLength);
+        QCOMPARE(ask(*link, 2, 17).status, 6);
+        QCOMPARE(ask(*link, 2, 3).status, Status::WrongLength);
         // A broadcast write reaches every module and nobody answers.
         m->clearFaults();
-        QCOMPARE(Ask(*link, 0, 6, 0, {0x0F}).status, Status::WrongLength);
+        QCOMPARE(ask(*link, 0, 6, 0, {0x0F}).status, Status::WrongLength);
         for (const uint8_t a : {1, 2, 3, 200})
             QCOMPARE(bus.module(a)->holding(0), 0x0F);
     }
@@ -285,23 +298,23 @@ private Q_SLOTS:
         QString error;
         QVERIFY2(qimsim::loadBusJson(json, bus, &error, &speed), qPrintable(error));
         QCOMPARE(speed, 4.0);
-        UseTransport(*link, bus, true);
-        QCOMPARE(Ask(*link, 7, 4, 0, {12}).status, 11);
-        const Reply r = Ask(*link, 7, 4, 0, {12});
+        aim(*link, true, bus.tcpPort());
+        QCOMPARE(ask(*link, 7, 4, 0, {12}).status, 11);
+        const Reply r = ask(*link, 7, 4, 0, {12});
         QVERIFY(qAbs(r.reg(0).value_or(0) - 30.5) < 1);
         QCOMPARE(r.bytes.mid(13, 4).toHex(), "0009000a"); // loops 2 and 3: open, short to GND
-        QCOMPARE(Ask(*link, 8, 17).status, Status::WrongLength);
-        QCOMPARE(Ask(*link, 9, 3).reg(0), 129);
+        QCOMPARE(ask(*link, 8, 17).status, Status::WrongLength);
+        QCOMPARE(ask(*link, 9, 3).reg(0), 129);
         bus.module(8)->clearFaults();
-        QCOMPARE(Ask(*link, 8, 17).bytes.mid(3, 8).toHex(), "28ff00010a420507");
+        QCOMPARE(ask(*link, 8, 17).bytes.mid(3, 8).toHex(), "28ff00010a420507");
         // The line's speed as the modules report it.
         for (const auto& [rate, code] : std::map<int, int>{{115200, 0}, {57600, 1}, {9600, 3}}) {
             bus.setLineBaudRate(rate);
-            QCOMPARE(Ask(*link, 9, 17).byteAt(10), code);
+            QCOMPARE(ask(*link, 9, 17).byteAt(10), code);
         }
         bus.setLineBaudRate(19200);
         // A pinned block goes out byte for byte, an unlisted baud code included.
-        QCOMPARE(Ask(*link, 10, 17).bytes.mid(3, 18).toHex(),
+        QCOMPARE(ask(*link, 10, 17).bytes.mid(3, 18).toHex(),
                  "0a0000000000000700000000000000000000");
 
         qimsim::Bus other;

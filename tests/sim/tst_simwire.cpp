@@ -1,6 +1,5 @@
-// The simulator on the wire, below the program's link: RTU bytes in pieces
-// and behind noise, Modbus TCP streams, and the qimsim program against Qt's
-// own Modbus clients, which nobody here wrote.
+// The simulator on the wire, below the program's link, and the qimsim
+// program against Qt's own Modbus clients, which nobody here wrote.
 #include "PortNames.h"
 #include "QtPeers.h"
 #include "SimBus.h"
@@ -12,7 +11,6 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTcpSocket>
-#include <numeric>
 
 using qimtest::withCrc;
 
@@ -36,17 +34,12 @@ class TestSimWire : public QObject {
     qimsim::Bus bus;
     QSerialPort line; // the master's end of the bus's pty
 
-    // The next bytes on the line must be these RTU replies.
-    void expectRtuReplies(QList<int> lengths) {
-        const int total = std::accumulate(lengths.begin(), lengths.end(), 0);
+    // The next bytes on the line must be one RTU reply of this length.
+    void expectRtuReply(int length) {
         QByteArray got;
-        QTRY_VERIFY((got += line.readAll()).size() >= total);
-        int at = 0;
-        for (const int len : lengths) {
-            QVERIFY2(qim::checkCRC(got.mid(at, len), len), got.toHex().constData());
-            at += len;
-        }
-        QCOMPARE(got.size(), at);
+        QTRY_VERIFY((got += line.readAll()).size() >= length);
+        QCOMPARE(got.size(), length);
+        QVERIFY2(qim::checkCRC(got, length), got.toHex().constData());
     }
 
 private Q_SLOTS:
@@ -73,7 +66,7 @@ private Q_SLOTS:
                 line.write(QByteArray(1, c));
                 QTest::qWait(3);
             }
-            expectRtuReplies({frame[1] == 17 ? 23 : frame[1] == 16 ? 8 : 29});
+            expectRtuReply(frame[1] == 17 ? 23 : frame[1] == 16 ? 8 : 29);
             QCOMPARE(bus.requests().size(), 1);
             QCOMPARE(bus.requests()[0].raw, frame);
         }
@@ -101,13 +94,13 @@ private Q_SLOTS:
         if (apart)
             QTest::qWait(5);
         line.write(withCrc(Hex("020300000001")));
-        expectRtuReplies({7});
+        expectRtuReply(7);
         QCOMPARE(bus.requests().last().address, 2);
     }
 
     void rtuFunctionOfUnknownLengthEndsWithTheSilence() {
         line.write(withCrc(Hex("0141AABBCC")));
-        expectRtuReplies({5});
+        expectRtuReply(5);
         QCOMPARE(bus.requests().size(), 1);
         QCOMPARE(bus.requests()[0].function, 0x41); // answered with exception 1
     }

@@ -2,7 +2,6 @@
 
 #include "Bytes.h"
 #include "Link.h"
-#include "PortNames.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -24,8 +23,8 @@ namespace qimtest {
 void prepareEnvironment() {
     static QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/qimtest-XXXXXX"));
     qputenv("XDG_RUNTIME_DIR", dir.path().toLocal8Bit());
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen")
-                                                                    : qgetenv("QT_QPA_PLATFORM"));
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
 namespace {
@@ -38,14 +37,8 @@ void quietHandler(QtMsgType type, const QMessageLogContext& context, const QStri
     if (g_previous)
         g_previous(type, context, message);
 }
-} // namespace
-
-void quietOffscreenPlatform() {
-    QtMessageHandler previous = qInstallMessageHandler(quietHandler);
-    if (previous != quietHandler)
-        g_previous = previous;
-}
-
+// The length of a complete RTU request that starts with these bytes, or 0
+// when more bytes are needed to tell.
 int rtuRequestLength(const QByteArray& head) {
     if (head.size() < 2)
         return 0;
@@ -57,6 +50,13 @@ int rtuRequestLength(const QByteArray& head) {
     default:
         return 8;
     }
+}
+} // namespace
+
+void quietOffscreenPlatform() {
+    QtMessageHandler previous = qInstallMessageHandler(quietHandler);
+    if (previous != quietHandler)
+        g_previous = previous;
 }
 
 QStringList readCsvLines(const QString& path) {
@@ -72,8 +72,6 @@ QByteArray withCrc(QByteArray body) {
     body.append(static_cast<char>(qim::hiByte(crc)));
     return body;
 }
-
-// ------------------------------------------------------------------ pty
 
 PtySlave::PtySlave(Script s, QObject* parent) : QObject(parent), script(std::move(s)) {
     m_master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -93,10 +91,6 @@ PtySlave::PtySlave(Script s, QObject* parent) : QObject(parent), script(std::mov
 
 PtySlave::~PtySlave() {
     vanish();
-}
-
-bool PtySlave::publishAs(int n) {
-    return qim::PortNames::publish(n, m_device);
 }
 
 void PtySlave::vanish() {
@@ -137,8 +131,6 @@ void PtySlave::send(const QByteArray& bytes) {
         ++sent;
 }
 
-// ------------------------------------------------------------------ TCP
-
 TcpSlave::TcpSlave(Script s, QObject* parent) : QObject(parent), script(std::move(s)) {
     m_server.listen(QHostAddress::LocalHost, 0);
     connect(&m_server, &QTcpServer::newConnection, this, &TcpSlave::onConnection);
@@ -176,8 +168,6 @@ void TcpSlave::onConnection() {
         });
     }
 }
-
-// ------------------------------------------------------------------ never accepting
 
 NeverAccepting::NeverAccepting() {
     m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -220,8 +210,24 @@ QStringList takeMessages() {
     return texts;
 }
 
-MessageLog::MessageLog(qim::Link& link) {
-    connect(&link, &qim::Link::message, this, [this](const QString& t) { texts << t; });
+qim::Reply ask(qim::Link& link, uint8_t unit, int fc, int start, QList<int> v) {
+    return await([&](qim::Requester r) {
+               const auto s = static_cast<int16_t>(start);
+               const auto n = static_cast<int16_t>(fc == 16 ? v.size() : v.value(0));
+               std::vector<int32_t> image(static_cast<size_t>(start));
+               image.insert(image.end(), v.begin(), v.end());
+               if (fc == 3 || fc == 4)
+                   fc == 3 ? link.readHoldingRegisters(unit, s, n, r)
+                           : link.readInputRegisters(unit, s, n, r);
+               else if (fc == 5 || fc == 6)
+                   fc == 5 ? link.writeSingleCoil(unit, s, v.value(0), r)
+                           : link.writeSingleRegister(unit, s, v.value(0), r);
+               else if (fc == 16)
+                   link.writeMultipleRegisters(unit, s, n, image, r);
+               else
+                   link.reportSlaveId(unit, r);
+           })
+        .reply;
 }
 
 } // namespace qimtest

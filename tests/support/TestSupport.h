@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "Link.h"
+#include "PortNames.h"
 #include "SerialTransport.h"
 #include "TcpTransport.h"
 
@@ -37,10 +38,6 @@ struct Chunk {
 };
 using Script = std::function<QList<Chunk>(const QByteArray& request)>;
 
-// The length of a complete RTU request that starts with these bytes, or 0
-// when more bytes are needed to tell.
-int rtuRequestLength(const QByteArray& head);
-
 QByteArray withCrc(QByteArray body);
 
 // The lines of a CSV file the program saved (CRLF line ends), empty lines
@@ -56,7 +53,7 @@ public:
     ~PtySlave() override;
     QString device() const { return m_device; }
     // Publishes the pty as COMn in the runtime folder.
-    bool publishAs(int n);
+    bool publishAs(int n) { return qim::PortNames::publish(n, m_device); }
     QList<QByteArray> requests;
     int sent = 0; // replies written to the line
     Script script;
@@ -117,35 +114,46 @@ public:
     RealLink() : qim::Link(serial, tcp) {}
 };
 
+template <class Edit> void configure(qim::Link& link, Edit edit) {
+    qim::LinkSettings s = link.settings();
+    edit(s);
+    link.setSettings(s);
+}
+// Aims the link at a loopback TCP port, or at the serial port COMn it has.
+inline void aim(qim::Link& link, bool tcp, quint16 port) {
+    configure(link, [&](qim::LinkSettings& s) {
+        s.transport =
+            tcp ? qim::LinkSettings::Transport::Tcp : qim::LinkSettings::Transport::Serial;
+        s.host = QStringLiteral("127.0.0.1");
+        s.port = port;
+    });
+}
+
 // Records what the link asks the user to read.
 class MessageLog : public QObject {
     Q_OBJECT
 public:
-    explicit MessageLog(qim::Link& link);
+    explicit MessageLog(qim::Link& link) {
+        connect(&link, &qim::Link::message, this, [this](const QString& t) { texts << t; });
+    }
     QStringList texts;
 };
 
 } // namespace qimtest
 
-// QTEST_MAIN with the environment prepared first.
+// QTEST_MAIN with the environment prepared first, for a widget or a console test.
+#define QIM_TEST_MAIN_OF(Application, TestObject, ...)                                             \
+    int main(int argc, char** argv) {                                                              \
+        qimtest::prepareEnvironment();                                                             \
+        Application app(argc, argv);                                                               \
+        __VA_ARGS__;                                                                               \
+        TestObject tc;                                                                             \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
+        return QTest::qExec(&tc, argc, argv);                                                      \
+    }
 #define QIM_TEST_MAIN(TestObject)                                                                  \
-    int main(int argc, char** argv) {                                                              \
-        qimtest::prepareEnvironment();                                                             \
-        QApplication app(argc, argv);                                                              \
-        app.setAttribute(Qt::AA_Use96Dpi, true);                                                   \
-        TestObject tc;                                                                             \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
-        return QTest::qExec(&tc, argc, argv);                                                      \
-    }
-
-#define QIM_TEST_GUILESS_MAIN(TestObject)                                                          \
-    int main(int argc, char** argv) {                                                              \
-        qimtest::prepareEnvironment();                                                             \
-        QCoreApplication app(argc, argv);                                                          \
-        TestObject tc;                                                                             \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
-        return QTest::qExec(&tc, argc, argv);                                                      \
-    }
+    QIM_TEST_MAIN_OF(QApplication, TestObject, app.setAttribute(Qt::AA_Use96Dpi, true))
+#define QIM_TEST_GUILESS_MAIN(TestObject) QIM_TEST_MAIN_OF(QCoreApplication, TestObject)
 
 #include "Reply.h"
 #include <QElapsedTimer>
@@ -161,7 +169,6 @@ namespace qimtest {
 struct Outcome {
     qim::Reply reply;
     qint64 elapsedMs = 0;
-    bool arrived = false;
 };
 template <class Issue>
 Outcome await(Issue issue, int timeoutMs = 15000,
@@ -173,9 +180,14 @@ Outcome await(Issue issue, int timeoutMs = 15000,
     if (!QTest::qWaitFor([&] { return box->has_value(); }, timeoutMs)) {
         QTest::qFail(qPrintable(QStringLiteral("no reply within %1 ms").arg(timeoutMs)),
                      where.file_name(), static_cast<int>(where.line()));
-        return {{}, t.elapsed(), false};
+        return {{}, t.elapsed()};
     }
-    return {**box, t.elapsed(), true};
+    return {**box, t.elapsed()};
 }
+
+// One request by its function code, as the panels send it: v is the count of
+// a read (3, 4), the value of a single write (5, 6) or the values of a write
+// from start (16); any other code asks for the identification.
+qim::Reply ask(qim::Link& link, uint8_t unit, int fc, int start = 0, QList<int> v = {1});
 
 } // namespace qimtest

@@ -1,6 +1,4 @@
-// The trend window on its own: breaks where polls are missing, the scales
-// of the analog display, what the check boxes show and export, and an
-// export that fails.
+// The trend window on its own.
 #include "MessagePresenter.h"
 #include "TestSupport.h"
 #include "TrendLayouts.h"
