@@ -368,12 +368,15 @@ Parsed parse(const QStringList& arguments) {
     if (const QString why = BusScan::rangeRefusal(o.from, o.to); !why.isEmpty())
         return refuse(why);
 
+    // The module's address from positional argument at; why not, if it is none.
+    const auto takeAddress = [&o, &positional](qsizetype at) {
+        const Number a = number(positional.at(at), 1, 247, QStringLiteral("Address"));
+        o.address = a.value.value_or(o.address);
+        return a.value ? QString() : a.error;
+    };
     if (o.command == Command::Config) {
         const qsizetype a =
-            positional.size() > 1
-                ? QStringList{ConfigActions[0], ConfigActions[1], ConfigActions[2]}.indexOf(
-                      positional.at(1))
-                : -1;
+            positional.size() > 1 ? itemTexts(ConfigActions).indexOf(positional.at(1)) : -1;
         if (a < 0)
             return refuse(QStringLiteral("config needs check, send or save"));
         o.configAction = static_cast<ConfigAction>(a);
@@ -385,12 +388,8 @@ Parsed parse(const QStringList& arguments) {
                                       .arg(positional.at(1)));
         if (positional.size() > need)
             return refuse(QStringLiteral("Too many arguments: %1").arg(positional.at(need)));
-        if (!check) {
-            const Number address = number(positional.at(2), 1, 247, QStringLiteral("Address"));
-            if (!address.value)
-                return refuse(address.error);
-            o.address = *address.value;
-        }
+        if (const QString why = check ? QString() : takeAddress(2); !why.isEmpty())
+            return refuse(why);
         o.file = positional.at(need - 1);
         return {o, {}, {}};
     }
@@ -400,10 +399,8 @@ Parsed parse(const QStringList& arguments) {
     if (o.command != Command::Scan) {
         if (positional.size() < 2)
             return refuse(QStringLiteral("%1 needs an ADDRESS").arg(positional.first()));
-        const Number a = number(positional.at(1), 1, 247, QStringLiteral("Address"));
-        if (!a.value)
-            return refuse(a.error);
-        o.address = *a.value;
+        if (const QString why = takeAddress(1); !why.isEmpty())
+            return refuse(why);
     }
     if (want > 0 && positional.size() > want)
         return refuse(QStringLiteral("Too many arguments: %1").arg(positional.at(want)));

@@ -59,7 +59,7 @@ QString rangeText(int code) {
                : QString();
 }
 
-QByteArray analogJson(const AnalogSettings& a) {
+QByteArray analogJson(const Analog::Settings& a) {
     Members ranges;
     for (int k = 0; k < Analog::Inputs; ++k)
         ranges.append({QStringLiteral("AIN%1").arg(k + 1), text(rangeText(a.adc.ranges[k]))});
@@ -86,7 +86,7 @@ QByteArray temperatureJson(const Temperature::Image& image) {
         {QStringLiteral("word"), text(Temperature::registerHexText(image.config))},
         {QStringLiteral("average"), item(Temperature::AverageItems, config.average)},
         {QStringLiteral("type"), item(Temperature::TypeItems, config.type)},
-        {QStringLiteral("sampling"), text(Temperature::samplingItem(config.sampling))},
+        {QStringLiteral("sampling"), text(Temperature::samplingItems().value(config.sampling))},
         {QStringLiteral("alarms"), object(alarms, 2)}};
     const auto modes = Temperature::LoopModes::unpack(image.control);
     Members control{{QStringLiteral("word"), text(Temperature::registerHexText(image.control))}};
@@ -188,8 +188,8 @@ private:
     QString m_error;
 };
 
-AnalogSettings readAnalog(const QJsonObject& root, Reader& r) {
-    AnalogSettings a;
+Analog::Settings readAnalog(const QJsonObject& root, Reader& r) {
+    Analog::Settings a;
     const QJsonObject adc = r.object(root, QStringLiteral("adc"));
     // The panel's rule: above 0 and up to 255, rounding to at least 1.
     const auto sampling = r.value(adc, QStringLiteral("adc.samplingIntervalMs"));
@@ -221,10 +221,7 @@ Temperature::Image readTemperature(const QJsonObject& root, Reader& r) {
     ConfigFields f;
     f.average = r.item(c, cw + QStringLiteral(".average"), itemTexts(AverageItems));
     f.type = r.item(c, cw + QStringLiteral(".type"), itemTexts(TypeItems));
-    QStringList sampling;
-    for (int i = 0; i < SamplingItems; ++i)
-        sampling << samplingItem(i);
-    f.sampling = r.item(c, cw + QStringLiteral(".sampling"), sampling);
+    f.sampling = r.item(c, cw + QStringLiteral(".sampling"), samplingItems());
     const QJsonObject alarms = r.object(c, cw + QStringLiteral(".alarms"));
     for (int n = 1; n <= Loops; ++n)
         f.alarm[n - 1] = r.flag(alarms, cw + QStringLiteral(".alarms.") + loopName(n)) ? 1 : 0;
@@ -261,12 +258,12 @@ QString modelOf(ModuleKind kind) {
 } // namespace
 
 ModuleKind kindOf(const Settings& settings) {
-    return std::holds_alternative<AnalogSettings>(settings) ? ModuleKind::Analog
-                                                            : ModuleKind::Temperature;
+    return std::holds_alternative<Analog::Settings>(settings) ? ModuleKind::Analog
+                                                              : ModuleKind::Temperature;
 }
 
 QByteArray toJson(const Settings& settings) {
-    if (const auto* a = std::get_if<AnalogSettings>(&settings))
+    if (const auto* a = std::get_if<Analog::Settings>(&settings))
         return analogJson(*a) + '\n';
     return temperatureJson(std::get<Temperature::Image>(settings)) + '\n';
 }
@@ -339,7 +336,7 @@ QStringList describe(const Settings& settings) {
     const auto add = [&lines](const QString& name, const QString& value) {
         lines << name.leftJustified(36) + value;
     };
-    if (const auto* a = std::get_if<AnalogSettings>(&settings)) {
+    if (const auto* a = std::get_if<Analog::Settings>(&settings)) {
         add(QStringLiteral("model"), AnalogModel);
         add(QStringLiteral("adc.samplingIntervalMs"), QString::number(a->adc.sampling));
         add(QStringLiteral("adc.mode"), QString::fromLatin1(Analog::ModeItems[a->adc.mode]));
@@ -364,7 +361,7 @@ QStringList describe(const Settings& settings) {
     add(QStringLiteral("configurationRegister.average"),
         QString::fromLatin1(AverageItems[f.average]));
     add(QStringLiteral("configurationRegister.type"), QString::fromLatin1(TypeItems[f.type]));
-    add(QStringLiteral("configurationRegister.sampling"), samplingItem(f.sampling));
+    add(QStringLiteral("configurationRegister.sampling"), samplingItems().value(f.sampling));
     for (int n = 1; n <= Loops; ++n)
         add(QStringLiteral("configurationRegister.alarms.") + loopName(n),
             f.alarm[n - 1] ? QStringLiteral("true") : QStringLiteral("false"));
@@ -382,7 +379,7 @@ QStringList describe(const Settings& settings) {
 }
 
 QList<ModuleRequest> writesOf(const Settings& settings) {
-    if (const auto* a = std::get_if<AnalogSettings>(&settings))
+    if (const auto* a = std::get_if<Analog::Settings>(&settings))
         return {Analog::writeConfig(a->adc), Analog::writeDac(a->dac)};
     const auto writes = Temperature::writeOutputRegisters(std::get<Temperature::Image>(settings));
     return {writes.begin(), writes.end()};

@@ -23,8 +23,7 @@ constexpr int Format = 1;
 // The analog module's settings (the converter's and the DAC outputs'), or the
 // temperature module's image (configuration and control words, PWM outputs,
 // the four loop blocks).
-using AnalogSettings = Analog::Settings;
-using Settings = std::variant<AnalogSettings, Temperature::Image>;
+using Settings = std::variant<Analog::Settings, Temperature::Image>;
 
 ModuleKind kindOf(const Settings& settings);
 

@@ -131,10 +131,14 @@ ModuleRequest writeSetPoint(int loop, int32_t degrees) {
     return {ModuleRequest::Kind::WriteRegisters, loopBase(loop), 1, {degrees}};
 }
 
-QString samplingItem(int value) {
-    const int ms = 100 * (value + 1);
-    return ms < 1000 ? QStringLiteral("%1 - %2msec").arg(value).arg(ms)
-                     : QStringLiteral("%1 - %2sec").arg(value).arg(ms / 1000.0);
+QStringList samplingItems() {
+    QStringList items;
+    for (int value = 0; value < 16; ++value) {
+        const int ms = 100 * (value + 1);
+        items << (ms < 1000 ? QStringLiteral("%1 - %2msec").arg(value).arg(ms)
+                            : QStringLiteral("%1 - %2sec").arg(value).arg(ms / 1000.0));
+    }
+    return items;
 }
 
 QString registerHexText(int32_t value) {

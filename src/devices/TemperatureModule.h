@@ -60,9 +60,8 @@ inline constexpr const char* AverageItems[4] = {"0 - 1 Sample", "1 - 2 Samples",
                                                 "4 - 8 Samples"};
 inline constexpr const char* TypeItems[7] = {"0 - K", "1 - J", "2 - N", "3 - S",
                                              "4 - T", "5 - E", "6 - R"};
-constexpr int SamplingItems = 16;
 // "0 - 100msec" .. "8 - 900msec", "9 - 1sec" .. "15 - 1.6sec".
-QString samplingItem(int value);
+QStringList samplingItems();
 inline constexpr const char* ModeItems[3] = {"0 - Manual", "1 - ON/OFF", "2 - Proportional"};
 
 // The configuration word's fields (list positions and alarm enables).

@@ -193,14 +193,22 @@ void AnalogPanel::enableCommands(bool enabled) {
     m_writeButton->setEnabled(enabled);
 }
 
-void AnalogPanel::configClicked() {
+std::optional<Analog::AdcConfig> AnalogPanel::configEntries() {
     const auto sampling = Analog::parseSampling(m_ts->text());
     if (!sampling) {
         m_presenter.show(Analog::samplingMessage());
-        return;
+        return std::nullopt;
     }
-    m_config.sampling = *sampling;
-    send(Analog::writeConfig(m_config));
+    Analog::AdcConfig config = m_config;
+    config.sampling = *sampling;
+    return config;
+}
+
+void AnalogPanel::configClicked() {
+    if (const auto config = configEntries()) {
+        m_config = *config;
+        send(Analog::writeConfig(m_config));
+    }
 }
 
 std::optional<Analog::DacValues> AnalogPanel::dacEntries() {
@@ -225,22 +233,16 @@ void AnalogPanel::writeClicked() {
 
 std::optional<ConfigFile::Settings> AnalogPanel::currentSettings() {
     // What Config and Write would send: the same entries, the same messages.
-    const auto sampling = Analog::parseSampling(m_ts->text());
-    if (!sampling) {
-        m_presenter.show(Analog::samplingMessage());
-        return std::nullopt;
-    }
-    const auto dac = dacEntries();
+    const auto config = configEntries();
+    const auto dac = config ? dacEntries() : std::nullopt;
     if (!dac)
         return std::nullopt;
-    ConfigFile::AnalogSettings settings{m_config, *dac};
-    settings.adc.sampling = *sampling;
-    return settings;
+    return Analog::Settings{*config, *dac};
 }
 
 void AnalogPanel::applySettings(const ConfigFile::Settings& settings) {
     // As if typed and picked: each list's pick stores its field.
-    const auto& s = std::get<ConfigFile::AnalogSettings>(settings);
+    const auto& s = std::get<Analog::Settings>(settings);
     m_ts->setText(QString::number(s.adc.sampling));
     m_mode->setCurrentIndex(s.adc.mode);
     m_average->setCurrentIndex(s.adc.average);

@@ -32,6 +32,9 @@ private:
     void send(const ModuleRequest& request);
     std::optional<ConfigFile::Settings> currentSettings() override;
     void applySettings(const ConfigFile::Settings& settings) override;
+    // The converter's settings with the typed interval; nullopt once a bad
+    // one is told.
+    std::optional<Analog::AdcConfig> configEntries();
     // The DAC entries, checked in order; nullopt once the first bad one is told.
     std::optional<Analog::DacValues> dacEntries();
 

@@ -1,5 +1,7 @@
 #include "TemperatureConfigDialog.h"
 
+#include "NumberEntry.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
@@ -11,11 +13,10 @@
 namespace qim {
 
 namespace {
-QComboBox* makeList(QWidget* parent, const char* name, std::span<const char* const> items) {
+QComboBox* makeList(QWidget* parent, const char* name, const QStringList& items) {
     auto* c = new QComboBox(parent);
     c->setObjectName(QLatin1String(name));
-    for (const char* item : items)
-        c->addItem(QString::fromLatin1(item));
+    c->addItems(items);
     c->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     return c;
 }
@@ -27,11 +28,9 @@ TemperatureConfigDialog::TemperatureConfigDialog(TemperatureRegisters& registers
     setWindowTitle(QStringLiteral("QIM-P750 Configuration Register"));
     setAttribute(Qt::WA_DeleteOnClose);
 
-    m_average = makeList(this, "Combo_Average", Temperature::AverageItems);
-    m_type = makeList(this, "Combo_Type", Temperature::TypeItems);
-    m_sampling = makeList(this, "Combo_Sampling", {});
-    for (int i = 0; i < Temperature::SamplingItems; ++i)
-        m_sampling->addItem(Temperature::samplingItem(i));
+    m_average = makeList(this, "Combo_Average", itemTexts(Temperature::AverageItems));
+    m_type = makeList(this, "Combo_Type", itemTexts(Temperature::TypeItems));
+    m_sampling = makeList(this, "Combo_Sampling", Temperature::samplingItems());
 
     auto* grid = new QGridLayout;
     grid->addWidget(new QLabel(QStringLiteral("Average"), this), 0, 0);

@@ -1,5 +1,7 @@
 #include "TemperatureControlDialog.h"
 
+#include "NumberEntry.h"
+
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -19,8 +21,7 @@ TemperatureControlDialog::TemperatureControlDialog(TemperatureRegisters& registe
     for (int n = 0; n < Temperature::Loops; ++n) {
         m_loop[n] = new QComboBox(this);
         m_loop[n]->setObjectName(QStringLiteral("Combo_ControlLoop%1").arg(n + 1));
-        for (const char* item : Temperature::ModeItems)
-            m_loop[n]->addItem(QString::fromLatin1(item));
+        m_loop[n]->addItems(itemTexts(Temperature::ModeItems));
         m_loop[n]->setSizeAdjustPolicy(QComboBox::AdjustToContents);
         grid->addWidget(new QLabel(QStringLiteral("Control Loop %1").arg(n + 1), this), n, 0);
         grid->addWidget(m_loop[n], n, 1);

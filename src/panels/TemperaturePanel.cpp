@@ -252,10 +252,14 @@ void TemperaturePanel::pollCycle(PollLoop::Done done) {
 
 void TemperaturePanel::sliderMoved(int k, int value) {
     m_regs.image.pwm[k - 1] = value;
-    m_pwmLabel[k - 1]->setText(QString::number(value) + QLatin1Char('%'));
+    showPwm(k);
     // One key per slider: a position still queued is replaced by the newer
     // one, so a drag never floods the link and the last position goes out.
     Temperature::writePwm(k, value).send(m_link, m_slave, {this, noReply, k});
+}
+
+void TemperaturePanel::showPwm(int k) {
+    m_pwmLabel[k - 1]->setText(QString::number(m_regs.image.pwm[k - 1]) + QLatin1Char('%'));
 }
 
 std::optional<ConfigFile::Settings> TemperaturePanel::currentSettings() {
@@ -269,7 +273,7 @@ void TemperaturePanel::applySettings(const ConfigFile::Settings& settings) {
     for (int k = 1; k <= Temperature::PwmOutputs; ++k) {
         const QSignalBlocker quiet(m_slider[k - 1]);
         m_slider[k - 1]->setValue(m_regs.image.pwm[k - 1]);
-        m_pwmLabel[k - 1]->setText(QString::number(m_regs.image.pwm[k - 1]) + QLatin1Char('%'));
+        showPwm(k);
     }
     // The set point labels follow at the next poll, as after a loop dialog's OK.
     m_dialogs.reload();

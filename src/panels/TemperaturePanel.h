@@ -34,6 +34,8 @@ private:
     // Refreshes loop n's LEDs and labels (n = 1..4) from the registers.
     void showLoop(int n);
     void sliderMoved(int k, int value);
+    // PWM output k's percent beside its slider, as the registers hold it.
+    void showPwm(int k);
     void writeOutputRegisters();
     std::optional<ConfigFile::Settings> currentSettings() override;
     void applySettings(const ConfigFile::Settings& settings) override;
