@@ -48,6 +48,10 @@ void SerialTransport::onReadyRead() {
     } else if (m_active && m_rx) {
         if (m_rx->feed(m_port))
             Q_EMIT replied();
+    } else {
+        // Nobody asked for these (noise, another master): the next request
+        // clears them, and the line, first.
+        m_stale = true;
     }
 }
 
@@ -102,6 +106,7 @@ void SerialTransport::open(const LinkSettings& settings, const Request* request)
             fail(m_port.error());
             return;
         }
+        m_stale = true; // whatever waited on the port came before us
     }
     // From here on an error of the port ends the transaction.
     m_opening = false;
@@ -121,8 +126,12 @@ void SerialTransport::go() {
     if (m_unit >= 0)
         m_timedOutMs[size_t(m_unit)] = -1;
     // What a late reply (or an earlier run) left behind must not be taken for
-    // this one's: clear() empties the port's buffer and the driver's.
-    m_port.clear(QSerialPort::Input);
+    // this one's: clear() empties the port's buffer and the driver's. Only
+    // when something may be there: the flush waits for the tty layer's own
+    // work and cost a third of a fast transaction.
+    if (m_stale)
+        m_port.clear(QSerialPort::Input);
+    m_stale = false;
     if (m_active)
         Q_EMIT ready();
 }
@@ -140,8 +149,11 @@ Reply SerialTransport::finish(bool final) {
     // the next request. After a timeout or a reply of the wrong length the
     // unit may still be answering: its next request waits for a quiet line.
     m_active = false;
-    if ((final || status == Status::WrongLength) && m_unit >= 0)
-        m_timedOutMs[size_t(m_unit)] = m_clock.elapsed();
+    if (final || status == Status::WrongLength) {
+        m_stale = true;
+        if (m_unit >= 0)
+            m_timedOutMs[size_t(m_unit)] = m_clock.elapsed();
+    }
     return {status, m_rx->reply()};
 }
 

@@ -49,6 +49,7 @@ private:
     QString m_device;  // the device COMn resolved to when the port was last named
     bool m_opening = false;
     bool m_active = false;                   // a transaction owns the port: its errors end it
+    bool m_stale = true;                     // the input may hold bytes no request asked for
     int m_unit = -1;                         // the unit of the request being opened for
     std::optional<Rtu::ReplyCollector> m_rx; // the reply of the request sent
     QTimer m_quiet;                          // runs while a request waits for the line to be quiet

@@ -148,6 +148,30 @@ private Q_SLOTS:
         QCOMPARE(read(1).reply.reg(0).value_or(0), 9);
     }
 
+    // Bytes nobody asked for (noise, another master) that come after a reply
+    // in step, while the line is idle or while the connection test has the
+    // port closed, are not the start of the next reply.
+    void strayBytesBetweenTransactionsAreDropped_data() {
+        QTest::addColumn<bool>("portClosed");
+        QTest::newRow("port open") << false;
+        QTest::newRow("port closed by the connection test") << true;
+    }
+    void strayBytesBetweenTransactionsAreDropped() {
+        QFETCH(bool, portClosed);
+        answer = {{withCrc(hex("0103020005"))}};
+        QCOMPARE(read().reply.status, 255);
+        if (portClosed)
+            QCOMPARE(await([this](Requester r) { link->testConnection(r); }).reply.status, 255);
+        slave->send(hex("FF00"));
+        QCOMPARE(slave->sent, 2);
+        QTest::qWait(50); // an open port's notifier sees the noise
+
+        answer = {{withCrc(hex("0103020009"))}};
+        const Outcome o = read();
+        QCOMPARE(o.reply.status, 255);
+        QCOMPARE(o.reply.reg(0).value_or(0), 9);
+    }
+
     // A port that is not there: never published (COM31), or the adapter
     // pulled while the port is open, before the next request is written or
     // during the wait for its reply. The transaction ends at once (the

@@ -59,10 +59,11 @@ public:
     Script script;
     // The port vanishes: closes both ends, as when an adapter is pulled.
     void vanish();
+    // Bytes nobody asked for, as noise on the line.
+    void send(const QByteArray& bytes);
 
 private:
     void onReadable();
-    void send(const QByteArray& bytes);
     int m_master = -1;
     int m_slaveKeep = -1;
     QString m_device;
