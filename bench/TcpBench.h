@@ -12,30 +12,53 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <modbus.h>
 #include <optional>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace qim::bench {
 
+// Started with fork and exec rather than QProcess: a QProcess keeps its
+// pipes and process descriptor in the client's event loop, and every poll
+// of our link would then watch them too, which the link in the program does
+// not pay.
 struct Responder {
-    QProcess proc;
+    pid_t pid = -1;
     QString address; // TCP port or pty device
     bool start(const QString& kind, bool silent = false) {
-        QStringList args{kind};
-        if (silent)
-            args << QStringLiteral("silent");
-        proc.start(QCoreApplication::applicationDirPath() + QStringLiteral("/qimbench-responder"),
-                   args);
-        if (!proc.waitForStarted() || !proc.waitForReadyRead(5000))
+        const QByteArray program =
+            QFile::encodeName(QCoreApplication::applicationDirPath() + "/qimbench-responder");
+        const QByteArray k = kind.toLocal8Bit();
+        int out[2];
+        if (::pipe2(out, O_CLOEXEC) != 0)
             return false;
-        address = QString::fromLocal8Bit(proc.readLine()).trimmed();
+        pid = ::fork();
+        if (pid == 0) {
+            ::dup2(out[1], STDOUT_FILENO);
+            const char* argv[] = {program.constData(), k.constData(), silent ? "silent" : nullptr,
+                                  nullptr};
+            ::execv(program.constData(), const_cast<char* const*>(argv));
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        QByteArray line;
+        char c = 0;
+        while (pid > 0 && ::read(out[0], &c, 1) == 1 && c != '\n')
+            line += c;
+        ::close(out[0]);
+        address = QString::fromLocal8Bit(line).trimmed();
         return !address.isEmpty();
     }
     ~Responder() {
-        proc.kill();
-        proc.waitForFinished();
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
     }
 };
 
