@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <modbus.h>
 #include <optional>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,6 +40,8 @@ struct Responder {
             return false;
         pid = ::fork();
         if (pid == 0) {
+            // Ends with the benchmark, even when the benchmark is killed.
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
             ::dup2(out[1], STDOUT_FILENO);
             const char* argv[] = {program.constData(), k.constData(), silent ? "silent" : nullptr,
                                   nullptr};
