@@ -2,6 +2,7 @@
 
 #include "BringForward.h"
 #include "DeviceTable.h"
+#include "FileDialogs.h"
 #include "FrameThrottle.h"
 #include "Keyboard.h"
 #include "MessagePresenter.h"
@@ -12,7 +13,6 @@
 
 #include <QCloseEvent>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,6 +23,10 @@ namespace qim {
 
 namespace {
 constexpr int MaxIntervalMs = 10000;
+
+QString configFilter() {
+    return QStringLiteral("Configurations (*.json);;All files (*)");
+}
 } // namespace
 
 PollPanel::PollPanel(Link& link, MessagePresenter& presenter, ModuleKind kind)
@@ -87,9 +91,8 @@ void PollPanel::makeConfigControls(QWidget* parent) {
 }
 
 QString PollPanel::suggestedConfigName() const {
-    return QDir(m_configDir).filePath(QStringLiteral("%1 address %2.json")
-                                          .arg(windowTitle())
-                                          .arg(m_slave));
+    return QDir(m_configDir)
+        .filePath(QStringLiteral("%1 address %2.json").arg(windowTitle()).arg(m_slave));
 }
 
 void PollPanel::saveConfig() {
@@ -97,37 +100,35 @@ void PollPanel::saveConfig() {
     const auto settings = currentSettings();
     if (!settings)
         return;
-    auto* dialog = new QFileDialog(this, QStringLiteral("Save Configuration"), m_configDir,
-                                   QStringLiteral("Configurations (*.json);;All files (*)"));
-    dialog->setObjectName(QStringLiteral("dlgSaveConfig"));
-    dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setDefaultSuffix(QStringLiteral("json"));
-    dialog->selectFile(suggestedConfigName());
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    connect(dialog, &QFileDialog::fileSelected, this, [this, settings](const QString& path) {
-        m_configDir = QFileInfo(path).absolutePath();
-        if (const QString error = ConfigFile::save(path, *settings); !error.isEmpty())
-            m_presenter.show(error);
-    });
-    dialog->open();
+    askForFile(this,
+               {.title = QStringLiteral("Save Configuration"),
+                .objectName = QStringLiteral("dlgSaveConfig"),
+                .filter = configFilter(),
+                .directory = m_configDir,
+                .suffix = QStringLiteral("json"),
+                .suggestedName = suggestedConfigName()},
+               [this, settings](const QString& path) {
+                   m_configDir = QFileInfo(path).absolutePath();
+                   if (const QString error = ConfigFile::save(path, *settings); !error.isEmpty())
+                       m_presenter.show(error);
+               });
 }
 
 void PollPanel::openConfig() {
-    auto* dialog = new QFileDialog(this, QStringLiteral("Open Configuration"), m_configDir,
-                                   QStringLiteral("Configurations (*.json);;All files (*)"));
-    dialog->setObjectName(QStringLiteral("dlgOpenConfig"));
-    dialog->setAcceptMode(QFileDialog::AcceptOpen);
-    dialog->setFileMode(QFileDialog::ExistingFile);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& path) {
-        m_configDir = QFileInfo(path).absolutePath();
-        const ConfigFile::Loaded loaded = ConfigFile::load(path, m_kind);
-        if (loaded.settings)
-            applySettings(*loaded.settings);
-        else
-            m_presenter.show(loaded.error);
-    });
-    dialog->open();
+    askForFile(this,
+               {.mode = FileRequest::Mode::Open,
+                .title = QStringLiteral("Open Configuration"),
+                .objectName = QStringLiteral("dlgOpenConfig"),
+                .filter = configFilter(),
+                .directory = m_configDir},
+               [this](const QString& path) {
+                   m_configDir = QFileInfo(path).absolutePath();
+                   const ConfigFile::Loaded loaded = ConfigFile::load(path, m_kind);
+                   if (loaded.settings)
+                       applySettings(*loaded.settings);
+                   else
+                       m_presenter.show(loaded.error);
+               });
 }
 
 TrendWindow* PollPanel::trendWindow() const {

@@ -1,12 +1,12 @@
 #include "TrafficWindow.h"
 
+#include "FileDialogs.h"
 #include "Link.h"
 #include "MessagePresenter.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -160,17 +160,16 @@ bool TrafficWindow::saveCsv(const QString& path) const {
 }
 
 void TrafficWindow::save() {
-    auto* dialog = new QFileDialog(this, QStringLiteral("Save Traffic"), QString(),
-                                   QStringLiteral("CSV files (*.csv);;All files (*)"));
-    dialog->setObjectName(QStringLiteral("dlgSaveTraffic"));
-    dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setDefaultSuffix(QStringLiteral("csv"));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& path) {
-        if (!saveCsv(path))
-            m_presenter.show(QStringLiteral("The traffic could not be saved to ") + path);
-    });
-    dialog->open();
+    askForFile(this,
+               {.title = QStringLiteral("Save Traffic"),
+                .objectName = QStringLiteral("dlgSaveTraffic"),
+                .filter = QStringLiteral("CSV files (*.csv);;All files (*)"),
+                .suffix = QStringLiteral("csv")},
+               [this](const QString& path) {
+                   if (!saveCsv(path))
+                       m_presenter.show(QStringLiteral("The traffic could not be saved to ") +
+                                        path);
+               });
 }
 
 } // namespace qim

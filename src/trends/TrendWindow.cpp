@@ -1,5 +1,6 @@
 #include "TrendWindow.h"
 
+#include "FileDialogs.h"
 #include "MessagePresenter.h"
 #include "TrendChart.h"
 #include "TrendExport.h"
@@ -479,19 +480,19 @@ void TrendWindow::askCsv() {
         note(QStringLiteral("Nothing to export: no samples shown."));
         return;
     }
-    auto* dialog = new QFileDialog(this, QStringLiteral("Export CSV"), m_lastDir,
-                                   QStringLiteral("CSV files (*.csv);;All files (*)"));
-    dialog->setObjectName(QStringLiteral("dlgExportCsv"));
-    dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setDefaultSuffix(QStringLiteral("csv"));
-    dialog->selectFile(suggestedName(QStringLiteral(".csv")));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    auto* job = new TrendCsvExport(store(), first, last, series, csvHeaders(series), dialog);
-    connect(dialog, &QFileDialog::fileSelected, this, [this, job](const QString& path) {
-        job->setParent(nullptr);
-        startCsv(std::unique_ptr<TrendCsvExport>(job), path);
-    });
-    dialog->open();
+    auto* job = new TrendCsvExport(store(), first, last, series, csvHeaders(series));
+    QFileDialog* dialog = askForFile(this,
+                                     {.title = QStringLiteral("Export CSV"),
+                                      .objectName = QStringLiteral("dlgExportCsv"),
+                                      .filter = QStringLiteral("CSV files (*.csv);;All files (*)"),
+                                      .directory = m_lastDir,
+                                      .suffix = QStringLiteral("csv"),
+                                      .suggestedName = suggestedName(QStringLiteral(".csv"))},
+                                     [this, job](const QString& path) {
+                                         job->setParent(nullptr);
+                                         startCsv(std::unique_ptr<TrendCsvExport>(job), path);
+                                     });
+    job->setParent(dialog); // a cancelled dialog takes the export with it
 }
 
 void TrendWindow::exportCsv(const QString& path) {
@@ -526,23 +527,23 @@ void TrendWindow::startCsv(std::unique_ptr<TrendCsvExport> job, const QString& p
 void TrendWindow::askPng() {
     // The picture as it is now, not as it will be when the dialog closes.
     const QPixmap shot = m_view->grab();
-    auto* dialog = new QFileDialog(this, QStringLiteral("Export PNG"), m_lastDir,
-                                   QStringLiteral("PNG pictures (*.png);;All files (*)"));
-    dialog->setObjectName(QStringLiteral("dlgExportPng"));
-    dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setDefaultSuffix(QStringLiteral("png"));
-    dialog->selectFile(suggestedName(QStringLiteral(".png")));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    connect(dialog, &QFileDialog::fileSelected, this, [this, shot](const QString& path) {
-        m_lastDir = QFileInfo(path).absolutePath();
-        const bool ok = shot.save(path, "PNG");
-        if (ok)
-            note(QStringLiteral("Saved the chart to %1").arg(QFileInfo(path).fileName()));
-        else
-            m_presenter.show(QStringLiteral("The chart could not be saved to %1").arg(path));
-        Q_EMIT exportFinished(ok, path);
-    });
-    dialog->open();
+    askForFile(
+        this,
+        {.title = QStringLiteral("Export PNG"),
+         .objectName = QStringLiteral("dlgExportPng"),
+         .filter = QStringLiteral("PNG pictures (*.png);;All files (*)"),
+         .directory = m_lastDir,
+         .suffix = QStringLiteral("png"),
+         .suggestedName = suggestedName(QStringLiteral(".png"))},
+        [this, shot](const QString& path) {
+            m_lastDir = QFileInfo(path).absolutePath();
+            const bool ok = shot.save(path, "PNG");
+            if (ok)
+                note(QStringLiteral("Saved the chart to %1").arg(QFileInfo(path).fileName()));
+            else
+                m_presenter.show(QStringLiteral("The chart could not be saved to %1").arg(path));
+            Q_EMIT exportFinished(ok, path);
+        });
 }
 
 } // namespace qim
